@@ -1,0 +1,39 @@
+#include "app/dispatcher.h"
+
+#include "app/version.h"
+#include "platform/dialogs.h"
+#include "platform/event_loop.h"
+
+#include <exception>
+
+namespace tarnwick {
+
+void Dispatcher::deliver(const Handler& handler) {
+    if (ending_ || !handler) return;
+    try {
+        handler();
+    } catch (const Failure& f) {
+        report(f);
+    } catch (const std::exception& e) {
+        report(Failure(err::kInternal, e.what()));
+    }
+}
+
+std::string Dispatcher::reportText(const Failure& f) {
+    return "Run-time error '" + std::to_string(f.number()) + "':\r\n\r\n" + f.description();
+}
+
+void Dispatcher::report(const Failure& f) {
+    // Stop deliveries first: the report is modal, and ticks falling due
+    // while it is open must not run any more handlers.
+    ending_ = true;
+    dialogs_.messageBox(reportText(f), kProductName, mb::kOk | mb::kIconError);
+    loop_.endProgram(1);
+}
+
+void Dispatcher::endProgram(int status) {
+    ending_ = true;
+    loop_.endProgram(status);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,84 @@
+// The assembled system: the window model, the platform's services, and the
+// handlers of every control and node event, wired together.
+//
+// A platform shell builds its services, hands them over in Platform, calls
+// Form_Load() and, if that returns, shows nothing itself: start-up shows the
+// window and starts the timers. From then on the shell only passes user
+// input into the model (the controls' user* entries, requestClose()) and
+// node events arrive through the NodeEvents face.
+#pragma once
+
+#include "app/dispatcher.h"
+#include "app/timer_binder.h"
+#include "app/version.h"
+#include "media/media_graph.h"
+#include "node/node_link.h"
+#include "window/form.h"
+
+#include <memory>
+#include <string>
+
+namespace tarnwick {
+
+class Dialogs;
+class EventLoop;
+class Locale;
+class ProfileStore;
+class WindowFrame;
+
+struct Platform {
+    EventLoop& loop;
+    Dialogs& dialogs;
+    WindowFrame& frame;
+    Locale& locale;
+    ProfileStore& profile;
+    NodeConnector& nodes;
+    GraphFactory& graphs;
+    VersionInfo version;
+};
+
+class System : public NodeEvents {
+public:
+    explicit System(Platform platform);
+    ~System() override;
+
+    // Start-up: the window's load event. Returns with the window shown and
+    // the timers running, or ends the program.
+    void Form_Load();
+
+    // The window system asks the window to close (close box, system menu,
+    // log-off). Returns only when the user answered No.
+    void requestClose();
+
+    // NodeEvents, delivered through the dispatcher.
+    void DTMFString(const std::string& digits) override;
+    void Closing() override;
+
+    // The node object; raises Failure 91 before start-up created it.
+    NodeLink& node();
+    // The current graph; raises Failure 91 when there is none.
+    MediaGraph& graph();
+    bool hasGraph() const { return graph_ != nullptr; }
+
+    const std::string& decimalSeparator() const { return decimalSeparator_; }
+    std::string numberText(double v) const;
+    double textNumber(const std::string& text) const;
+
+    // Ends the program at once (the last step of every exit path).
+    [[noreturn]] void endProgram(int status) { dispatcher.endProgram(status); }
+
+    Platform platform;
+    Form form;
+    Dispatcher dispatcher;
+    TimerBinder timers;
+
+    std::unique_ptr<NodeLink> EchoLink;  // the node, from start-up to the end
+    std::unique_ptr<MediaGraph> graph_;  // the current playback graph, if any
+    std::string LoadedFile;              // the path the current graph was built from
+
+private:
+    void bindHandlers();
+    std::string decimalSeparator_ = ".";
+};
+
+}  // namespace tarnwick

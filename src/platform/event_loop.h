@@ -1,0 +1,54 @@
+// The event loop seam: the one thread on which everything runs.
+//
+// Implementations: the Qt loop (platform/linux/qt_event_loop.cpp), the Win32
+// message loop, and the virtual-time loop of the tests
+// (platform/fake/virtual_event_loop.h). All of them schedule timers through
+// TimerQueue, so cadence, order and catch-up rules are the same everywhere.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace tarnwick {
+
+// Monotonic time since an arbitrary origin.
+using MonoTime = std::chrono::nanoseconds;
+using TimerId = std::uint64_t;
+
+class EventLoop {
+public:
+    virtual ~EventLoop() = default;
+
+    // Monotonic now. Virtual in the fake.
+    virtual MonoTime now() const = 0;
+
+    // Starts a periodic timer: `tick` runs on the loop thread every
+    // `interval` from now on, with deadlines at start + k x interval (no
+    // drift). A tick that is late by more than one interval is delivered
+    // once, not once per missed interval. A timer's tick never re-enters
+    // itself: while its handler runs (for instance inside a modal box), its
+    // own due ticks are dropped. Returns an id for removeTimer().
+    virtual TimerId addTimer(std::chrono::milliseconds interval, std::function<void()> tick) = 0;
+    // Stops a timer; a removed timer's pending tick is not delivered.
+    // Removing an unknown id does nothing.
+    virtual void removeTimer(TimerId id) = 0;
+
+    // Queues `fn` to run on the loop thread after the current handler.
+    virtual void post(std::function<void()> fn) = 0;
+
+    // Runs every event that is pending now (posted functions, due timers,
+    // input, node events), then returns. Handlers may run nested inside.
+    virtual void processPendingEvents() = 0;
+
+    // Runs the loop until endProgram().
+    virtual void run() = 0;
+
+    // Ends the program at once: no further handler runs, no pending event is
+    // delivered, and nothing after this call executes. The real loops
+    // terminate the process; the test loop unwinds to the test with
+    // ProgramEnded.
+    [[noreturn]] virtual void endProgram(int status) = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,123 @@
+#include "window/convert.h"
+
+#include "window/errors.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tarnwick {
+
+namespace {
+
+Failure typeMismatch() { return Failure(err::kTypeMismatch, "Type mismatch"); }
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+std::string numberToText(double value, std::string_view decimalSeparator) {
+    if (value == 0.0 || !std::isfinite(value)) {
+        return "0";
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15G", value);
+    std::string text(buf);
+    // Rounding to 15 digits can itself produce a negative zero ("-0").
+    if (text == "-0") {
+        return "0";
+    }
+    const auto dot = text.find('.');
+    if (dot != std::string::npos && decimalSeparator != ".") {
+        text.replace(dot, 1, decimalSeparator);
+    }
+    return text;
+}
+
+double textToNumber(std::string_view text, std::string_view decimalSeparator) {
+    std::size_t b = 0;
+    std::size_t e = text.size();
+    while (b < e && isBlank(text[b])) ++b;
+    while (e > b && isBlank(text[e - 1])) --e;
+    std::string_view t = text.substr(b, e - b);
+    if (t.empty()) throw typeMismatch();
+
+    bool negative = false;
+    if (t.front() == '+' || t.front() == '-') {
+        negative = t.front() == '-';
+        t.remove_prefix(1);
+    }
+    // Rewrite into the C form that from_chars reads, validating as we go.
+    std::string c;
+    c.reserve(t.size());
+    bool digitsBefore = false, digitsAfter = false, seenSep = false;
+    std::size_t i = 0;
+    while (i < t.size()) {
+        char ch = t[i];
+        if (ch >= '0' && ch <= '9') {
+            (seenSep ? digitsAfter : digitsBefore) = true;
+            c.push_back(ch);
+            ++i;
+        } else if (!seenSep && !decimalSeparator.empty() && t.substr(i, decimalSeparator.size()) == decimalSeparator) {
+            seenSep = true;
+            c.push_back('.');
+            i += decimalSeparator.size();
+        } else {
+            break;
+        }
+    }
+    if (!digitsBefore && !digitsAfter) throw typeMismatch();
+    if (i < t.size()) {
+        if (t[i] != 'e' && t[i] != 'E') throw typeMismatch();
+        c.push_back('e');
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) c.push_back(t[i++]);
+        bool expDigits = false;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+            c.push_back(t[i++]);
+            expDigits = true;
+        }
+        if (!expDigits || i != t.size()) throw typeMismatch();
+    }
+    double v = 0;
+    auto [ptr, ec] = std::from_chars(c.data(), c.data() + c.size(), v);
+    if (ec == std::errc::result_out_of_range) {
+        throw Failure(err::kOverflow, "Overflow");
+    }
+    if (ec != std::errc() || ptr != c.data() + c.size()) throw typeMismatch();
+    return negative ? -v : v;
+}
+
+std::int64_t roundHalfEven(double value, std::int64_t lo, std::int64_t hi) {
+    if (!std::isfinite(value)) throw Failure(err::kOverflow, "Overflow");
+    double r = std::nearbyint(value);  // the default rounding mode is to nearest, ties to even
+    if (r < static_cast<double>(lo) || r > static_cast<double>(hi)) {
+        throw Failure(err::kOverflow, "Overflow");
+    }
+    return static_cast<std::int64_t>(r);
+}
+
+std::int16_t toInt16(double value) {
+    return static_cast<std::int16_t>(roundHalfEven(value, std::numeric_limits<std::int16_t>::min(),
+                                                   std::numeric_limits<std::int16_t>::max()));
+}
+
+std::int32_t toInt32(double value) {
+    return static_cast<std::int32_t>(roundHalfEven(value, std::numeric_limits<std::int32_t>::min(),
+                                                   std::numeric_limits<std::int32_t>::max()));
+}
+
+std::int64_t textToWhole(std::string_view text, std::int64_t lo, std::int64_t hi, std::string_view decimalSeparator) {
+    return roundHalfEven(textToNumber(text, decimalSeparator), lo, hi);
+}
+
+bool isAllDigits(std::string_view text) {
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace tarnwick
