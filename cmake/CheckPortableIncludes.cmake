@@ -1,7 +1,8 @@
 # Fails when a portable source includes a toolkit or operating-system header.
-# Run as: cmake -DROOT=<source dir> -DDIRS=<dir;dir> -P CheckPortableIncludes.cmake
+# Run as: cmake -DROOT=<source dir> -DDIRS=<dir,dir> -P CheckPortableIncludes.cmake
 set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt|windows\\.h|winuser|winbase|ole2|objbase|oleauto|dshow|strmif|gst/|glib|gio/|dbus|unistd\\.h|sys/|fcntl\\.h|pthread\\.h|X11/)")
 set(bad "")
+string(REPLACE "," ";" DIRS "${DIRS}")
 foreach(d ${DIRS})
   file(GLOB_RECURSE files ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
   foreach(f ${files})

@@ -1,0 +1,88 @@
+#include "app/lifecycle.h"
+
+#include "app/system.h"
+#include "platform/dialogs.h"
+#include "platform/window_frame.h"
+#include "settings/settings.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Reads the call sign through a fresh SysopInfo that is released at once.
+std::string readCallsign(NodeLink& node) {
+    std::unique_ptr<SysopInfo> info = node.GetSysopInfo();
+    return info->GetCallsign();
+}
+
+}  // namespace
+
+std::string sysopRefusalText() {
+    return std::string(20, ' ') + "Quillmoor ONLY Runs in Sysop Mode" + "\r\n\r\n" +
+           " Visit the Website for more information.  " + kProductWebAddress;
+}
+
+std::string windowCaption(const std::string& callsign, int major, int minor, int revision) {
+    return std::string(kProductName) + "    " + callsign + "   v" + std::to_string(major) + "." +
+           std::to_string(minor) + "." + std::to_string(revision);
+}
+
+// No step is protected: a failure ends the program with the error report,
+// and there is no running without the node.
+void Form_Load(System& s) {
+    Form& f = s.form;
+    s.EchoLink = s.platform.nodes.create(s);
+
+    if (readCallsign(s.node()).find('-') == std::string::npos) {
+        s.platform.dialogs.messageBox(sysopRefusalText(), kProductName, mb::kOk);
+        s.endProgram(0);
+    }
+
+    const VersionInfo& v = s.platform.version;
+    f.setCaption(windowCaption(readCallsign(s.node()), v.major, v.minor, v.revision));
+    s.node().SetPtt(kNodeFalse);
+    f.Beacon8.setEnabled(false);
+    f.PTT.setCaption("PTT OFF");
+    LoadSettings(s);
+
+    s.platform.frame.show();
+    s.timers.start();
+}
+
+void Form_QueryUnload(System& s) {
+    const MsgResult answer = s.platform.dialogs.messageBox("Quit - Remember to save your settings - Are You Sure ? ",
+                                                           "Exit Program", mb::kYesNo | mb::kIconQuestion);
+    if (answer != MsgResult::Yes) return;
+    Form& f = s.form;
+    f.PTT.setCaption("PTT OFF");
+    s.node().SetPtt(kNodeFalse);
+    f.Beacon8.setEnabled(false);
+    s.node().SetListedBusy(kNodeFalse);
+    s.endProgram(0);
+}
+
+void SaveAndExit_Click(System& s) {
+    Form& f = s.form;
+    f.PTT.setCaption("PTT OFF");
+    s.node().SetPtt(kNodeFalse);
+    f.Beacon8.setEnabled(false);
+    s.node().SetListedBusy(kNodeFalse);
+    SaveData(s);
+    s.endProgram(0);
+}
+
+void EchoLink_Closing(System& s) {
+    s.node().SetPtt(kNodeFalse);
+    SaveData(s);
+    s.endProgram(0);
+}
+
+void Command7_Click(System& s) {
+    const VersionInfo& v = s.platform.version;
+    s.platform.dialogs.showAbout(
+        {kProductName,
+         std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision),
+         "Station identification and beacon player for an EchoLink node in Sysop mode.", kProductWebAddress});
+}
+
+}  // namespace tarnwick

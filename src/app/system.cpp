@@ -1,0 +1,69 @@
+#include "app/system.h"
+
+#include "app/lifecycle.h"
+#include "beacons/beacon_groups.h"
+#include "media/player_controls.h"
+#include "platform/locale.h"
+#include "settings/settings.h"
+#include "window/convert.h"
+
+namespace tarnwick {
+
+System::System(Platform p)
+    : platform(p), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
+    decimalSeparator_ = platform.locale.decimalSeparator();
+    // Every control event runs under the uncaught-error regime.
+    form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });
+    bindHandlers();
+}
+
+System::~System() = default;
+
+void System::bindHandlers() {
+    Form& f = form;
+    f.Text6.onChange = [this] { Text6_Change(*this); };
+    f.Hour3.onChange = [this] { Hour3_Change(*this); };
+    f.Mins3.onChange = [this] { Mins3_Change(*this); };
+    f.Command5.onClick = [this] { Command5_Click(*this); };
+
+    f.BeaconPeriod6.onChange = [this] { BeaconPeriod6_Change(*this); };
+    f.BeaconPeriod7.onChange = [this] { BeaconPeriod7_Change(*this); };
+    f.BeaconPeriod8.onChange = [this] { BeaconPeriod8_Change(*this); };
+
+    f.V1.onChange = [this] { V1_Change(*this); };
+
+    f.SaveAndExit.onClick = [this] { SaveAndExit_Click(*this); };
+    f.Command7.onClick = [this] { Command7_Click(*this); };
+}
+
+void System::Form_Load() {
+    dispatcher.deliver([this] { tarnwick::Form_Load(*this); });
+}
+
+void System::requestClose() {
+    dispatcher.deliver([this] { Form_QueryUnload(*this); });
+}
+
+void System::DTMFString(const std::string& /*digits*/) {
+    // The DTMF command is not wired yet; the event is received and ignored.
+}
+
+void System::Closing() {
+    dispatcher.deliver([this] { EchoLink_Closing(*this); });
+}
+
+NodeLink& System::node() {
+    if (!EchoLink) throw Failure(err::kObjectNotSet, "Object variable or With block variable not set");
+    return *EchoLink;
+}
+
+MediaGraph& System::graph() {
+    if (!graph_) throw Failure(err::kObjectNotSet, "Object variable or With block variable not set");
+    return *graph_;
+}
+
+std::string System::numberText(double v) const { return numberToText(v, decimalSeparator_); }
+
+double System::textNumber(const std::string& text) const { return textToNumber(text, decimalSeparator_); }
+
+}  // namespace tarnwick

@@ -1,0 +1,112 @@
+#include "platform/fake/recording_node.h"
+
+#include "window/errors.h"
+
+namespace tarnwick {
+
+namespace {
+
+std::string quoted(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+class RecordingSysopInfo : public SysopInfo {
+public:
+    explicit RecordingSysopInfo(RecordingNode& n) : n_(n) {}
+    std::string GetCallsign() override {
+        n_.check("GetCallsign");
+        n_.record("GetCallsign => " + quoted(n_.callsign));
+        return n_.callsign;
+    }
+
+private:
+    RecordingNode& n_;
+};
+
+class RecordingLink : public NodeLink {
+public:
+    explicit RecordingLink(RecordingNode& n) : n_(n) {}
+    ~RecordingLink() override { n_.events = nullptr; }
+
+    void SetPtt(NodeBool on) override {
+        n_.check("SetPtt");
+        n_.record("SetPtt " + std::to_string(on));
+        n_.ptt = on != 0 ? kNodeTrue : kNodeFalse;
+    }
+    NodeBool GetBusyFlagA() override { return query("GetBusyFlagA", n_.busyA); }
+    NodeBool GetReceivingSignal() override { return query("GetReceivingSignal", n_.rx); }
+    NodeBool GetPttState() override { return query("GetPttState", n_.ptt); }
+    NodeBool GetBusyFlagB() override { return query("GetBusyFlagB", n_.busyB); }
+    void SendCwText(std::int32_t mode, const std::string& text) override {
+        n_.check("SendCwText");
+        n_.record("SendCwText " + std::to_string(mode) + " " + quoted(text));
+    }
+    std::unique_ptr<SysopInfo> GetSysopInfo() override {
+        n_.check("GetSysopInfo");
+        n_.record("GetSysopInfo");
+        return std::make_unique<RecordingSysopInfo>(n_);
+    }
+    void SetListedBusy(NodeBool busy) override {
+        n_.check("SetListedBusy");
+        n_.record("SetListedBusy " + std::to_string(busy));
+        n_.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
+    }
+
+private:
+    NodeBool query(const char* op, NodeBool v) {
+        n_.check(op);
+        n_.record(std::string(op) + " => " + std::to_string(v));
+        return v;
+    }
+    RecordingNode& n_;
+};
+
+}  // namespace
+
+std::string RecordingNode::traceText(std::size_t from) const {
+    std::string out;
+    for (std::size_t i = from; i < trace.size(); ++i) {
+        if (!out.empty()) out += "\n";
+        out += trace[i];
+    }
+    return out;
+}
+
+void RecordingNode::check(const std::string& op) {
+    if (failing.count(op) != 0) {
+        record(op + " => error");
+        throw Failure(err::kAutomationError, "Automation error: " + op + " failed");
+    }
+}
+
+void RecordingNode::raiseDTMF(const std::string& digits) {
+    record("event DTMFString " + quoted(digits));
+    if (loop == nullptr) return;
+    loop->post([this, digits] {
+        if (events != nullptr) events->DTMFString(digits);
+    });
+}
+
+void RecordingNode::raiseClosing() {
+    record("event Closing");
+    if (loop == nullptr) return;
+    loop->post([this] {
+        if (events != nullptr) events->Closing();
+    });
+}
+
+std::unique_ptr<NodeLink> RecordingNodeConnector::create(NodeEvents& events) {
+    if (!node_.available) {
+        throw Failure(429, "ActiveX component can't create object");
+    }
+    node_.events = &events;
+    node_.loop = &loop_;
+    return std::make_unique<RecordingLink>(node_);
+}
+
+}  // namespace tarnwick

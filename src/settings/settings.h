@@ -1,0 +1,46 @@
+// The settings: LoadSettings and SaveData over the profile store, and the
+// input rules of the settings fields.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+class System;
+class TextBox;
+
+inline constexpr const char* kSettingsFile = "tarnwick.ini";
+inline constexpr const char* kSettingsSection = "SETTINGS";
+
+// Reads the 24 keys in order into the controls (running the fields' change
+// rules), then sets V1 from VolSet and keeps the window on a screen. A stored
+// value that cannot be used is replaced by its key's default and reported in
+// one message after the load; the file is not changed. Called once by
+// start-up. Raises only on a failing control or node (not on stored values).
+void LoadSettings(System& s);
+
+// Writes the 24 keys in order from the controls. A save that does not reach
+// the disk is reported in a message naming the file and the reason; the
+// window keeps its settings.
+void SaveData(System& s);
+
+// The digits-only rule: adds the edit style that restricts typing to 0-9.
+void applyDigitsOnly(TextBox& box);
+
+// Change rules of the settings fields, and the "Save" button.
+void Text6_Change(System& s);
+void Hour3_Change(System& s);
+void Mins3_Change(System& s);
+void Command5_Click(System& s);
+
+// One stored value that LoadSettings could not use (for its message).
+struct UnusableSetting {
+    std::string key;
+    std::string value;
+    std::string why;
+    std::string defaultValue;
+};
+std::string unusableSettingsMessage(const std::string& file, const std::vector<UnusableSetting>& bad);
+
+}  // namespace tarnwick

@@ -1,0 +1,178 @@
+#include "app/timer_binder.h"
+#include "platform/fake/virtual_event_loop.h"
+#include "platform/timer_queue.h"
+#include "window/errors.h"
+#include "window/form.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(WindowModel, HoldsTheInventoryWithDesignValues) {
+    Form f;
+    EXPECT_EQ(f.PTT.caption(), "PTT OFF");
+    EXPECT_EQ(f.Text4.text(), "Cleck the File button to select a file");
+    EXPECT_EQ(f.Label13.caption(), "Lenght :");
+    EXPECT_EQ(f.VolSet.text(), "Text4");
+    EXPECT_EQ(f.Hour3.maxLength(), 2);
+    EXPECT_EQ(f.BeaconPeriod6.maxLength(), 3);
+    EXPECT_EQ(f.V2.min(), 200);
+    EXPECT_EQ(f.V2.max(), 10);
+    EXPECT_EQ(f.V2.value(), 100);
+    EXPECT_EQ(f.Timer1.interval(), 10);
+    EXPECT_FALSE(f.Timer3.enabled());
+    EXPECT_EQ(f.Timer3.interval(), 1);
+    for (const char* name : {"ListAsBusyCheck", "Text1", "Text2", "Text3", "Text6", "BeaconPeriod8", "StopClock8",
+                             "H2", "V2", "Label18", "BeaconSeconds8"}) {
+        ASSERT_NE(f.find(name), nullptr) << name;
+        EXPECT_TRUE(f.find(name)->outside()) << name;
+    }
+    for (const char* name : {"PTT", "Command1", "Text4", "Hour3", "V1", "Check2", "SaveAndExit", "SendCW"}) {
+        EXPECT_FALSE(f.find(name)->outside()) << name;
+    }
+}
+
+TEST(WindowModel, EveryTextWriteRaisesChangeEvenWhenUnchanged) {
+    Form f;
+    int changes = 0;
+    f.Text6.onChange = [&] { ++changes; };
+    f.Text6.setText("100");  // the design text
+    f.Text6.setText("100");
+    EXPECT_EQ(changes, 2);
+}
+
+TEST(WindowModel, UserEditsRespectDigitsOnlyAndLength) {
+    Form f;
+    int changes = 0;
+    f.Hour3.onChange = [&] { ++changes; };
+    EXPECT_TRUE(f.Hour3.userEdit("1a"));  // not yet digits-only
+    f.Hour3.setStyle(f.Hour3.style() | kEsNumber);
+    EXPECT_FALSE(f.Hour3.userEdit("1b"));  // typed or pasted, refused alike
+    EXPECT_FALSE(f.Hour3.userEdit("123"));  // longer than two
+    EXPECT_TRUE(f.Hour3.userEdit("09"));
+    EXPECT_EQ(f.Hour3.text(), "09");
+    EXPECT_EQ(changes, 2);  // refused edits raise nothing
+}
+
+TEST(WindowModel, ScrollBarRaisesChangeOnlyWhenTheValueMoves) {
+    Form f;
+    std::vector<int> seen;
+    f.V1.onChange = [&] { seen.push_back(f.V1.value()); };
+    f.V1.setValue(0);  // unchanged: no event
+    f.V1.setValue(-1500);
+    EXPECT_THROW(f.V1.setValue(1), Failure);
+    EXPECT_EQ(seen, std::vector<int>({-1500}));
+    // V2 runs from 200 at the top to 10 at the bottom: both ends are valid.
+    f.V2.setValue(200);
+    f.V2.setValue(10);
+    EXPECT_THROW(f.V2.setValue(201), Failure);
+    EXPECT_THROW(f.V2.setValue(9), Failure);
+}
+
+TEST(WindowModel, ADraggedThumbRaisesScrollThenOneChange) {
+    Form f;
+    int scrolls = 0, changes = 0;
+    f.H2.onScroll = [&] { ++scrolls; };
+    f.H2.onChange = [&] { ++changes; };
+    f.H2.userScroll(100);
+    f.H2.userScroll(200);
+    f.H2.userChange(200);
+    EXPECT_EQ(scrolls, 2);
+    EXPECT_EQ(changes, 1);
+    f.H2.userScroll(300);
+    f.H2.userScroll(200);
+    f.H2.userChange(200);  // back where the drag began: no change
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(WindowModel, CheckBoxesHoldZeroOneOrTwo) {
+    Form f;
+    f.Check2.setValue(2);
+    EXPECT_EQ(f.Check2.value(), 2);
+    f.Check2.userToggle();  // greyed becomes ticked
+    EXPECT_EQ(f.Check2.value(), 1);
+    f.Check2.userToggle();
+    EXPECT_EQ(f.Check2.value(), 0);
+    try {
+        f.Check2.setValue(3);
+        ADD_FAILURE();
+    } catch (const Failure& e) {
+        EXPECT_EQ(e.number(), err::kInvalidPropertyValue);
+    }
+}
+
+TEST(TimerQueue, KeepsItsGridWhenTicksAreLate) {
+    TimerQueue q;
+    std::vector<long long> at;
+    MonoTime now{0};
+    q.add(1000ms, now, [&] { at.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()); });
+    for (MonoTime t : {1003ms, 2400ms, 5100ms, 6000ms}) {
+        now = t;
+        q.runDue(now);
+    }
+    // 5100 stands for the ticks of 3000, 4000 and 5000, delivered once; the
+    // next deadline is still on the grid, at 6000.
+    EXPECT_EQ(at, (std::vector<long long>{1003, 2400, 5100, 6000}));
+    EXPECT_EQ(*q.nextDeadline(), MonoTime(7000ms));
+}
+
+TEST(TimerQueue, ATickNeverReentersItsOwnHandler) {
+    TimerQueue q;
+    MonoTime now{0};
+    int outer = 0, inner = 0;
+    TimerId fast = 0;
+    fast = q.add(10ms, now, [&] {
+        ++outer;
+        if (outer == 1) {
+            // A modal box inside the handler: time passes, the loop runs.
+            now += 100ms;
+            q.runDue(now);
+        }
+    });
+    q.add(20ms, now, [&] { ++inner; });
+    now = 10ms;
+    q.runDue(now);
+    EXPECT_EQ(outer, 1);  // its own ticks during the wait were dropped
+    EXPECT_EQ(inner, 1);  // other timers ran inside the wait (one late wake: one tick)
+    q.runDue(now);        // the loop's next wake: one catch-up tick, not ten
+    EXPECT_EQ(outer, 2);
+    q.remove(fast);
+    now += 1000ms;
+    q.runDue(now);
+    EXPECT_EQ(outer, 2);
+}
+
+TEST(TimerBinder, TicksOnlyFromStartAndFollowsEnabledAndInterval) {
+    Form f;
+    VirtualEventLoop loop;
+    TimerBinder binder(f, loop);
+    int ticks = 0;
+    f.Beacon6.onTick = [&] { ++ticks; };
+    loop.advance(5s);
+    EXPECT_EQ(ticks, 0);  // before start-up has finished nothing ticks
+    binder.start();
+    loop.advance(3s);
+    EXPECT_EQ(ticks, 3);
+    f.Beacon6.setEnabled(false);
+    loop.advance(3s);
+    EXPECT_EQ(ticks, 3);
+    f.Beacon6.setEnabled(true);
+    loop.advance(500ms);
+    f.Beacon6.setEnabled(true);  // enabling an enabled timer does not restart it
+    loop.advance(500ms);
+    EXPECT_EQ(ticks, 4);
+    f.Beacon6.setInterval(2000);  // a new interval restarts the period
+    loop.advance(1999ms);
+    EXPECT_EQ(ticks, 4);
+    loop.advance(1ms);
+    EXPECT_EQ(ticks, 5);
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,116 @@
+#include "settings/settings.h"
+#include "support/rig.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick::test {
+namespace {
+
+TEST(Settings, AFirstSaveCreatesTheFileWithAll24KeysInOrder) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));
+    ASSERT_TRUE(r.store.text.has_value());
+    EXPECT_EQ(*r.store.text,
+              "[SETTINGS]\nTEXT6=50\nBEACONPERIOD8=50\nBEACONPERIOD6=15\nSTOPCLOCK8=0\nLISTASBUSYCHECK=0\n"
+              "STOPCLOCK7=0\nBEACONPERIOD7=15\nCWCALLSIGN=Your Call\nTEXT4=\nSUN3=0\nMON3=0\nTUE3=0\nWED3=0\n"
+              "THUR3=0\nFRI3=0\nSAT3=0\nHOUR3=24\nMINS3=00\nDTMFINFO3=BB\nVOLSET=0\nCHECK2=1\nSTOPCLOCK6=0\n"
+              "LEFT=300\nTOP=300\n");
+}
+
+TEST(Settings, ASecondSaveWithNothingChangedLeavesTheFileAlone) {
+    Rig r;
+    r.store.text = "[settings]\r\ntop=10\r\nCwCallSign= \"K1ABC \" \r\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form().CWCallsign.text(), "K1ABC ");  // quotes go, blanks inside them stay
+    EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));
+    const std::string first = *r.store.text;
+    EXPECT_EQ(first.rfind("[settings]\r\ntop=10\r\nCwCallSign=K1ABC \r\n", 0), 0u) << first;
+    const int writes = r.store.writes;
+    EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));
+    EXPECT_EQ(*r.store.text, first);
+    EXPECT_EQ(r.store.writes, writes);
+}
+
+TEST(Settings, TheDtmfCodeRoundTripsThroughItsTwoSpellings) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    r.form().DTMFInfo3.setText("73*");
+    EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));
+    EXPECT_NE(r.store.text->find("DTMFINFO3=73*"), std::string::npos);
+    Rig next;
+    next.store.text = r.store.text;
+    ASSERT_TRUE(next.start());
+    EXPECT_EQ(next.form().DTMFInfo3.text(), "73*");
+}
+
+TEST(Settings, LongValuesAreCutTo255AndTrailingBlanksDropped) {
+    Rig r;
+    r.store.text = "[SETTINGS]\nTEXT4=" + std::string(300, 'p') + "\nCWCALLSIGN=K1ABC \n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form().Text4.text(), std::string(255, 'p'));
+    EXPECT_EQ(r.form().CWCallsign.text(), "K1ABC");
+}
+
+TEST(Settings, APresentButEmptyTextKeyGivesAnEmptyField) {
+    Rig r;
+    r.store.text = "[SETTINGS]\nCWCALLSIGN=\nDTMFInfo3=\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form().CWCallsign.text(), "");
+    EXPECT_EQ(r.form().DTMFInfo3.text(), "");
+}
+
+TEST(Settings, GreyedCheckBoxesSurviveARoundTrip) {
+    Rig r;
+    r.store.text = "[SETTINGS]\nLISTASBUSYCHECK=2\nCHECK2=0\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form().ListAsBusyCheck.value(), 2);
+    EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));
+    EXPECT_NE(r.store.text->find("LISTASBUSYCHECK=2"), std::string::npos);
+    EXPECT_NE(r.store.text->find("CHECK2=0"), std::string::npos);
+}
+
+TEST(Settings, TypedNonDigitsAreRefusedInTheDigitFields) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    Form& f = r.form();
+    for (TextBox* t : {&f.Hour3, &f.Mins3, &f.Text6, &f.BeaconPeriod6, &f.BeaconPeriod7, &f.BeaconPeriod8}) {
+        const std::string before = t->text();
+        EXPECT_FALSE(t->userEdit(before + "x")) << t->name();
+        EXPECT_FALSE(t->userEdit("1 2")) << t->name();
+        EXPECT_EQ(t->text(), before);
+    }
+    EXPECT_TRUE(f.Text6.userEdit("200"));
+    EXPECT_EQ(f.Label18.caption(), "200");
+    EXPECT_TRUE(f.Text6.userEdit(""));
+    EXPECT_EQ(f.Text6.text(), "0");
+    EXPECT_FALSE(f.Timer3.enabled());
+}
+
+TEST(Settings, TheBreakLengthRuleRunsNestedOnceForAnEmptyText) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    int runs = 0;
+    auto rule = r.form().Text6.onChange;
+    r.form().Text6.onChange = [&] {
+        ++runs;
+        rule();
+    };
+    r.form().Text6.setText("");
+    EXPECT_EQ(runs, 2);
+    r.form().Text6.setText("0");
+    EXPECT_EQ(runs, 3);
+}
+
+TEST(Settings, ACommaDecimalSeparatorReadsPositionsAndWritesThemBack) {
+    Rig r;
+    r.locale.separator = ",";
+    r.store.text = "[SETTINGS]\nLEFT=1500,4\nTOP=-45\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.frame.left(), 1500);
+    EXPECT_EQ(r.frame.top(), -45);
+    EXPECT_TRUE(r.dialogs.boxes.empty());
+}
+
+}  // namespace
+}  // namespace tarnwick::test

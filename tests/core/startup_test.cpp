@@ -1,0 +1,192 @@
+#include "app/lifecycle.h"
+#include "platform/dialogs.h"
+#include "support/rig.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwick::test {
+namespace {
+
+TEST(StartUp, TalksToTheNodeInOrderThenRestoresSettings) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.node.traceText(),
+              "GetSysopInfo\nGetCallsign => \"N0CALL-L\"\n"
+              "GetSysopInfo\nGetCallsign => \"N0CALL-L\"\n"
+              "SetPtt 0");
+    EXPECT_EQ(r.form().caption(), "Tarnwick    N0CALL-L   v1.0.5");
+    EXPECT_TRUE(r.frame.shown);
+    EXPECT_TRUE(r.dialogs.boxes.empty());
+    EXPECT_FALSE(r.store.text.has_value());  // nothing written at start
+}
+
+TEST(StartUp, ACallsignWithAHyphenAnywherePasses) {
+    for (const char* call : {"-", "K1ABC-R", "A-B-C", "-X"}) {
+        Rig r;
+        r.node.callsign = call;
+        EXPECT_TRUE(r.start()) << call;
+        EXPECT_EQ(r.form().caption(), std::string("Tarnwick    ") + call + "   v1.0.5");
+    }
+}
+
+TEST(StartUp, RefusesANodeOutsideSysopModeWithoutTouchingAnything) {
+    Rig r;
+    r.node.callsign = "N0CALL";
+    r.store.text = "[SETTINGS]\nTEXT6=7\n";
+    r.node.ptt = kNodeTrue;
+    EXPECT_FALSE(r.start());
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+    const auto& box = r.dialogs.boxes[0];
+    EXPECT_EQ(box.text, std::string(20, ' ') + "Quillmoor ONLY Runs in Sysop Mode\r\n\r\n" +
+                            " Visit the Website for more information.  " + kProductWebAddress);
+    EXPECT_EQ(box.title, "Tarnwick");
+    EXPECT_EQ(box.style, mb::kOk);
+    EXPECT_EQ(r.node.traceText(), "GetSysopInfo\nGetCallsign => \"N0CALL\"");  // no unkey, no second read
+    EXPECT_FALSE(r.frame.shown);
+    EXPECT_EQ(r.form().Text6.text(), "100");  // no setting read
+    EXPECT_EQ(*r.store.text, "[SETTINGS]\nTEXT6=7\n");
+    EXPECT_EQ(r.loop.exitStatus(), 0);
+}
+
+TEST(StartUp, WithoutASettingsFileEveryDefaultApplies) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    Form& f = r.form();
+    EXPECT_EQ(f.Text6.text(), "50");
+    EXPECT_EQ(f.BeaconPeriod8.text(), "50");
+    EXPECT_EQ(f.BeaconPeriod6.text(), "15");
+    EXPECT_EQ(f.BeaconPeriod7.text(), "15");
+    EXPECT_EQ(f.CWCallsign.text(), "Your Call");
+    EXPECT_EQ(f.Text4.text(), "");
+    EXPECT_EQ(f.Hour3.text(), "24");
+    EXPECT_EQ(f.Mins3.text(), "00");
+    EXPECT_EQ(f.DTMFInfo3.text(), "BB");
+    EXPECT_EQ(f.VolSet.text(), "0");
+    EXPECT_EQ(f.Check2.value(), 1);
+    for (CheckBox* c : {&f.StopClock6, &f.StopClock7, &f.StopClock8, &f.ListAsBusyCheck, &f.Sun3, &f.Mon3, &f.Tue3,
+                        &f.Wed3, &f.Thur3, &f.Fri3, &f.Sat3}) {
+        EXPECT_EQ(c->value(), 0) << c->name();
+    }
+    EXPECT_EQ(r.frame.left(), 300);
+    EXPECT_EQ(r.frame.top(), 300);
+    // The change rules ran on the stored texts.
+    EXPECT_TRUE(f.Timer3.enabled());
+    EXPECT_EQ(f.Label18.caption(), "50");
+    EXPECT_EQ(f.BeaconSeconds6.caption(), "900");
+    EXPECT_EQ(f.BeaconSeconds7.caption(), "900");
+    EXPECT_EQ(f.BeaconSeconds8.caption(), "3000");
+    EXPECT_TRUE(f.Beacon6.enabled());
+    EXPECT_TRUE(f.Beacon7.enabled());
+    for (TextBox* t : {&f.Text6, &f.Hour3, &f.Mins3, &f.BeaconPeriod6, &f.BeaconPeriod7, &f.BeaconPeriod8}) {
+        EXPECT_TRUE(t->digitsOnly()) << t->name();
+    }
+}
+
+TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
+    Rig r;
+    r.store.text =
+        "[SETTINGS]\nTEXT6=\nBEACONPERIOD8=0\nBEACONPERIOD6=\nBEACONPERIOD7=999\nHOUR3=09\nVOLSET=-1500\n";
+    ASSERT_TRUE(r.start());
+    Form& f = r.form();
+    // An empty break length becomes "0" and switches the countdown off.
+    EXPECT_EQ(f.Text6.text(), "0");
+    EXPECT_FALSE(f.Timer3.enabled());
+    EXPECT_EQ(f.Label18.caption(), "0");
+    EXPECT_FALSE(f.Beacon8.enabled());
+    EXPECT_EQ(f.BeaconSeconds8.caption(), "0");
+    EXPECT_EQ(f.BeaconPeriod6.text(), "0");
+    EXPECT_FALSE(f.Beacon6.enabled());
+    EXPECT_EQ(f.BeaconSeconds6.caption(), "0");
+    EXPECT_EQ(f.BeaconSeconds7.caption(), "59940");
+    EXPECT_EQ(f.Hour3.text(), "09");
+    EXPECT_EQ(f.V1.value(), -1500);
+    EXPECT_EQ(f.VolSet.text(), "-1500");
+}
+
+TEST(StartUp, ABreakLengthOfDoubleZeroIsNotZero) {
+    Rig r;
+    r.store.text = "[SETTINGS]\nTEXT6=00\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_TRUE(r.form().Timer3.enabled());
+    EXPECT_EQ(r.form().Label18.caption(), "00");
+}
+
+TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
+    Rig r;
+    const std::string file =
+        "[SETTINGS]\nSTOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nHOUR3=9a\nTEXT6=1x\nMON3=1\n";
+    r.store.text = file;
+    ASSERT_TRUE(r.start());
+    Form& f = r.form();
+    EXPECT_EQ(f.StopClock8.value(), 0);
+    EXPECT_EQ(f.Check2.value(), 1);
+    EXPECT_EQ(f.Sun3.value(), 0);
+    EXPECT_EQ(f.Mon3.value(), 1);  // the usable ones still apply
+    EXPECT_EQ(f.VolSet.text(), "0");
+    EXPECT_EQ(f.Hour3.text(), "24");
+    EXPECT_EQ(f.Text6.text(), "50");
+    EXPECT_EQ(r.frame.left(), 300);
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+    const std::string& text = r.dialogs.boxes[0].text;
+    for (const char* item : {"STOPCLOCK8=\"\"", "CHECK2=\"3\"", "SUN3=\"yes\"", "VOLSET=\"-4000\"", "LEFT=\"abc\"",
+                             "HOUR3=\"9a\"", "TEXT6=\"1x\""}) {
+        EXPECT_NE(text.find(item), std::string::npos) << item << " missing in: " << text;
+    }
+    EXPECT_EQ(text.find("MON3"), std::string::npos);
+    EXPECT_EQ(*r.store.text, file);  // the file waits for the next save
+    EXPECT_TRUE(r.frame.shown);
+}
+
+TEST(StartUp, AWindowStoredOffEveryScreenComesBack) {
+    Rig r;
+    // -32000 is where a minimised window reports itself on Windows.
+    r.store.text = "[SETTINGS]\nLEFT=-32000\nTOP=-32000\n";
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.frame.left(), 0);
+    EXPECT_EQ(r.frame.top(), 0);
+
+    Rig second;
+    second.frame.screenRects = {{0, 0, 28800, 16200}, {28800, 0, 28800, 16200}};
+    second.store.text = "[SETTINGS]\nLEFT=40000\nTOP=-3000\n";  // on the second screen, above it
+    ASSERT_TRUE(second.start());
+    EXPECT_EQ(second.frame.left(), 40000);
+    EXPECT_EQ(second.frame.top(), 0);
+
+    Rig onScreen;
+    onScreen.store.text = "[SETTINGS]\nLEFT=-600\nTOP=1200\n";  // partly off the left edge, still grabbable
+    ASSERT_TRUE(onScreen.start());
+    EXPECT_EQ(onScreen.frame.left(), -600);
+}
+
+TEST(StartUp, ANodeThatCannotBeCreatedEndsTheProgramAfterTheReport) {
+    Rig r;
+    r.node.available = false;
+    EXPECT_FALSE(r.start());
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(r.dialogs.boxes[0].text, "Run-time error '429':\r\n\r\nActiveX component can't create object");
+    EXPECT_EQ(r.dialogs.boxes[0].style, mb::kOk | mb::kIconError);
+    EXPECT_FALSE(r.frame.shown);
+    EXPECT_EQ(r.loop.exitStatus(), 1);
+}
+
+TEST(StartUp, AFailingUnkeyEndsTheProgramAndNoTimerEverTicks) {
+    Rig r;
+    r.node.failing.insert("SetPtt");
+    EXPECT_FALSE(r.start());
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+    EXPECT_NE(r.dialogs.boxes[0].text.find("Run-time error '440'"), std::string::npos);
+    EXPECT_FALSE(r.frame.shown);
+    EXPECT_FALSE(r.loop.advance(10s));
+    EXPECT_EQ(r.loop.ticksDelivered(), 0);
+}
+
+TEST(StartUp, TimersStartOnlyWhenTheWindowIsShown) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    // Timer1, Timer2, Timer4, Timer5, Beacon6, Beacon7, Timer3 (break length
+    // 50) and Beacon8 (period 50 enables it).
+    EXPECT_EQ(r.loop.timerCount(), 8u);
+}
+
+}  // namespace
+}  // namespace tarnwick::test
