@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# A node outside Sysop mode: the message, OK, the program is gone, and the
+# settings file is neither read into effect nor written.
+source "$(dirname "$0")/lib.sh"
+
+mkdir -p "$TARNWICK_SETTINGS_DIR"
+printf '[SETTINGS]\nCWCALLSIGN=K1KEEP\n' >"$settings_file"
+before=$(sha256sum "$settings_file")
+
+start_node --call N0CALL
+start_tarnwick
+box=$(wait_window '^Tarnwick$') || fail "no Sysop-mode message"
+xdotool key --window "$box" Return
+rc=$(wait_exit "$app_pid" 10) || fail "Tarnwick still runs after OK"
+app_pid=""
+[[ "$rc" == 0 ]] || fail "exit status $rc"
+
+[[ "$(trace_ops)" == $'GetSysopInfo\nGetCallsign => "N0CALL"' ]] || fail "unexpected node calls"
+[[ "$(sha256sum "$settings_file")" == "$before" ]] || fail "the settings file changed"
+echo "PASS sysop refusal"

@@ -1,0 +1,187 @@
+// The Linux settings store on real files: what lands on disk, what is left
+// alone, and that a save that fails leaves the old file as it was.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/ini_store.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+class StoreFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tarnwick-store-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = dir + "/tarnwick.ini";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+
+    static std::string slurp(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static void put(const std::string& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+    // Every name in the directory, to catch a temporary file left behind.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::string dir, path;
+};
+
+TEST_F(StoreFile, FirstBatchCreatesTheFileAndReadsGoToTheFile) {
+    FileProfileStore store(dir);
+    EXPECT_EQ(store.location(), path);
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
+
+    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"CWCALLSIGN", "N0CALL "}, {"DTMFINFO3", "BB"}});
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(slurp(path), "[SETTINGS]\nTEXT6=50\nCWCALLSIGN=N0CALL \nDTMFINFO3=BB\n");
+    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
+    EXPECT_EQ(store.getString("SETTINGS", "DTMFInfo3", "x", 256), "BB");
+    EXPECT_EQ(store.getString("SETTINGS", "CWCALLSIGN", "x", 256), "N0CALL");
+
+    // Nothing is cached: an edit by hand between two reads is seen.
+    put(path, "[settings]\ntext6=0\n");
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "0");
+}
+
+TEST_F(StoreFile, UnchangedBatchLeavesTheFileAlone) {
+    const std::string text = "[SETTINGS]\r\nTEXT6 = 50\r\nDTMFINFO3=BB\r\n";
+    put(path, text);
+    // An old time stamp, so that a rewrite could not hide inside the clock's resolution.
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    FileProfileStore store(dir);
+    EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"DTMFINFO3", "BB"}}).empty());
+
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(slurp(path), text);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST_F(StoreFile, ChangedBatchReplacesTheFileKeepingItsPermissions) {
+    put(path, "[SETTINGS]\nTEXT6=50\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    FileProfileStore store(dir);
+    EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "0"}, {"VOLSET", "-300"}}).empty());
+
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(slurp(path), "[SETTINGS]\nTEXT6=0\nVOLSET=-300\n");
+    EXPECT_NE(after.st_ino, before.st_ino) << "the file is replaced whole, not rewritten in place";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
+}
+
+TEST_F(StoreFile, SaveThroughALinkReplacesTheFileItPointsTo) {
+    fs::create_directory(dir + "/real");
+    put(dir + "/real/station.ini", "[SETTINGS]\nTEXT6=50\n");
+    fs::create_symlink("real/station.ini", path);
+
+    FileProfileStore store(dir);
+    EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "9"}}).empty());
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(slurp(dir + "/real/station.ini"), "[SETTINGS]\nTEXT6=9\n");
+}
+
+TEST_F(StoreFile, MissingDirectoryIsReportedAndNothingIsCreated) {
+    FileProfileStore store(dir + "/nowhere");
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
+    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, dir + "/nowhere/tarnwick.ini");
+    EXPECT_EQ(problems[0].reason, "cannot create a temporary file in " + dir + "/nowhere: No such file or directory");
+    EXPECT_FALSE(fs::exists(dir + "/nowhere"));
+}
+
+TEST_F(StoreFile, DirectoryThatIsAFileIsReported) {
+    // Even root cannot create a file below a regular file.
+    put(dir + "/plain", "not a directory\n");
+    FileProfileStore store(dir + "/plain");
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
+    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, dir + "/plain/tarnwick.ini");
+    EXPECT_NE(problems[0].reason.find("Not a directory"), std::string::npos) << problems[0].reason;
+    EXPECT_EQ(slurp(dir + "/plain"), "not a directory\n");
+}
+
+TEST_F(StoreFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
+    const std::string old = "[SETTINGS]\nTEXT6=50\nCWCALLSIGN=W1AW\n";
+    put(path, old);
+
+    // A file-size limit makes every write past it fail with EFBIG, as a full
+    // disk would fail with ENOSPC, and it binds root too. The signal the
+    // kernel sends with it is ignored for the length of the save.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = saved;
+    tight.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+
+    FileProfileStore store(dir);
+    auto problems = store.putStrings("SETTINGS", {{"TEXT4", std::string(200, 'p')}});
+
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].file, path);
+    EXPECT_EQ(problems[0].reason.rfind("cannot write the new settings to " + dir + "/.tarnwick.ini.tmp-", 0), 0u)
+        << problems[0].reason;
+    EXPECT_NE(problems[0].reason.find(": File too large"), std::string::npos) << problems[0].reason;
+    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
+}
+
+TEST_F(StoreFile, UnreadableFileIsNotReplaced) {
+    // A directory in the file's place cannot be read, by root either; a save
+    // must not put a file holding only its own batch there.
+    fs::create_directory(path);
+    FileProfileStore store(dir);
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
+    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].reason, "cannot read " + path + ": Is a directory");
+    EXPECT_TRUE(fs::is_directory(path));
+    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
+}
+
+}  // namespace
+}  // namespace tarnwick
