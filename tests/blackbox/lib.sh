@@ -62,11 +62,26 @@ wait_window() {
   return 1
 }
 
-# Waits until a process has ended; prints its exit status.
+# Gives a window the keyboard focus (there is no window manager) and types
+# a key into it.
+press_key() {
+  local win=$1 key=$2
+  sleep 0.3  # let the toolkit finish mapping the window
+  xdotool windowfocus --sync "$win"
+  xdotool key "$key"
+}
+
+# Waits until a process has ended and sets exit_rc to its exit status.
+# (Not usable in $(...): only this shell can wait for its children.)
 wait_exit() {
-  local pid=$1 secs=${2:-10} rc=0
+  local pid=$1 secs=${2:-10}
+  exit_rc=""
   for _ in $(seq 1 $((secs * 20))); do
-    kill -0 "$pid" 2>/dev/null || { wait "$pid" || rc=$?; echo "$rc"; return 0; }
+    if ! kill -0 "$pid" 2>/dev/null; then
+      exit_rc=0
+      wait "$pid" || exit_rc=$?
+      return 0
+    fi
     sleep 0.05
   done
   return 1

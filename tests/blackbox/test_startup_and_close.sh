@@ -25,9 +25,9 @@ size=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: \([0-9]*x[0-9]*\
 [[ "$size" == "417x431" ]] || fail "client area is $size"
 
 "$NODESIM_BIN" --ctl close >/dev/null
-rc=$(wait_exit "$app_pid" 10) || fail "Tarnwick did not end on Closing"
+wait_exit "$app_pid" 10 || fail "Tarnwick did not end on Closing"
 app_pid=""
-[[ "$rc" == 0 ]] || fail "exit status $rc"
+[[ "$exit_rc" == 0 ]] || fail "exit status $exit_rc"
 grep -q '^[0-9]* event Closing$' "$trace" || fail "no Closing in the trace"
 [[ "$(trace_ops | grep -A1 '^event Closing$' | tail -1)" == "SetPtt 0" ]] || fail "no unkey after Closing"
 

@@ -10,10 +10,10 @@ before=$(sha256sum "$settings_file")
 start_node --call N0CALL
 start_tarnwick
 box=$(wait_window '^Tarnwick$') || fail "no Sysop-mode message"
-xdotool key --window "$box" Return
-rc=$(wait_exit "$app_pid" 10) || fail "Tarnwick still runs after OK"
+press_key "$box" Return
+wait_exit "$app_pid" 10 || fail "Tarnwick still runs after OK"
 app_pid=""
-[[ "$rc" == 0 ]] || fail "exit status $rc"
+[[ "$exit_rc" == 0 ]] || fail "exit status $exit_rc"
 
 [[ "$(trace_ops)" == $'GetSysopInfo\nGetCallsign => "N0CALL"' ]] || fail "unexpected node calls"
 [[ "$(sha256sum "$settings_file")" == "$before" ]] || fail "the settings file changed"

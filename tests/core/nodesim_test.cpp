@@ -1,0 +1,277 @@
+// The stand-in node's behaviour on fake clocks: what it traces, how long
+// Morse keys it, made-to-fail calls, its state text and its command line.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "nodesim/morse.h"
+#include "nodesim/node_sim.h"
+#include "nodesim/options.h"
+#include "nodesim/trace.h"
+
+namespace tarnwick::nodesim {
+namespace {
+
+// A stand-in on hand-moved clocks. The wall clock moves one ms per line
+// written, so that each line has a stamp of its own.
+struct SimOnFakeClocks {
+    std::int64_t wall = 1765053600123;
+    std::int64_t mono = 0;
+    std::ostringstream out;
+    TraceWriter trace{&out, [this] { return wall++; }};
+    NodeSim sim;
+
+    explicit SimOnFakeClocks(NodeSim::Config config = {}) : sim(std::move(config), trace, [this] { return mono; }) {}
+
+    // The trace without stamps, one body per line.
+    std::vector<std::string> bodies() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);) lines.push_back(line.substr(line.find(' ') + 1));
+        return lines;
+    }
+};
+
+TEST(NodeSimTrace, WritesOneStampedLinePerCallAndEvent) {
+    SimOnFakeClocks s;
+    ASSERT_TRUE(s.sim.GetSysopInfo());
+    EXPECT_EQ(s.sim.GetCallsign(), "N0CALL-L");
+    ASSERT_TRUE(s.sim.SetPtt(kFalse));
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    s.sim.noteDtmf("1234");
+    ASSERT_TRUE(s.sim.SetPtt(kTrue));
+    ASSERT_TRUE(s.sim.SendCwText(0, "N0CALL"));
+    s.sim.noteClosing();
+
+    EXPECT_EQ(s.out.str(),
+              "1765053600123 GetSysopInfo\n"
+              "1765053600124 GetCallsign => \"N0CALL-L\"\n"
+              "1765053600125 SetPtt 0\n"
+              "1765053600126 GetPttState => 0\n"
+              "1765053600127 event DTMFString \"1234\"\n"
+              "1765053600128 SetPtt -1\n"
+              "1765053600129 SendCwText 0 \"N0CALL\"\n"
+              "1765053600130 event Closing\n");
+}
+
+TEST(NodeSimTrace, EscapesQuotesBackslashesAndLineBreaksInStrings) {
+    EXPECT_EQ(quoted(R"(say "hi" \ now)"), R"("say \"hi\" \\ now")");
+    EXPECT_EQ(quoted("two\nlines\r\tx"), R"("two\nlines\r\tx")");
+    EXPECT_EQ(quoted(""), R"("")");
+
+    SimOnFakeClocks s({"K1\"X\\-L", 20});
+    s.sim.GetCallsign();
+    s.sim.noteDtmf("1\"2");
+    EXPECT_EQ(s.bodies(), (std::vector<std::string>{R"(GetCallsign => "K1\"X\\-L")", R"(event DTMFString "1\"2")"}));
+}
+
+TEST(NodeSimTrace, NullStreamWritesNothing) {
+    TraceWriter silent(nullptr, [] { return std::int64_t{0}; });
+    silent.write("SetPtt", "0");
+    EXPECT_TRUE(silent.good());
+}
+
+TEST(NodeSimMorse, UsesParisTiming) {
+    EXPECT_EQ(morseUnits("PARIS "), 50);
+    EXPECT_EQ(morseDurationMs("PARIS ", 20), 3000);
+    EXPECT_EQ(morseDurationMs("PARIS ", 40), 1500);
+    EXPECT_EQ(morseUnits("PARIS"), 43);  // no gap after the last character
+    EXPECT_EQ(morseUnits("paris "), 50);
+    EXPECT_EQ(morseUnits("E"), 1);
+    EXPECT_EQ(morseUnits("T"), 3);
+    EXPECT_EQ(morseUnits("EE"), 5);
+    EXPECT_EQ(morseUnits("E E"), 9);
+    EXPECT_EQ(morseUnits("0"), 19);
+    EXPECT_EQ(morseUnits("/"), 13);
+    EXPECT_EQ(morseUnits("?"), 15);
+}
+
+TEST(NodeSimMorse, SkipsUnknownCharactersAndCollapsesBlanks) {
+    EXPECT_EQ(morseUnits("PA@RIS "), 50);
+    EXPECT_EQ(morseUnits("E   E"), morseUnits("E E"));
+    EXPECT_EQ(morseUnits("  E"), 1);
+    EXPECT_EQ(morseUnits("E @ E"), morseUnits("E E"));
+    EXPECT_EQ(morseUnits(""), 0);
+    EXPECT_EQ(morseUnits("@#$ "), 0);
+    for (const char c : std::string("ABCXYZ0123456789/-?.,")) EXPECT_FALSE(morseCode(c).empty()) << c;
+}
+
+TEST(NodeSimPtt, SetPttKeysUntilReleasedAndAnyNonZeroIsTrue) {
+    SimOnFakeClocks s;
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    s.sim.SetPtt(kTrue);
+    s.mono += 60'000;
+    EXPECT_EQ(s.sim.GetPttState(), kTrue);
+    EXPECT_EQ(s.sim.keyedForMs(), 60'000);
+    s.sim.SetPtt(kFalse);
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    EXPECT_EQ(s.sim.keyedForMs(), std::nullopt);
+    s.sim.SetPtt(1);
+    EXPECT_EQ(s.sim.GetPttState(), kTrue);
+    EXPECT_EQ(s.bodies().back(), "GetPttState => -1");
+}
+
+TEST(NodeSimPtt, CwKeysTheTransmitterForItsMorseTime) {
+    SimOnFakeClocks s;
+    s.mono = 10'000;
+    s.sim.SendCwText(0, "PARIS ");
+    EXPECT_EQ(s.sim.GetPttState(), kTrue);
+    s.mono += 2999;
+    EXPECT_EQ(s.sim.GetPttState(), kTrue);
+    s.mono += 1;
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    EXPECT_EQ(s.sim.lastCwText(), "PARIS ");
+}
+
+TEST(NodeSimPtt, QueuedTextsFollowEachOtherAndKeyingStaysContinuous) {
+    SimOnFakeClocks s({"N0CALL-L", 40});  // "PARIS " takes 1500 ms
+    s.sim.SetPtt(kTrue);
+    s.mono = 500;
+    s.sim.SendCwText(0, "PARIS ");
+    s.sim.SendCwText(0, "PARIS ");  // goes out after the first: until 3500
+    s.mono = 1000;
+    s.sim.SetPtt(kFalse);  // the Morse still holds the transmitter
+    s.mono = 3499;
+    EXPECT_TRUE(s.sim.keyed());
+    EXPECT_EQ(s.sim.keyedForMs(), 3499);  // one keying since SetPtt at 0
+    s.mono = 3500;
+    EXPECT_FALSE(s.sim.keyed());
+}
+
+TEST(NodeSimPtt, TextWithNothingToSendDoesNotKey) {
+    SimOnFakeClocks s;
+    s.sim.SendCwText(0, "@@");
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    EXPECT_EQ(s.sim.lastCwText(), "@@");
+}
+
+TEST(NodeSimFailNext, FailsOnlyTheNextCallOfThatOperationWithoutEffect) {
+    SimOnFakeClocks s;
+    s.sim.failNext(Operation::SetPtt);
+    s.sim.failNext(Operation::GetPttState);
+    s.sim.failNext(Operation::GetPttState);
+
+    EXPECT_FALSE(s.sim.SetPtt(kTrue));
+    EXPECT_FALSE(s.sim.keyed());
+    EXPECT_EQ(s.sim.GetBusyFlagA(), kFalse);  // another operation is not touched
+    EXPECT_EQ(s.sim.GetPttState(), std::nullopt);
+    EXPECT_EQ(s.sim.GetPttState(), std::nullopt);
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    EXPECT_TRUE(s.sim.SetPtt(kTrue));
+
+    EXPECT_EQ(s.bodies(), (std::vector<std::string>{"SetPtt -1 => error", "GetBusyFlagA => 0", "GetPttState => error",
+                                                    "GetPttState => error", "GetPttState => 0", "SetPtt -1"}));
+}
+
+TEST(NodeSimFailNext, CoversEveryOperationIncludingSysopInfo) {
+    SimOnFakeClocks s;
+    s.sim.failNext(Operation::SendCwText);
+    s.sim.failNext(Operation::GetSysopInfo);
+    s.sim.failNext(Operation::GetCallsign);
+    s.sim.failNext(Operation::SetListedBusy);
+    EXPECT_FALSE(s.sim.SendCwText(0, "X"));
+    EXPECT_FALSE(s.sim.keyed());
+    EXPECT_EQ(s.sim.lastCwText(), "");
+    EXPECT_FALSE(s.sim.GetSysopInfo());
+    EXPECT_EQ(s.sim.GetCallsign(), std::nullopt);
+    EXPECT_FALSE(s.sim.SetListedBusy(kTrue));
+    EXPECT_FALSE(s.sim.listedBusy());
+    EXPECT_EQ(s.bodies(), (std::vector<std::string>{R"(SendCwText 0 "X" => error)", "GetSysopInfo => error",
+                                                    "GetCallsign => error", "SetListedBusy -1 => error"}));
+}
+
+TEST(NodeSimOperations, NamesParseIgnoringCase) {
+    EXPECT_EQ(parseOperation("GetPttState"), Operation::GetPttState);
+    EXPECT_EQ(parseOperation("setlistedbusy"), Operation::SetListedBusy);
+    EXPECT_EQ(parseOperation("GetCallsign"), Operation::GetCallsign);
+    EXPECT_EQ(parseOperation("GetPtt"), std::nullopt);
+    EXPECT_EQ(parseOperation(""), std::nullopt);
+}
+
+TEST(NodeSimState, ReportsEverySwitchAndTheLastText) {
+    SimOnFakeClocks s;
+    EXPECT_EQ(s.sim.stateText(), R"(ptt=0 listed_busy=0 rx=0 busy_a=0 busy_b=0 cw="")");
+
+    s.sim.setReceiving(true);
+    s.sim.setBusyB(true);
+    s.sim.SetListedBusy(7);  // any non-zero lists busy
+    s.sim.SendCwText(0, R"(CQ "DE" \)");
+    EXPECT_EQ(s.sim.stateText(), R"(ptt=-1 listed_busy=-1 rx=-1 busy_a=0 busy_b=-1 cw="CQ \"DE\" \\")");
+    EXPECT_EQ(s.sim.GetReceivingSignal(), kTrue);
+    EXPECT_EQ(s.sim.GetBusyFlagB(), kTrue);
+
+    // Switches are not node calls: only the two queries above were traced
+    // after the listing and the text.
+    EXPECT_EQ(s.bodies().size(), 4u);
+}
+
+TEST(NodeSimState, NotifiesTheWindowOfChanges) {
+    SimOnFakeClocks s;
+    int changes = 0;
+    std::vector<std::string> texts;
+    s.sim.onChange = [&] { ++changes; };
+    s.sim.onCwText = [&](const std::string& t) { texts.push_back(t); };
+    s.sim.SetPtt(kTrue);
+    s.sim.setBusyA(true);
+    s.sim.SendCwText(0, "N0CALL");
+    s.sim.GetPttState();  // a query changes nothing
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(texts, std::vector<std::string>{"N0CALL"});
+}
+
+TEST(NodeSimCommandLine, RunOptionsInBothSpellings) {
+    const CommandLine plain = parseCommandLine({});
+    EXPECT_EQ(plain.mode, CommandLine::Mode::Run);
+    EXPECT_EQ(plain.callsign, "N0CALL-L");
+    EXPECT_EQ(plain.cwWpm, 20);
+    EXPECT_FALSE(plain.headless);
+
+    const CommandLine line = parseCommandLine({"--call", "K1ABC-L", "--trace=/tmp/t", "--headless", "--cw-wpm", "35"});
+    EXPECT_EQ(line.callsign, "K1ABC-L");
+    EXPECT_EQ(line.tracePath, "/tmp/t");
+    EXPECT_TRUE(line.headless);
+    EXPECT_EQ(line.cwWpm, 35);
+}
+
+TEST(NodeSimCommandLine, ControlCommands) {
+    const CommandLine dtmf = parseCommandLine({"--ctl", "dtmf", "1234"});
+    EXPECT_EQ(dtmf.mode, CommandLine::Mode::Ctl);
+    EXPECT_EQ(dtmf.ctl, CtlCommand::Dtmf);
+    EXPECT_EQ(dtmf.ctlText, "1234");
+
+    const CommandLine busyB = parseCommandLine({"--ctl", "busy-b", "1"});
+    EXPECT_EQ(busyB.ctl, CtlCommand::BusyB);
+    EXPECT_TRUE(busyB.ctlSwitch);
+    EXPECT_FALSE(parseCommandLine({"--ctl", "rx", "0"}).ctlSwitch);
+
+    const CommandLine fail = parseCommandLine({"--ctl", "fail", "getpttstate"});
+    EXPECT_EQ(fail.ctl, CtlCommand::Fail);
+    EXPECT_EQ(fail.ctlOperation, Operation::GetPttState);
+
+    EXPECT_EQ(parseCommandLine({"--ctl", "close"}).ctl, CtlCommand::Close);
+    EXPECT_EQ(parseCommandLine({"--ctl", "state"}).ctl, CtlCommand::State);
+}
+
+TEST(NodeSimCommandLine, RefusesWhatItCannotRun) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--ctl"},
+        {"--ctl", "rx"},
+        {"--ctl", "rx", "2"},
+        {"--ctl", "fail", "Bogus"},
+        {"--ctl", "jump"},
+        {"--ctl", "close", "x"},
+        {"--headless", "--ctl", "state"},
+        {"--cw-wpm", "0"},
+        {"--cw-wpm", "20x"},
+        {"--cw-wpm", "101"},
+        {"--call"},
+        {"--call", ""},
+        {"--verbose"},
+    };
+    for (const auto& args : bad) {
+        EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick::nodesim

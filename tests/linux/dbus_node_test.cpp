@@ -1,0 +1,424 @@
+// The D-Bus node client against the real stand-in on a private session bus
+// (run through support/with-session.sh --bus). Each case starts its own
+// tarnwick-nodesim --headless with a trace file and reads what it traced.
+#include "platform/linux/dbus_node.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <thread>
+
+#include "node/node_link.h"
+#include "window/errors.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kWaitMs = 10'000;
+
+std::int64_t epochMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Lets queued events (the node's signals among them) run until `done` holds
+// or the wait runs out.
+bool runEventsUntil(const std::function<bool()>& done, int timeoutMs = kWaitMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// Runs the events that are queued now and those that arrive within `ms`.
+void runEventsFor(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    runEventsUntil([&] { return timer.elapsed() >= ms; }, ms + 1000);
+}
+
+bool nodeNameOwned() {
+    QDBusMessage query =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    query << QLatin1String(kNodeService);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(query, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+// `tarnwick-nodesim --ctl ARGS...`; returns its exit status.
+int ctl(const QStringList& args, QString* out = nullptr) {
+    QProcess p;
+    p.start(QStringLiteral(NODESIM_PATH), QStringList{QStringLiteral("--ctl")} + args);
+    if (!p.waitForFinished(kWaitMs)) return -1;
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// A running stand-in with its own trace file.
+class StandIn {
+public:
+    explicit StandIn(const QStringList& options = {}) {
+        EXPECT_TRUE(runEventsUntil([] { return !nodeNameOwned(); })) << "an earlier stand-in still owns the name";
+        tracePath_ = dir_.filePath(QStringLiteral("trace.txt"));
+        startedMs_ = epochMs();
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(NODESIM_PATH),
+                       QStringList{QStringLiteral("--headless"), QStringLiteral("--trace"), tracePath_} + options);
+        EXPECT_TRUE(process_.waitForStarted(kWaitMs));
+        EXPECT_TRUE(runEventsUntil(nodeNameOwned)) << "the stand-in never took " << kNodeService;
+    }
+
+    ~StandIn() {
+        if (process_.state() == QProcess::NotRunning) return;
+        ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);  // in case a test stopped it
+        process_.terminate();
+        if (!process_.waitForFinished(kWaitMs)) {
+            process_.kill();
+            process_.waitForFinished(kWaitMs);
+        }
+    }
+
+    QProcess& process() { return process_; }
+    // QProcess may already have seen the end while events ran, and then
+    // waitForFinished() answers false.
+    bool waitUntilEnded() { return process_.state() == QProcess::NotRunning || process_.waitForFinished(kWaitMs); }
+    void signal(int sig) { ::kill(static_cast<pid_t>(process_.processId()), sig); }
+
+    // The trace without its stamps. Each stamp must be a time of this run
+    // in milliseconds since the epoch.
+    std::vector<std::string> trace() const {
+        QFile file(tracePath_);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        std::vector<std::string> bodies;
+        const std::int64_t now = epochMs();
+        for (const QByteArray& raw : file.readAll().split('\n')) {
+            if (raw.isEmpty()) continue;
+            const std::string line = raw.toStdString();
+            const auto blank = line.find(' ');
+            bool numeric = false;
+            const std::int64_t stamp = QByteArray::fromStdString(line.substr(0, blank)).toLongLong(&numeric);
+            EXPECT_TRUE(numeric && stamp >= startedMs_ - 1000 && stamp <= now + 1000) << "bad stamp: " << line;
+            bodies.push_back(blank == std::string::npos ? std::string() : line.substr(blank + 1));
+        }
+        return bodies;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString tracePath_;
+    std::int64_t startedMs_ = 0;
+    QProcess process_;
+};
+
+class EventLog : public NodeEvents {
+public:
+    void DTMFString(const std::string& digits) override { events.push_back("DTMFString " + digits); }
+    void Closing() override { events.push_back("Closing"); }
+    std::vector<std::string> events;
+};
+
+// The description of the Failure `call` raises, or "" if it raised none.
+// Any failure must carry the automation error number.
+std::string failureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), err::kAutomationError) << f.description();
+        return f.description();
+    }
+    return {};
+}
+
+class DbusNodeTest : public ::testing::Test {
+protected:
+    std::unique_ptr<NodeLink> connect() { return DbusNodeConnector().create(events); }
+    EventLog events;
+};
+
+TEST_F(DbusNodeTest, EveryOperationIsTracedAndAnswered) {
+    StandIn node({QStringLiteral("--call"), QStringLiteral("K1ABC-L")});
+    auto link = connect();
+
+    EXPECT_EQ(link->GetSysopInfo()->GetCallsign(), "K1ABC-L");
+    link->SetPtt(kNodeTrue);
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    link->SetPtt(kNodeFalse);
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    EXPECT_EQ(link->GetBusyFlagA(), kNodeFalse);
+    EXPECT_EQ(link->GetReceivingSignal(), kNodeFalse);
+    EXPECT_EQ(link->GetBusyFlagB(), kNodeFalse);
+    EXPECT_FALSE(NodeInUse(*link));
+
+    ASSERT_EQ(ctl({QStringLiteral("rx"), QStringLiteral("1")}), 0);
+    EXPECT_EQ(link->GetReceivingSignal(), kNodeTrue);
+    EXPECT_TRUE(NodeInUse(*link));
+    ASSERT_EQ(ctl({QStringLiteral("rx"), QStringLiteral("0")}), 0);
+    ASSERT_EQ(ctl({QStringLiteral("busy-a"), QStringLiteral("1")}), 0);
+    EXPECT_EQ(link->GetBusyFlagA(), kNodeTrue);
+    ASSERT_EQ(ctl({QStringLiteral("busy-a"), QStringLiteral("0")}), 0);
+    ASSERT_EQ(ctl({QStringLiteral("busy-b"), QStringLiteral("1")}), 0);
+    EXPECT_EQ(link->GetBusyFlagB(), kNodeTrue);
+
+    link->SetListedBusy(kNodeTrue);
+    // UTF-8 text with the characters the trace escapes.
+    link->SendCwText(0, "CQ \xC3\xBC \"x\" \\");
+
+    QString state;
+    ASSERT_EQ(ctl({QStringLiteral("state")}, &state), 0);
+    EXPECT_TRUE(state.endsWith(QString::fromUtf8(R"(listed_busy=-1 rx=0 busy_a=0 busy_b=-1 cw="CQ ü \"x\" \\")")))
+        << state.toStdString();
+
+    EXPECT_EQ(node.trace(), (std::vector<std::string>{
+                                "GetSysopInfo",
+                                R"(GetCallsign => "K1ABC-L")",
+                                "SetPtt -1",
+                                "GetPttState => -1",
+                                "SetPtt 0",
+                                "GetPttState => 0",
+                                "GetBusyFlagA => 0",
+                                "GetReceivingSignal => 0",
+                                "GetBusyFlagB => 0",
+                                "GetBusyFlagA => 0",  // NodeInUse: all three, in order
+                                "GetReceivingSignal => 0",
+                                "GetBusyFlagB => 0",
+                                "GetReceivingSignal => -1",
+                                "GetBusyFlagA => 0",
+                                "GetReceivingSignal => -1",
+                                "GetBusyFlagB => 0",
+                                "GetBusyFlagA => -1",
+                                "GetBusyFlagB => -1",
+                                "SetListedBusy -1",
+                                "SendCwText 0 \"CQ \xC3\xBC \\\"x\\\" \\\\\"",
+                            }));
+}
+
+TEST_F(DbusNodeTest, AnyNonZeroBooleanCountsAsTrue) {
+    StandIn node;
+    auto link = connect();
+    link->SetPtt(1);
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    link->SetListedBusy(5);
+    QString state;
+    ASSERT_EQ(ctl({QStringLiteral("state")}, &state), 0);
+    EXPECT_TRUE(state.startsWith(QStringLiteral("ptt=-1 listed_busy=-1 "))) << state.toStdString();
+    EXPECT_EQ(node.trace(), (std::vector<std::string>{"SetPtt 1", "GetPttState => -1", "SetListedBusy 5"}));
+}
+
+TEST_F(DbusNodeTest, SendCwTextKeysTheTransmitterForTheMorseTime) {
+    StandIn node({QStringLiteral("--cw-wpm"), QStringLiteral("40")});  // "PARIS " lasts 1500 ms
+    auto link = connect();
+    QElapsedTimer sent;
+    sent.start();
+    link->SendCwText(0, "PARIS ");
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    ASSERT_TRUE(runEventsUntil([&] { return link->GetPttState() == kNodeFalse; }));
+    // The stand-in cannot unkey before the Morse has been sent; an upper
+    // bound would only measure how busy this machine is.
+    EXPECT_GE(sent.elapsed(), 1500 - 2);  // both sides count whole milliseconds
+}
+
+TEST_F(DbusNodeTest, EventsArriveFromTheEventLoopNeverInsideACall) {
+    StandIn node;
+    auto link = connect();
+
+    ASSERT_EQ(ctl({QStringLiteral("dtmf"), QStringLiteral("1234")}), 0);
+    // The signal is on its way or already queued; a call must not hand it
+    // over.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    EXPECT_TRUE(events.events.empty());
+    ASSERT_TRUE(runEventsUntil([&] { return !events.events.empty(); }));
+    EXPECT_EQ(events.events, std::vector<std::string>{"DTMFString 1234"});
+
+    ASSERT_EQ(ctl({QStringLiteral("close")}), 0);
+    ASSERT_TRUE(runEventsUntil([&] { return events.events.size() == 2; }));
+    EXPECT_EQ(events.events.back(), "Closing");
+    ASSERT_TRUE(node.waitUntilEnded());
+    EXPECT_EQ(node.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(node.process().exitCode(), 0);
+    EXPECT_EQ(node.trace(),
+              (std::vector<std::string>{R"(event DTMFString "1234")", "GetPttState => 0", "event Closing"}));
+}
+
+TEST_F(DbusNodeTest, SignalsFromAnotherProgramAreNotTheNodes) {
+    StandIn node;
+    auto link = connect();
+
+    QDBusConnection impostor = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("impostor"));
+    ASSERT_TRUE(impostor.isConnected());
+    QDBusMessage fake = QDBusMessage::createSignal(QLatin1String(kNodePath), QLatin1String(kNodeInterface),
+                                                   QStringLiteral("DTMFString"));
+    fake << QStringLiteral("666");
+    ASSERT_TRUE(impostor.send(fake));
+    ASSERT_TRUE(impostor.send(QDBusMessage::createSignal(QLatin1String(kNodePath), QLatin1String(kNodeInterface),
+                                                         QStringLiteral("Closing"))));
+    runEventsFor(300);
+    ASSERT_EQ(ctl({QStringLiteral("dtmf"), QStringLiteral("9")}), 0);
+    ASSERT_TRUE(runEventsUntil([&] { return !events.events.empty(); }));
+    runEventsFor(100);
+    EXPECT_EQ(events.events, std::vector<std::string>{"DTMFString 9"});
+    QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
+}
+
+TEST_F(DbusNodeTest, CallMadeToFailRaisesFailureWithTheBusError) {
+    StandIn node;
+    auto link = connect();
+
+    ASSERT_EQ(ctl({QStringLiteral("fail"), QStringLiteral("GetPttState")}), 0);
+    const std::string what = failureOf([&] { link->GetPttState(); });
+    EXPECT_EQ(what.rfind("GetPttState: org.tarnwick.Node.Error.Failed: ", 0), 0u) << what;
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);  // only the next call failed
+
+    ASSERT_EQ(ctl({QStringLiteral("fail"), QStringLiteral("SetPtt")}), 0);
+    EXPECT_NE(failureOf([&] { link->SetPtt(kNodeTrue); }), "");
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);  // the failed call keyed nothing
+
+    ASSERT_EQ(ctl({QStringLiteral("fail"), QStringLiteral("GetCallsign")}), 0);
+    auto info = link->GetSysopInfo();
+    EXPECT_EQ(failureOf([&] { info->GetCallsign(); }).rfind("GetCallsign: org.tarnwick.Node.Error.Failed: ", 0), 0u);
+
+    EXPECT_EQ(node.trace(), (std::vector<std::string>{"GetPttState => error", "GetPttState => 0", "SetPtt -1 => error",
+                                                      "GetPttState => 0", "GetSysopInfo", "GetCallsign => error"}));
+}
+
+TEST_F(DbusNodeTest, NoNodeOnTheBusFailsCreateAndControl) {
+    ASSERT_TRUE(runEventsUntil([] { return !nodeNameOwned(); }));
+    const std::string what = failureOf([&] { connect(); });
+    EXPECT_NE(what.find("org.tarnwick.Node has no owner"), std::string::npos) << what;
+    EXPECT_NE(ctl({QStringLiteral("state")}), 0);
+}
+
+TEST_F(DbusNodeTest, SecondStandInRefusesToStart) {
+    StandIn node;
+    QProcess second;
+    second.start(QStringLiteral(NODESIM_PATH), {QStringLiteral("--headless")});
+    ASSERT_TRUE(second.waitForFinished(kWaitMs));
+    EXPECT_NE(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardError().contains("already owned"));
+    EXPECT_EQ(ctl({QStringLiteral("state")}), 0);  // the first one still answers
+}
+
+TEST_F(DbusNodeTest, HungNodeFailsTheCallInsteadOfHanging) {
+    StandIn node;
+    auto link = connect();
+    node.signal(SIGSTOP);
+    QElapsedTimer timer;
+    timer.start();
+    const std::string what = failureOf([&] { link->GetPttState(); });
+    EXPECT_LT(timer.elapsed(), 10'000);
+    EXPECT_EQ(what.rfind("GetPttState: org.freedesktop.DBus.Error.NoReply", 0), 0u) << what;
+}
+
+TEST_F(DbusNodeTest, LinkStaysWithTheNodeItWasMadeFor) {
+    auto first = std::make_unique<StandIn>();
+    auto link = connect();
+    first.reset();  // that node is gone
+    EXPECT_NE(failureOf([&] { link->GetPttState(); }), "");
+
+    // A node that takes the name later is another node: the old link does
+    // not quietly talk to it, and its events are not the old link's.
+    StandIn second;
+    EXPECT_NE(failureOf([&] { link->GetPttState(); }), "");
+    ASSERT_EQ(ctl({QStringLiteral("dtmf"), QStringLiteral("5")}), 0);
+    runEventsFor(300);
+    EXPECT_TRUE(events.events.empty());
+    EXPECT_EQ(second.trace(), std::vector<std::string>{R"(event DTMFString "5")"});
+
+    EventLog fresh;
+    auto relinked = DbusNodeConnector().create(fresh);
+    EXPECT_EQ(relinked->GetPttState(), kNodeFalse);
+}
+
+// A node program answering in types the client must not take: served from a
+// thread of its own, since the client's calls block the main thread.
+class OddNode : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.tarnwick.Node")
+
+public Q_SLOTS:
+    Q_SCRIPTABLE int GetPttState() { return -1; }     // int32, not int16
+    Q_SCRIPTABLE qint16 GetBusyFlagA() { return 1; }  // a true that is not -1
+    Q_SCRIPTABLE qint16 GetReceivingSignal() { return 0; }
+    Q_SCRIPTABLE qint16 GetBusyFlagB() { return 0; }
+    Q_SCRIPTABLE QString GetSysopInfo() { return QStringLiteral("/not/a/path"); }  // 's', not 'o'
+};
+
+class OddNodeServer {
+public:
+    OddNodeServer() {
+        node_.moveToThread(&thread_);
+        thread_.start();
+        QMetaObject::invokeMethod(
+            &node_,
+            [this] {
+                QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnection);
+                bus.registerObject(QLatin1String(kNodePath), &node_, QDBusConnection::ExportScriptableSlots);
+                bus.registerService(QLatin1String(kNodeService));
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~OddNodeServer() {
+        QMetaObject::invokeMethod(
+            &node_,
+            [this] {
+                QDBusConnection bus(kConnection);
+                bus.unregisterService(QLatin1String(kNodeService));
+                bus.unregisterObject(QLatin1String(kNodePath));
+                QDBusConnection::disconnectFromBus(kConnection);
+            },
+            Qt::BlockingQueuedConnection);
+        thread_.quit();
+        thread_.wait();
+    }
+
+private:
+    inline static const QString kConnection = QStringLiteral("odd-node");
+    QThread thread_;
+    OddNode node_;
+};
+
+TEST_F(DbusNodeTest, RepliesOfTheWrongTypeAreFailures) {
+    ASSERT_TRUE(runEventsUntil([] { return !nodeNameOwned(); }));
+    OddNodeServer odd;
+    ASSERT_TRUE(runEventsUntil(nodeNameOwned));
+    auto link = connect();
+
+    const std::string what = failureOf([&] { link->GetPttState(); });
+    EXPECT_NE(what.find("GetPttState"), std::string::npos) << what;
+    EXPECT_NE(what.find("\"i\""), std::string::npos) << what;
+    EXPECT_NE(failureOf([&] { link->GetSysopInfo(); }), "");
+
+    EXPECT_EQ(link->GetBusyFlagA(), 1);  // handed over as it came
+    EXPECT_TRUE(NodeInUse(*link));
+    // A method the node does not have is a failure too.
+    EXPECT_NE(failureOf([&] { link->SetPtt(kNodeTrue); }).find("SetPtt: org.freedesktop.DBus.Error.UnknownMethod"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+#include "dbus_node_test.moc"
