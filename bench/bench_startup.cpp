@@ -22,9 +22,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t spawn(const std::vector<std::string>& args) {
+pid_t spawn(const std::vector<std::string>& args, bool quiet = false) {
     pid_t pid = fork();
     if (pid == 0) {
+        if (quiet) freopen("/dev/null", "w", stdout);
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -52,7 +53,7 @@ int main() {
     }
     pid_t node = spawn({NODESIM_PATH, "--headless", "--call", "N0BEN-L"});
     for (int i = 0; i < 100; ++i) {
-        pid_t ctl = spawn({NODESIM_PATH, "--ctl", "state"});
+        pid_t ctl = spawn({NODESIM_PATH, "--ctl", "state"}, true);
         int st = 0;
         waitpid(ctl, &st, 0);
         if (WIFEXITED(st) && WEXITSTATUS(st) == 0) break;

@@ -14,8 +14,19 @@ while [[ $# -gt 0 ]]; do
 done
 
 xvfb_pid=""
-cleanup() { [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true; }
+runtime_dir=""
+cleanup() {
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  [[ -n "$runtime_dir" ]] && rm -rf "$runtime_dir" || true
+}
 trap cleanup EXIT
+
+# Qt wants a private runtime directory; root sessions here have none.
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  runtime_dir=$(mktemp -d)
+  chmod 0700 "$runtime_dir"
+  export XDG_RUNTIME_DIR=$runtime_dir
+fi
 
 if [[ $want_display -eq 1 ]]; then
   for n in $(seq 90 140); do

@@ -1,0 +1,65 @@
+// The Linux program: Qt Widgets for the window, the session D-Bus for the
+// node, an INI file in TARNWICK_SETTINGS_DIR for the settings.
+//
+// It takes no command-line arguments and reads no environment variables of
+// its own; Qt reads its usual ones (DISPLAY, the locale).
+#include <QApplication>
+
+#include <csignal>
+
+#include "app/system.h"
+#include "media/media_graph.h"
+#include "platform/linux/dbus_node.h"
+#include "platform/linux/ini_store.h"
+#include "platform/linux/qt_dialogs.h"
+#include "platform/linux/qt_event_loop.h"
+#include "platform/linux/qt_locale.h"
+#include "platform/linux/qt_window.h"
+#include "window/errors.h"
+
+namespace {
+
+// TEMPORARY: this build has no playback component yet. Every attempt to
+// build a graph fails, which the media code reports like any other failure
+// to load a file. Replace with the GStreamer factory when it exists.
+class NoGraphFactory : public tarnwick::GraphFactory {
+public:
+    std::unique_ptr<tarnwick::MediaGraph> create() override {
+        throw tarnwick::Failure(tarnwick::err::kObjectNotSet, "No playback component in this build");
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A save over a file-size limit must fail as a reported save, not kill
+    // the program with SIGXFSZ.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tarnwick"));
+    QApplication::setWindowIcon(tarnwick::tarnwickIcon());
+    // The main window never closes (the exit paths end the process), and a
+    // closed about window or message box must not end the Qt loop either.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    tarnwick::QtEventLoop loop;
+    tarnwick::QtMainWindow window;
+    tarnwick::QtDialogs dialogs(&window);
+    tarnwick::QtLocale locale;
+    tarnwick::FileProfileStore profile(TARNWICK_SETTINGS_DIR);
+    tarnwick::DbusNodeConnector nodes;
+    NoGraphFactory graphs;
+    const tarnwick::VersionInfo version{TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD,
+                                        TARNWICK_VERSION_REVISION};
+
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, nodes, graphs, version});
+    window.bind(system.form);
+    window.onCloseRequested = [&system] { system.requestClose(); };
+
+    // Start-up shows the window and starts the timers, or ends the program.
+    system.Form_Load();
+    loop.run();
+    // Only reached if something quit Qt's loop behind the system's back;
+    // end the same way as every exit path, without running destructors.
+    loop.endProgram(0);
+}

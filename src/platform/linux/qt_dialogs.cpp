@@ -1,0 +1,161 @@
+#include "platform/linux/qt_dialogs.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarnwick {
+
+namespace {
+
+QString toQString(const std::string& s) { return QString::fromStdString(s); }
+
+QMessageBox::Icon iconFor(int style) {
+    switch (style & mb::kIconMask) {
+        case mb::kIconError:
+            return QMessageBox::Critical;
+        case mb::kIconQuestion:
+            return QMessageBox::Question;
+        case mb::kIconExclamation:
+            return QMessageBox::Warning;
+        case mb::kIconInformation:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+QStringList toQtNameFilters(const std::string& filter) {
+    QStringList out;
+    const QStringList parts = toQString(filter).split(QLatin1Char('|'));
+    if (filter.empty()) return out;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const QString description = parts[i];
+        const QString patterns = i + 1 < parts.size() ? parts[i + 1] : parts[i];
+        QStringList globs;
+        for (const QString& p : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString glob = p.trimmed();
+            if (!glob.isEmpty()) globs << glob;
+        }
+        if (globs.isEmpty()) globs << QStringLiteral("*");
+        out << description + QStringLiteral(" (") + globs.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out;
+}
+
+QtDialogs::QtDialogs(QWidget* owner) : owner_(owner) {}
+
+QtDialogs::~QtDialogs() {
+    if (about_ && about_->parent() == nullptr) delete about_.data();
+}
+
+QWidget* QtDialogs::visibleOwner() const {
+    // A box owned by a hidden window would be placed relative to where that
+    // window is not; during start-up the boxes stand alone.
+    return owner_ && owner_->isVisible() ? owner_.data() : nullptr;
+}
+
+MsgResult QtDialogs::messageBox(const std::string& text, const std::string& title, int style) {
+    QString body = toQString(text);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+
+    QMessageBox box(visibleOwner());
+    box.setWindowTitle(toQString(title));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(body);
+    box.setIcon(iconFor(style));
+    const bool yesNo = (style & mb::kButtonsMask) == mb::kYesNo;
+    if (yesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    box.exec();
+
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Yes:
+            return MsgResult::Yes;
+        case QMessageBox::No:
+            return MsgResult::No;
+        default:
+            return yesNo ? MsgResult::No : MsgResult::Ok;
+    }
+}
+
+std::string QtDialogs::openFile(const std::string& fileName, const std::string& filter) {
+    QFileDialog dialog(visibleOwner(), QStringLiteral("Open"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // Show each description as given: without this Qt appends the patterns.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QStringList filters = toQtNameFilters(filter);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    if (!fileName.empty()) {
+        const QFileInfo start(toQString(fileName));
+        if (start.absoluteDir().exists()) dialog.setDirectory(start.absoluteDir());
+        dialog.selectFile(start.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+}
+
+void QtDialogs::showAbout(const AboutInfo& info) {
+    if (!about_) {
+        about_ = new QDialog(owner_);
+        about_->setObjectName(QStringLiteral("AboutWindow"));
+        about_->setModal(false);
+        auto* layout = new QVBoxLayout(about_);
+        aboutProduct_ = new QLabel(about_);
+        QFont big = aboutProduct_->font();
+        big.setPointSizeF(big.pointSizeF() * 1.6);
+        big.setBold(true);
+        aboutProduct_->setFont(big);
+        aboutProduct_->setAlignment(Qt::AlignHCenter);
+        aboutVersion_ = new QLabel(about_);
+        aboutVersion_->setAlignment(Qt::AlignHCenter);
+        aboutSummary_ = new QLabel(about_);
+        aboutSummary_->setWordWrap(true);
+        aboutSummary_->setAlignment(Qt::AlignHCenter);
+        aboutLink_ = new QLabel(about_);
+        aboutLink_->setObjectName(QStringLiteral("AboutLink"));
+        aboutLink_->setAlignment(Qt::AlignHCenter);
+        aboutLink_->setTextFormat(Qt::RichText);
+        aboutLink_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+        // QLabel hands a clicked link to QDesktopServices::openUrl.
+        aboutLink_->setOpenExternalLinks(true);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, about_);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, about_.data(), &QDialog::hide);
+        for (QWidget* w : {static_cast<QWidget*>(aboutProduct_), static_cast<QWidget*>(aboutVersion_),
+                           static_cast<QWidget*>(aboutSummary_), static_cast<QWidget*>(aboutLink_),
+                           static_cast<QWidget*>(buttons)}) {
+            layout->addWidget(w);
+        }
+        about_->setMinimumWidth(320);
+    }
+    about_->setWindowTitle(QStringLiteral("About ") + toQString(info.product));
+    aboutProduct_->setText(toQString(info.product));
+    aboutVersion_->setText(QStringLiteral("Version ") + toQString(info.version));
+    aboutSummary_->setText(toQString(info.summary));
+    const QString link = toQString(info.link).toHtmlEscaped();
+    aboutLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(link));
+
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,17 @@
+// The user's number format and local clock, from Qt's view of the system
+// locale (LC_NUMERIC and friends) and the local time zone.
+#pragma once
+
+#include "platform/locale.h"
+
+namespace tarnwick {
+
+class QtLocale : public Locale {
+public:
+    // QLocale::system()'s decimal point, "." or "," for instance.
+    std::string decimalSeparator() const override;
+    // The local date and time, to the millisecond; weekday 1 is Sunday.
+    LocalTime localNow() const override;
+};
+
+}  // namespace tarnwick

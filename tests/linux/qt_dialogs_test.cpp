@@ -1,0 +1,133 @@
+// QtDialogs: message box styles, the file dialog's filter and answers, the
+// about window.
+#include "platform/linux/qt_dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+#include "linux/qt_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::whenModalOpens;
+
+constexpr const char* kMediaFilter =
+    "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
+
+TEST(QtNameFilters, KeepTheDescriptionAndListThePatterns) {
+    EXPECT_EQ(toQtNameFilters(kMediaFilter), QStringList{"*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid "
+                                                         "(*.wav *.mp2 *.mp3 *.bmp *.jpg *.mpg *.avi *.mid)"});
+    EXPECT_EQ(toQtNameFilters("Sound|*.wav|Everything|*.*"), (QStringList{"Sound (*.wav)", "Everything (*.*)"}));
+    EXPECT_EQ(toQtNameFilters("*.wav;*.mp3"), QStringList{"*.wav;*.mp3 (*.wav *.mp3)"});
+    EXPECT_TRUE(toQtNameFilters("").isEmpty());
+}
+
+struct BoxCase {
+    int style;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton press;
+    MsgResult expected;
+};
+
+class MessageBoxStyle : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(MessageBoxStyle, MapsButtonsIconAndAnswer) {
+    const BoxCase c = GetParam();
+    testing::ModalWatchdog watchdog;
+    QtDialogs dialogs;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QString text, title;
+    whenModalOpens([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        icon = box->icon();
+        buttons = box->standardButtons();
+        text = box->text();
+        title = box->windowTitle();
+        box->button(c.press)->click();
+    });
+    const MsgResult r = dialogs.messageBox("First line\r\n\r\nSecond line ", "Exit Program", c.style);
+    EXPECT_EQ(r, c.expected);
+    EXPECT_EQ(icon, c.icon);
+    EXPECT_EQ(buttons, c.buttons);
+    EXPECT_EQ(text, "First line\n\nSecond line ");
+    EXPECT_EQ(title, "Exit Program");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, MessageBoxStyle,
+    ::testing::Values(
+        BoxCase{0, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
+        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, MsgResult::Yes},
+        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, MsgResult::No},
+        BoxCase{16, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
+        BoxCase{48, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
+        BoxCase{64, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok}));
+
+TEST(QtDialogs, EscapeOnAYesNoBoxAnswersNo) {
+    testing::ModalWatchdog watchdog;
+    QtDialogs dialogs;
+    whenModalOpens([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+    EXPECT_EQ(dialogs.messageBox("Quit?", "Exit Program", mb::kYesNo | mb::kIconQuestion), MsgResult::No);
+}
+
+TEST(QtDialogs, OpenFileShowsTheFilterAsGivenAndReturnsTheChoice) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString wav = dir.filePath("ident.wav");
+    QFile f(wav);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+
+    testing::ModalWatchdog watchdog;
+    QtDialogs dialogs;
+    QString shownFilter;
+    whenModalOpens([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+        ASSERT_NE(types, nullptr);
+        shownFilter = types->currentText();
+        dialog->selectFile(wav);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(dialogs.openFile((dir.path() + "/").toStdString(), kMediaFilter), wav.toStdString());
+    EXPECT_EQ(shownFilter.toStdString(), "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid");
+
+    whenModalOpens([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    EXPECT_EQ(dialogs.openFile("", kMediaFilter), "");
+}
+
+TEST(QtDialogs, AboutWindowIsNotModalAndIsReused) {
+    QtDialogs dialogs;
+    const AboutInfo info{"Tarnwick", "1.0.5", "Beacon player.", "https://tarnwick.example.org/"};
+    dialogs.showAbout(info);
+    QDialog* about = dialogs.aboutWindow();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(about->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    auto* link = about->findChild<QLabel*>("AboutLink");
+    ASSERT_NE(link, nullptr);
+    EXPECT_TRUE(link->openExternalLinks());
+    EXPECT_TRUE(link->text().contains("href=\"https://tarnwick.example.org/\""));
+
+    about->hide();
+    dialogs.showAbout(info);
+    EXPECT_EQ(dialogs.aboutWindow(), about);
+    EXPECT_TRUE(about->isVisible());
+}
+
+}  // namespace
+}  // namespace tarnwick
