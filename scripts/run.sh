@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [[ "${1:-}" != "--inner" ]]; then
   bash "$root/scripts/setup.sh"
-  bash "$root/scripts/build.sh" "$root/build"
+  bash "$root/scripts/build.sh" "$root/build" -DTARNWICK_TESTS=OFF -DTARNWICK_BENCH=OFF
   # A session bus of our own when there is none: the node is found on it.
   if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]]; then
     exec dbus-run-session -- bash "$0" --inner
@@ -20,6 +20,10 @@ fi
 
 build="$root/build"
 out="$root/out"
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  export XDG_RUNTIME_DIR=$(mktemp -d)
+  chmod 0700 "$XDG_RUNTIME_DIR"
+fi
 mkdir -p "$out"
 trace="$out/node-trace.log"
 : >"$trace"
@@ -48,6 +52,9 @@ trap cleanup EXIT
 "$build/tarnwick-nodesim" --trace "$trace" &
 node_pid=$!
 for _ in $(seq 1 50); do "$build/tarnwick-nodesim" --ctl state >/dev/null 2>&1 && break; sleep 0.1; done
+# Put the stand-in's window beside Tarnwick's (which opens at 300 twips).
+node_win=$(timeout 5 xdotool search --sync --onlyvisible --pid "$node_pid" 2>/dev/null | head -1 || true)
+[[ -n "$node_win" ]] && xdotool windowmove "$node_win" 460 20 || true
 
 "$build/tarnwick" &
 app_pid=$!

@@ -124,6 +124,7 @@ public:
     // Safe to call again.
     void closeAndQuit();
     static constexpr int kClosingGraceMs = 5000;
+    bool quitting() const { return quitting_; }
 
 private:
     // Returns once the bus daemon has taken every message sent so far: it

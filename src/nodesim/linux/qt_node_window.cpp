@@ -129,6 +129,12 @@ NodeWindow::~NodeWindow() {
 }
 
 void NodeWindow::closeEvent(QCloseEvent* event) {
+    // Qt asks the windows to close when the loop quits; by then the node
+    // has raised Closing and the close must go through.
+    if (face_.quitting()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     face_.closeAndQuit();
 }
