@@ -30,7 +30,15 @@ void System::bindHandlers() {
     f.BeaconPeriod7.onChange = [this] { BeaconPeriod7_Change(*this); };
     f.BeaconPeriod8.onChange = [this] { BeaconPeriod8_Change(*this); };
 
+    f.Timer1.onTick = [this] { Timer1_Timer(*this); };
+    f.Command1.onClick = [this] { Command1_Click(*this); };
+    f.Command2.onClick = [this] { Command2_Click(*this); };
+    f.Command3.onClick = [this] { Command3_Click(*this); };
+    f.Command4.onClick = [this] { Command4_Click(*this); };
+    f.H1.onScroll = [this] { H1_Scroll(*this); };
     f.V1.onChange = [this] { V1_Change(*this); };
+    f.H2.onChange = [this] { H2_Change(*this); };
+    f.V2.onChange = [this] { V2_Change(*this); };
 
     f.SaveAndExit.onClick = [this] { SaveAndExit_Click(*this); };
     f.Command7.onClick = [this] { Command7_Click(*this); };

@@ -75,6 +75,8 @@ public:
     std::unique_ptr<NodeLink> EchoLink;  // the node, from start-up to the end
     std::unique_ptr<MediaGraph> graph_;  // the current playback graph, if any
     std::string LoadedFile;              // the path the current graph was built from
+    bool transmitting = false;           // a start path keyed the node and nothing has ended it
+    bool loadInProgress = false;         // LoadFile waits in its dialog or a message
 
 private:
     void bindHandlers();

@@ -1,13 +1,81 @@
 #include "media/player_controls.h"
 
 #include "app/system.h"
+#include "media/load_file.h"
+#include "transmit/transmit_sequence.h"
+#include "window/convert.h"
 #include "window/errors.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace tarnwick {
+
+std::string FormatClock(double seconds) {
+    const double t = std::floor(seconds);
+    if (!(t >= 1)) return "00:00:00";
+    const double h = std::floor(t / 3600);
+    const double m = std::floor((t - 3600 * h) / 60);
+    const double sec = t - 60 * std::floor(t / 60);
+    if (h > 24) return "24:59:59";
+    // Hour 24 is shown as it is: read as a time of day it would wrap to 00.
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec));
+    return buf;
+}
+
+void Timer1_Timer(System& s) {
+    Form& f = s.form;
+    // Skip-and-continue: each step ignores failures.
+    if (f.Text2.text() == f.Text3.text()) endTransmission(s);
+    skipOnFailure([&] { f.H1.setValue(toInt16(s.graph().CurrentPosition())); });
+    skipOnFailure([&] { f.Label22.setCaption(FormatClock(s.graph().Duration() - s.graph().CurrentPosition())); });
+    skipOnFailure([&] { f.Text1.setText(s.numberText(s.graph().Duration())); });
+    skipOnFailure([&] { f.Text2.setText(s.numberText(s.graph().CurrentPosition())); });
+}
+
+void Command1_Click(System& s) { transmitSteps(s, false); }
+
+void Command2_Click(System& s) {
+    Form& f = s.form;
+    s.transmitting = false;
+    skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
+    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    skipOnFailure([&] { f.Beacon8.setEnabled(false); });
+    skipOnFailure([&] { s.graph().Stop(); });
+}
+
+void Command3_Click(System& s) {
+    s.form.Text4.setText("");
+    LoadFile(s, true);
+}
+
+void Command4_Click(System& s) {
+    Form& f = s.form;
+    // Nothing is keyed without a graph to play.
+    if (!s.hasGraph()) return;
+    skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
+    skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    s.transmitting = true;
+    skipOnFailure([&] { f.Beacon8.setEnabled(true); });
+    skipOnFailure([&] { s.graph().Run(); });
+}
+
+void H1_Scroll(System& s) {
+    skipOnFailure([&] { s.graph().SetCurrentPosition(s.form.H1.value()); });
+}
 
 void V1_Change(System& s) {
     skipOnFailure([&] { s.graph().SetVolume(s.form.V1.value()); });
     skipOnFailure([&] { s.form.VolSet.setText(s.numberText(s.form.V1.value())); });
+}
+
+void H2_Change(System& s) {
+    skipOnFailure([&] { s.graph().SetBalance(s.form.H2.value()); });
+}
+
+void V2_Change(System& s) {
+    skipOnFailure([&] { s.graph().SetRate(s.form.V2.value() / 100.0); });
 }
 
 }  // namespace tarnwick

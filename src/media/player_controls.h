@@ -1,11 +1,29 @@
-// The player's bars: volume, balance and speed reach the graph when a bar
-// changes. Every step ignores failures (no graph loaded, for instance).
+// The progress tick and the player's buttons and bars.
 #pragma once
+
+#include <string>
 
 namespace tarnwick {
 
 class System;
 
-void V1_Change(System& s);  // volume, and its value written back into VolSet
+// "hh:mm:ss" for a number of seconds: "00:00:00" below one second,
+// "24:59:59" beyond 24 h 59 min 59 s.
+std::string FormatClock(double seconds);
+
+// Timer1, every 10 ms: ends the transmission once the position text equals
+// the length text (on every tick while they stay equal), then shows the
+// position, the time left, the length and the position text. Each step
+// ignores failures (no graph: steps 2 to 5 do nothing).
+void Timer1_Timer(System& s);
+
+void Command1_Click(System& s);  // Play: the transmit steps, not listed busy
+void Command2_Click(System& s);  // Stop: unkey and halt; the node stays listed
+void Command3_Click(System& s);  // Load File: always asks for a file
+void Command4_Click(System& s);  // Resume: key and continue where it stands
+void H1_Scroll(System& s);       // seek while the thumb is dragged
+void V1_Change(System& s);       // volume, written back into VolSet
+void H2_Change(System& s);       // balance
+void V2_Change(System& s);       // speed, percent
 
 }  // namespace tarnwick

@@ -5,9 +5,12 @@
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/fake/recording_node.h"
+#include "platform/fake/scripted_graph.h"
 #include "platform/fake/virtual_event_loop.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -23,8 +26,32 @@ struct Rig {
     MemoryProfileStore store;
     RecordingNode node;
     RecordingNodeConnector connector{node, loop};
-    NoGraphFactory graphs;
+    ScriptedGraphFactory graphs{loop};
     std::unique_ptr<System> sys;
+
+    Rig() = default;
+    Rig(const Rig&) = delete;
+    ~Rig() {
+        sys.reset();
+        if (!mediaDir.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(mediaDir, ec);
+        }
+    }
+
+    // A real (empty) file that the scripted graph plays for `seconds`.
+    std::string mediaFile(const std::string& name, double seconds) {
+        if (mediaDir.empty()) {
+            mediaDir = std::filesystem::temp_directory_path() /
+                       ("tarnwick-test-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+            std::filesystem::create_directories(mediaDir);
+        }
+        const std::string path = (mediaDir / name).string();
+        std::ofstream(path) << "";
+        graphs.lengths[path] = seconds;
+        return path;
+    }
+    std::filesystem::path mediaDir;
 
     System& system() {
         if (!sys) {

@@ -1,0 +1,71 @@
+#include "media/load_file.h"
+
+#include "app/system.h"
+#include "platform/dialogs.h"
+#include "transmit/transmit_sequence.h"
+#include "window/convert.h"
+#include "window/errors.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace tarnwick {
+
+namespace {
+
+bool isExistingFile(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(std::filesystem::path(path), ec);
+}
+
+struct LoadingFlag {
+    bool& flag;
+    explicit LoadingFlag(bool& f) : flag(f) { flag = true; }
+    ~LoadingFlag() { flag = false; }
+};
+
+}  // namespace
+
+bool LoadFile(System& s, bool ReLoad) {
+    if (s.loadInProgress) return false;
+    LoadingFlag loading(s.loadInProgress);
+    Form& f = s.form;
+    Dialogs& dialogs = s.platform.dialogs;
+
+    try {
+        f.CommonDialog1.fileName = f.Text4.text();
+        if (!ReLoad && !s.LoadedFile.empty()) return s.hasGraph();
+
+        if (f.Text4.text().empty()) {
+            f.CommonDialog1.filter = kMediaFilter;
+            f.CommonDialog1.fileName = dialogs.openFile(f.CommonDialog1.fileName, f.CommonDialog1.filter);
+        }
+        const std::string path = f.CommonDialog1.fileName;
+        if (!isExistingFile(path)) {
+            dialogs.messageBox("Please select a file", "Error", mb::kOk | mb::kIconInformation);
+            return s.hasGraph();
+        }
+
+        f.Text4.setText(path);
+        s.LoadedFile = path;
+        CleanUp(s);
+        s.graph_ = s.platform.graphs.create();
+        s.graph_->RenderFile(s.LoadedFile);
+        const double length = s.graph_->Duration();
+        f.H1.setMax(toInt16(length));
+        f.Text3.setText(s.numberText(length));
+        return true;
+    } catch (const Failure&) {
+        dialogs.messageBox("Render error no rendering device found", "Error", mb::kOk | mb::kIconExclamation);
+        CleanUp(s);
+        return false;
+    }
+}
+
+void CleanUp(System& s) {
+    const bool hadGraph = s.graph_ != nullptr;
+    s.graph_.reset();
+    if (hadGraph && s.transmitting) endTransmission(s);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,30 @@
+// Choosing the media file and building its playback graph.
+#pragma once
+
+#include <string>
+
+namespace tarnwick {
+
+class System;
+
+inline constexpr const char* kMediaFilter =
+    "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
+
+// Settles the file and builds its graph. With ReLoad false it builds only
+// when no graph has been built since start (LoadedFile empty); otherwise it
+// takes the path from Text4, or asks with the file dialog when Text4 is
+// empty. Shows "Please select a file" for no path or a path that is not a
+// file, and "Render error no rendering device found" for any failure from
+// the release of the old graph on (leaving no graph). Never raises.
+//
+// Returns whether a graph is there to play afterwards. A call made while an
+// earlier one waits in its dialog or message is refused at once (false):
+// no two dialogs stack and no graph is swapped under a running call.
+bool LoadFile(System& s, bool ReLoad);
+
+// Releases the graph (no Stop first). If a transmission is running on it,
+// that transmission ends as at the end of the file: nothing else would
+// ever unkey it.
+void CleanUp(System& s);
+
+}  // namespace tarnwick

@@ -1,0 +1,96 @@
+#include "platform/fake/scripted_graph.h"
+
+#include "window/convert.h"
+#include "window/errors.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace tarnwick {
+
+ScriptedGraph::ScriptedGraph(ScriptedGraphFactory& factory, EventLoop& loop) : factory_(factory), loop_(loop) {
+    factory_.current = this;
+}
+
+ScriptedGraph::~ScriptedGraph() {
+    if (factory_.current == this) factory_.current = nullptr;
+    factory_.calls.push_back("Release");
+}
+
+void ScriptedGraph::requireRendered() const {
+    if (length_ < 0) throw Failure(-2147467259, "Unspecified error");
+}
+
+double ScriptedGraph::positionNow() const {
+    if (!running_) return base_;
+    const double elapsed = std::chrono::duration<double>(loop_.now() - since_).count();
+    return std::min(length_, base_ + elapsed * rate_);
+}
+
+void ScriptedGraph::RenderFile(const std::string& path) {
+    factory_.calls.push_back("RenderFile " + path);
+    auto it = factory_.lengths.find(path);
+    if (it == factory_.lengths.end()) throw Failure(-2147220890, "Cannot render the file");
+    path_ = path;
+    length_ = it->second;
+}
+
+void ScriptedGraph::Run() {
+    factory_.calls.push_back("Run");
+    requireRendered();
+    if (running_) return;
+    running_ = true;
+    since_ = loop_.now();
+}
+
+void ScriptedGraph::Stop() {
+    factory_.calls.push_back("Stop");
+    requireRendered();
+    base_ = positionNow();
+    running_ = false;
+}
+
+double ScriptedGraph::Duration() {
+    requireRendered();
+    return length_;
+}
+
+double ScriptedGraph::CurrentPosition() {
+    requireRendered();
+    return positionNow();
+}
+
+void ScriptedGraph::SetCurrentPosition(double seconds) {
+    factory_.calls.push_back("SetCurrentPosition " + numberToText(seconds));
+    requireRendered();
+    base_ = std::clamp(seconds, 0.0, length_);
+    since_ = loop_.now();
+}
+
+void ScriptedGraph::SetRate(double factor) {
+    factory_.calls.push_back("SetRate " + numberToText(factor));
+    requireRendered();
+    base_ = positionNow();
+    since_ = loop_.now();
+    rate_ = factor;
+}
+
+void ScriptedGraph::SetVolume(long v) {
+    factory_.calls.push_back("SetVolume " + std::to_string(v));
+    requireRendered();
+    volume_ = v;
+}
+
+void ScriptedGraph::SetBalance(long b) {
+    factory_.calls.push_back("SetBalance " + std::to_string(b));
+    requireRendered();
+    balance_ = b;
+}
+
+std::unique_ptr<MediaGraph> ScriptedGraphFactory::create() {
+    if (failCreate) throw Failure(429, "ActiveX component can't create object");
+    ++created;
+    return std::make_unique<ScriptedGraph>(*this, loop_);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,36 @@
+#include "transmit/transmit_sequence.h"
+
+#include "app/system.h"
+#include "media/load_file.h"
+#include "window/errors.h"
+
+namespace tarnwick {
+
+void transmitSteps(System& s, bool listBusy) {
+    Form& f = s.form;
+    // Skip-and-continue: each step ignores failures.
+    if (!LoadFile(s, false)) return;
+    skipOnFailure([&] { f.Text2.setText("00:00:00"); });
+    if (listBusy) {
+        skipOnFailure([&] {
+            if (f.ListAsBusyCheck.value() == 1) s.node().SetListedBusy(kNodeTrue);
+        });
+    }
+    skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
+    skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    s.transmitting = true;
+    skipOnFailure([&] { f.Beacon8.setEnabled(true); });
+    skipOnFailure([&] { s.graph().Run(); });
+    skipOnFailure([&] { s.graph().SetCurrentPosition(0); });
+}
+
+void TXFile(System& s) { transmitSteps(s, true); }
+
+void endTransmission(System& s) {
+    s.transmitting = false;
+    skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
+    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    skipOnFailure([&] { s.form.Beacon8.setEnabled(false); });
+}
+
+}  // namespace tarnwick
