@@ -3,6 +3,7 @@
 #include "app/lifecycle.h"
 #include "beacons/beacon_groups.h"
 #include "media/player_controls.h"
+#include "schedule/schedule.h"
 #include "platform/locale.h"
 #include "settings/settings.h"
 #include "window/convert.h"
@@ -29,6 +30,11 @@ void System::bindHandlers() {
     f.BeaconPeriod6.onChange = [this] { BeaconPeriod6_Change(*this); };
     f.BeaconPeriod7.onChange = [this] { BeaconPeriod7_Change(*this); };
     f.BeaconPeriod8.onChange = [this] { BeaconPeriod8_Change(*this); };
+    f.Beacon6.onTick = [this] { Beacon6_Timer(*this); };
+    f.Command6.onClick = [this] { Command6_Click(*this); };
+    f.Beacon7.onTick = [this] { Beacon7_Timer(*this); };
+    f.SendCW.onClick = [this] { SendCW_Click(*this); };
+    f.Timer2.onTick = [this] { Timer2_Timer(*this); };
 
     f.Timer1.onTick = [this] { Timer1_Timer(*this); };
     f.Command1.onClick = [this] { Command1_Click(*this); };
@@ -52,8 +58,8 @@ void System::requestClose() {
     dispatcher.deliver([this] { Form_QueryUnload(*this); });
 }
 
-void System::DTMFString(const std::string& /*digits*/) {
-    // The DTMF command is not wired yet; the event is received and ignored.
+void System::DTMFString(const std::string& digits) {
+    dispatcher.deliver([this, digits] { EchoLink_DTMFString(*this, digits); });
 }
 
 void System::Closing() {

@@ -16,6 +16,7 @@
 #include "window/form.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tarnwick {
@@ -77,6 +78,10 @@ public:
     std::string LoadedFile;              // the path the current graph was built from
     bool transmitting = false;           // a start path keyed the node and nothing has ended it
     bool loadInProgress = false;         // LoadFile waits in its dialog or a message
+    // The schedule's memory: the last second a tick stood for, and the last
+    // second it transmitted in (local wall-clock seconds).
+    std::optional<long long> scheduleLastSecond;
+    std::optional<long long> scheduleFiredSecond;
 
 private:
     void bindHandlers();

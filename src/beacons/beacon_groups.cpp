@@ -2,9 +2,22 @@
 
 #include "app/system.h"
 #include "settings/settings.h"
+#include "transmit/transmit_sequence.h"
 #include "window/errors.h"
 
 namespace tarnwick {
+
+namespace {
+
+// "0", "00", "000": a period of no minutes. Any other spelling of zero would
+// leave the timer running on a count that never comes round again.
+bool isZeroPeriod(const std::string& text) { return !text.empty() && text.find_first_not_of('0') == std::string::npos; }
+
+// The automatic transmissions hold back while the node is in use, when
+// Check2 asks for it (exactly 1). Raises on a failing node query.
+bool heldBack(System& s) { return s.form.Check2.value() == 1 && NodeInUse(s.node()); }
+
+}  // namespace
 
 void periodEdit(TextBox& period, Timer& timer, Label& count, System& s) {
     // Skip-and-continue: each step ignores failures.
@@ -13,12 +26,47 @@ void periodEdit(TextBox& period, Timer& timer, Label& count, System& s) {
     skipOnFailure([&] {
         if (wasEmpty) period.setText("0");  // runs this edit once more, nested, for "0"
     });
-    skipOnFailure([&] { timer.setEnabled(!(wasEmpty || period.text() == "0")); });
+    skipOnFailure([&] { timer.setEnabled(!(wasEmpty || isZeroPeriod(period.text()))); });
     skipOnFailure([&] { count.setCaption(s.numberText(s.textNumber(period.text()) * 60)); });
+}
+
+bool countdownTick(CheckBox& use, Label& count, TextBox& period, System& s) {
+    if (use.value() != 0) count.setCaption(s.numberText(s.textNumber(count.caption()) - 1));
+    if (count.caption() != "0") return false;
+    count.setCaption(s.numberText(s.textNumber(period.text()) * 60));
+    return true;
 }
 
 void BeaconPeriod6_Change(System& s) { periodEdit(s.form.BeaconPeriod6, s.form.Beacon6, s.form.BeaconSeconds6, s); }
 void BeaconPeriod7_Change(System& s) { periodEdit(s.form.BeaconPeriod7, s.form.Beacon7, s.form.BeaconSeconds7, s); }
 void BeaconPeriod8_Change(System& s) { periodEdit(s.form.BeaconPeriod8, s.form.Beacon8, s.form.BeaconSeconds8, s); }
+
+void Beacon6_Timer(System& s) {
+    Form& f = s.form;
+    if (!countdownTick(f.StopClock6, f.BeaconSeconds6, f.BeaconPeriod6, s)) return;
+    // A beacon that falls due while the node is in use is dropped; the next
+    // comes a full period later.
+    if (heldBack(s)) return;
+    transmitSteps(s, false);
+}
+
+void Command6_Click(System& s) {
+    if (heldBack(s)) return;
+    transmitSteps(s, false);
+}
+
+void Beacon7_Timer(System& s) {
+    Form& f = s.form;
+    if (!countdownTick(f.StopClock7, f.BeaconSeconds7, f.BeaconPeriod7, s)) return;
+    // The node sends the text by itself and keys for it: no keying here, no
+    // node-in-use test, and the text goes as it is, even empty.
+    s.node().SendCwText(0, f.CWCallsign.text());
+}
+
+void SendCW_Click(System& s) {
+    Form& f = s.form;
+    if (f.CWCallsign.text().empty()) f.CWCallsign.setText("No Call");
+    s.node().SendCwText(0, f.CWCallsign.text());
+}
 
 }  // namespace tarnwick

@@ -29,7 +29,7 @@ struct Rig {
     ScriptedGraphFactory graphs{loop};
     std::unique_ptr<System> sys;
 
-    Rig() = default;
+    Rig() { locale.loop = &loop; }
     Rig(const Rig&) = delete;
     ~Rig() {
         sys.reset();

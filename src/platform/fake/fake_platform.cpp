@@ -1,6 +1,9 @@
 #include "platform/fake/fake_platform.h"
 
+#include "schedule/civil_time.h"
 #include "window/errors.h"
+
+#include <chrono>
 
 namespace tarnwick {
 
@@ -26,6 +29,21 @@ std::string ScriptedDialogs::openFile(const std::string& fileName, const std::st
 void ScriptedDialogs::showAbout(const AboutInfo& info) {
     ++aboutShown;
     lastAbout = info;
+}
+
+LocalTime FakeLocale::localNow() const {
+    if (loop == nullptr) return time;
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(loop->now()).count() + offsetMs + time.millisecond;
+    long long secs = wallSeconds(time) + ms / 1000;
+    long long rem = ms % 1000;
+    if (rem < 0) {
+        rem += 1000;
+        --secs;
+    }
+    LocalTime t = fromWallSeconds(secs);
+    t.millisecond = static_cast<int>(rem);
+    return t;
 }
 
 std::unique_ptr<MediaGraph> NoGraphFactory::create() {

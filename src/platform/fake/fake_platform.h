@@ -3,6 +3,7 @@
 
 #include "media/media_graph.h"
 #include "platform/dialogs.h"
+#include "platform/event_loop.h"
 #include "platform/locale.h"
 #include "platform/window_frame.h"
 
@@ -70,12 +71,16 @@ public:
     void show() override { shown = true; }
 };
 
+// Without a loop the clock stands at `time`; with one it runs from `time`
+// with the loop's virtual time, plus `offsetMs` (a test may nudge it).
 class FakeLocale : public Locale {
 public:
     std::string separator = ".";
     LocalTime time;
+    const EventLoop* loop = nullptr;
+    long long offsetMs = 0;
     std::string decimalSeparator() const override { return separator; }
-    LocalTime localNow() const override { return time; }
+    LocalTime localNow() const override;
 };
 
 // A factory for builds without a playback component: every create fails.

@@ -1,0 +1,67 @@
+#include "schedule/schedule.h"
+
+#include "app/system.h"
+#include "schedule/civil_time.h"
+#include "platform/locale.h"
+#include "transmit/transmit_sequence.h"
+
+#include <cstdio>
+
+namespace tarnwick {
+
+namespace {
+
+// How far back a late tick looks for a target second it passed over. A
+// tick later than that (a machine that was suspended) does not send an
+// identification long after its time.
+constexpr long long kCatchUpSeconds = 3;
+
+}  // namespace
+
+std::string clockText(const LocalTime& t) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+    return buf;
+}
+
+void Timer2_Timer(System& s) {
+    Form& f = s.form;
+    const LocalTime now = s.platform.locale.localNow();
+    f.ShowTime.setCaption(clockText(now));
+    const std::string target = f.Hour3.text() + ":" + f.Mins3.text() + ":00";
+
+    // The seconds this tick stands for: those since the last tick, at most a
+    // few back; after the clock was set back or jumped far ahead, only this
+    // one. A second already acted on is never acted on again, so two ticks
+    // in one second (or a second that comes round twice when the clock
+    // falls back) send once.
+    const long long nowSecs = wallSeconds(now);
+    long long from = nowSecs;
+    if (s.scheduleLastSecond) {
+        const long long gap = nowSecs - *s.scheduleLastSecond;
+        if (gap >= 1 && gap <= kCatchUpSeconds) from = *s.scheduleLastSecond + 1;
+    }
+    s.scheduleLastSecond = nowSecs;
+
+    if (f.Check2.value() == 1 && NodeInUse(s.node())) return;
+
+    CheckBox* days[] = {&f.Sun3, &f.Mon3, &f.Tue3, &f.Wed3, &f.Thur3, &f.Fri3, &f.Sat3};
+    for (long long sec = from; sec <= nowSecs; ++sec) {
+        const LocalTime t = fromWallSeconds(sec);
+        if (days[t.weekday - 1]->value() != 1) continue;
+        if (clockText(t) != target) continue;
+        if (s.scheduleFiredSecond && *s.scheduleFiredSecond == sec) continue;
+        s.scheduleFiredSecond = sec;
+        TXFile(s);
+        return;
+    }
+}
+
+void EchoLink_DTMFString(System& s, const std::string& digits) {
+    Form& f = s.form;
+    if (f.Check2.value() == 1 && NodeInUse(s.node())) return;
+    if (f.DTMFInfo3.text() != digits) return;
+    transmitSteps(s, false);
+}
+
+}  // namespace tarnwick
