@@ -7,8 +7,8 @@ build=${1:-$root/build-test}
 with="$root/tests/support/with-session.sh"
 status=0
 for b in "$build"/bench/bench_*; do
-  [[ -x "$b" ]] || continue
+  [[ -f "$b" && -x "$b" ]] || continue
   echo "-- $(basename "$b")"
-  "$with" --bus --display "$b" || status=1
+  "$with" --bus --display --pulse "$b" || status=1
 done
 exit $status

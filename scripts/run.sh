@@ -41,9 +41,30 @@ if [[ -z "${DISPLAY:-}" ]] || ! xdpyinfo >/dev/null 2>&1; then
   done
   for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
-node_pid="" app_pid=""
+# A sound server: the user's, or on a machine without one a private one
+# whose null sink stands in for the radio's audio input.
+pulse_pid=""
+if ! pactl info >/dev/null 2>&1; then
+  pulse_dir=$(mktemp -d)
+  pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --system=no \
+    --load="module-null-sink sink_name=radio" --load="module-native-protocol-unix socket=$pulse_dir/native" \
+    >/dev/null 2>&1 &
+  pulse_pid=$!
+  export PULSE_SERVER="unix:$pulse_dir/native"
+  for _ in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+
+# First run: offer the sample station ID made by the set-up.
+settings=/var/lib/tarnwick/tarnwick.ini
+if [[ ! -e "$settings" && -s /var/lib/tarnwick/sample-id.wav ]]; then
+  printf '[SETTINGS]\nTEXT4=/var/lib/tarnwick/sample-id.wav\n' >"$settings"
+fi
+
+node_pid="" app_pid="" rec_pid=""
 cleanup() {
+  [[ -n "$rec_pid" ]] && kill "$rec_pid" 2>/dev/null || true
   [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n "$pulse_pid" ]] && kill "$pulse_pid" 2>/dev/null || true
   [[ -n "$node_pid" ]] && kill "$node_pid" 2>/dev/null || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
 }
@@ -67,8 +88,32 @@ if [[ $virtual -eq 0 ]]; then
   exit 0
 fi
 
-sleep 6
+sleep 4
 import -window root "$out/screenshot.png"
+
+# Demonstrate a transmission: press "Play" (at 2400,1200 twips, 855 x 255),
+# record what reaches the sound server, wait for the unkey.
+app_win=$(xdotool search --onlyvisible --name '^Tarnwick ' | head -1)
+parec -d @DEFAULT_MONITOR@ --file-format=wav "$out/recording.wav" &
+rec_pid=$!
+sleep 0.5
+xdotool mousemove --window "$app_win" $(( (2400 + 427) / 15 )) $(( (1200 + 127) / 15 )) click 1
+keyed=0
+for _ in $(seq 1 50); do grep -q ' SetPtt -1$' "$trace" && { keyed=1; break; }; sleep 0.1; done
+sleep 1
+import -window root "$out/screenshot-playing.png"
+if [[ $keyed -eq 1 ]]; then
+  # The end of the file lists the node free and unkeys it.
+  for _ in $(seq 1 600); do
+    sed -n '/ SetPtt -1$/,$p' "$trace" | grep -q ' SetPtt 0$' && break
+    sleep 0.1
+  done
+fi
+sleep 0.5
+kill -INT "$rec_pid" 2>/dev/null || true
+wait "$rec_pid" 2>/dev/null || true
+rec_pid=""
+
 "$build/tarnwick-nodesim" --ctl close >/dev/null 2>&1 || true
 wait "$app_pid" || true
 app_pid=""
@@ -77,6 +122,7 @@ node_pid=""
 
 echo
 echo "Ran Tarnwick with the stand-in node on a virtual display."
-echo "  screenshot:   $out/screenshot.png"
+echo "  screenshot:   $out/screenshot.png (and $out/screenshot-playing.png)"
 echo "  node trace:   $trace"
+echo "  recording:    $out/recording.wav (what was sent while \"Play\" transmitted)"
 echo "  settings:     /var/lib/tarnwick/tarnwick.ini"

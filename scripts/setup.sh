@@ -3,20 +3,45 @@
 # and makes the machine's settings directory. Safe to run again: it installs
 # only what is missing. Run as root.
 #   setup.sh           what the program needs to build and run
-#   setup.sh --tests   that, plus what the tests and benchmarks need
+#   setup.sh --windows that, plus what cross-building, packaging and running
+#                      the Windows program under Wine needs
+#   setup.sh --tests   all of that, plus what the tests and benchmarks need
 set -euo pipefail
 
-want_tests=0
-[[ "${1:-}" == "--tests" ]] && want_tests=1
+want_tests=0 want_windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --tests) want_tests=1 want_windows=1 ;;
+    --windows) want_windows=1 ;;
+  esac
+done
 
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libxkbcommon-dev
   dbus dbus-x11 fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
+  # Playback: GStreamer's playbin with the decoders of every offered file
+  # type (fluidsynth and a General MIDI sound font for .mid), and the sound
+  # server it plays into.
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+  gstreamer1.0-libav gstreamer1.0-pulseaudio fluidsynth fluid-soundfont-gm
+  pulseaudio pulseaudio-utils
+  # The sample station ID offered on a first run is spoken by espeak-ng.
+  espeak-ng
 )
 if [[ $want_tests -eq 1 ]]; then
   packages+=(libgtest-dev googletest libbenchmark-dev libx11-dev)
+  # Test media made at run time (sox, gst-launch-1.0, spoken audio).
+  packages+=(sox gstreamer1.0-tools)
+fi
+if [[ $want_windows -eq 1 ]]; then
+  # The Windows program is a 32-bit one (see the README), so it runs under
+  # 32-bit Wine, which needs dpkg to know the i386 architecture. googletest
+  # brings the sources its Windows tests are built with.
+  packages+=(g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386 nsis zip unzip googletest)
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 fi
 
 missing=()
@@ -33,4 +58,11 @@ fi
 # The one settings directory of the machine (the Linux program's counterpart
 # of the Windows directory): shared by every user of the machine.
 install -d -m 0777 /var/lib/tarnwick
+
+# A sample station ID to transmit, offered on a first run.
+sample=/var/lib/tarnwick/sample-id.wav
+if [[ ! -s "$sample" ]] && command -v espeak-ng >/dev/null; then
+  espeak-ng -s 150 -w "$sample" "This is November Zero Charlie Alpha Lima Lima, testing the Tarnwick beacon." \
+    && chmod 0644 "$sample"
+fi
 echo "setup: ready"

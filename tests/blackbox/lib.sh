@@ -8,9 +8,12 @@
 set -euo pipefail
 bb_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
+# A scenario that needs sound sets BB_SESSION="--display --bus --pulse"
+# before sourcing this file.
 if [[ -z "${BB_INSIDE:-}" ]]; then
   export BB_INSIDE=1
-  exec "$bb_here/../support/with-session.sh" --display --bus bash "$0" "$@"
+  # shellcheck disable=SC2086
+  exec "$bb_here/../support/with-session.sh" ${BB_SESSION:---display --bus} bash "$0" "$@"
 fi
 
 : "${TARNWICK_BIN:?}" "${NODESIM_BIN:?}" "${TARNWICK_SETTINGS_DIR:?}"
@@ -20,6 +23,7 @@ trace="$work/trace.log"
 node_pid="" app_pid=""
 
 bb_cleanup() {
+  [[ -n "${rec_pid:-}" ]] && kill "$rec_pid" 2>/dev/null || true
   [[ -n "$app_pid" ]] && kill -9 "$app_pid" 2>/dev/null || true
   [[ -n "$node_pid" ]] && kill "$node_pid" 2>/dev/null || true
   rm -rf "$work"
@@ -99,6 +103,26 @@ wait_trace() {
 
 # The trace without its timestamps.
 trace_ops() { sed -E 's/^[0-9]+ //' "$trace"; }
+
+# Milliseconds since the epoch of the first trace line matching the regex
+# after line number $2 (0: from the start); prints "lineno ms".
+trace_find() {
+  local pattern=$1 after=${2:-0}
+  awk -v p="$pattern" -v a="$after" 'NR > a { line = $0; sub(/^[0-9]+ /, "", line); if (line ~ p) { print NR, $1; exit } }' "$trace"
+}
+
+# Records what reaches the null sink "radio" into a wav file, in the
+# background; stop_recording ends it.
+rec_pid=""
+start_recording() {
+  parec -d radio.monitor --file-format=wav --rate=44100 --channels=2 "$1" &
+  rec_pid=$!
+  sleep 0.3
+}
+stop_recording() {
+  [[ -n "$rec_pid" ]] && kill -INT "$rec_pid" 2>/dev/null && wait "$rec_pid" 2>/dev/null || true
+  rec_pid=""
+}
 
 # Clicks a point of a window given in twips of its client area.
 click_twips() {

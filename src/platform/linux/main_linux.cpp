@@ -10,26 +10,13 @@
 #include "app/system.h"
 #include "media/media_graph.h"
 #include "platform/linux/dbus_node.h"
+#include "platform/linux/gst_graph.h"
 #include "platform/linux/ini_store.h"
 #include "platform/linux/qt_dialogs.h"
 #include "platform/linux/qt_event_loop.h"
 #include "platform/linux/qt_locale.h"
 #include "platform/linux/qt_window.h"
 #include "window/errors.h"
-
-namespace {
-
-// TEMPORARY: this build has no playback component yet. Every attempt to
-// build a graph fails, which the media code reports like any other failure
-// to load a file. Replace with the GStreamer factory when it exists.
-class NoGraphFactory : public tarnwick::GraphFactory {
-public:
-    std::unique_ptr<tarnwick::MediaGraph> create() override {
-        throw tarnwick::Failure(tarnwick::err::kObjectNotSet, "No playback component in this build");
-    }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     // A save over a file-size limit must fail as a reported save, not kill
@@ -48,7 +35,7 @@ int main(int argc, char** argv) {
     tarnwick::QtLocale locale;
     tarnwick::FileProfileStore profile(TARNWICK_SETTINGS_DIR);
     tarnwick::DbusNodeConnector nodes;
-    NoGraphFactory graphs;
+    tarnwick::GstGraphFactory graphs;
     const tarnwick::VersionInfo version{TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD,
                                         TARNWICK_VERSION_REVISION};
 

@@ -1,0 +1,94 @@
+; The Tarnwick installer. Built by scripts/package-windows.sh:
+;   makensis -DVERSION=1.0.0.5 -DEXE=tarnwick.exe -DREADME=readme.txt \
+;            -DICON=tarnwick.ico -DOUTFILE=tarnwick-setup.exe tarnwick.nsi
+;
+; It installs the program for every user of the machine (elevated), with a
+; Start-menu shortcut and an uninstaller, and prepares the machine's one
+; settings file: the program keeps its settings in tarnwick.ini in the
+; Windows directory, which standard users may not write. So the installer
+; creates the file when it is missing and gives the Users group the right
+; to change that one file, and every user's save lands in the same file.
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include "LogicLib.nsh"
+
+!define PRODUCT "Tarnwick"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
+; BUILTIN\Users by its SID, which does not change with the language of Windows.
+!define USERS_SID "*S-1-5-32-545"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+Icon "${ICON}"
+UninstallIcon "${ICON}"
+; A 32-bit program: Program Files (x86) on 64-bit Windows.
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "FileDescription" "${PRODUCT} installer"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "CompanyName" "${PRODUCT}"
+VIAddVersionKey "LegalCopyright" "${PRODUCT}"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Tarnwick"
+  SetShellVarContext all
+  SetOutPath "$INSTDIR"
+  File "/oname=tarnwick.exe" "${EXE}"
+  File "/oname=readme.txt" "${README}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\tarnwick.exe"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\uninstall.exe"
+
+  ; The settings file of the machine. An existing one keeps the sysop's
+  ; settings; a new one is empty, which the program reads as all defaults.
+  ${IfNot} ${FileExists} "$WINDIR\tarnwick.ini"
+    FileOpen $0 "$WINDIR\tarnwick.ini" w
+    FileClose $0
+    DetailPrint "Created $WINDIR\tarnwick.ini"
+  ${EndIf}
+  ; Users may change this one file (not the Windows directory).
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$WINDIR\tarnwick.ini" /grant ${USERS_SID}:(M)'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Could not give the Users group the right to change $WINDIR\tarnwick.ini ($0)."
+    DetailPrint "Settings can then be saved only by administrators."
+  ${EndIf}
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarnwick.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  SetShellVarContext all
+  Delete "$INSTDIR\tarnwick.exe"
+  Delete "$INSTDIR\readme.txt"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; $WINDIR\tarnwick.ini stays: it holds the station's settings, and a
+  ; reinstall finds them again.
+SectionEnd

@@ -1,0 +1,148 @@
+// The playback graph on GStreamer: the Linux counterpart of the filter graph.
+//
+// One GstGraph wraps one `playbin` that plays only the audio of a file (the
+// sound track of a video file; nothing is ever shown). Its output is the
+// PulseAudio server of the session (pulsesink), or an ALSA device when no
+// sound server answers; a graph never plays into a dummy sink, so a machine
+// without any sound output fails at RenderFile, as the original component
+// does when it finds no renderer.
+//
+// Volume and balance are applied by our own filter in front of the sink
+// (audioconvert ! stereo ! audiopanorama ! volume), never through the sound
+// server's stream volume, so that each graph starts at full volume and
+// centre balance whatever the server remembers.
+//
+// Threading: every operation is called on the window's thread. GStreamer's
+// streaming threads run behind the graph; what they report (end of stream,
+// errors) is read from the pipeline's bus synchronously at the start of
+// every operation, so no main-loop watch is needed and the end of a file is
+// seen by the very next progress tick, whatever event loop runs the program.
+//
+// Every failure raises tarnwick::Failure (err::kAutomationError) with a
+// description that names the file and carries GStreamer's message.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "media/media_graph.h"
+
+typedef struct _GstElement GstElement;
+typedef struct _GstBus GstBus;
+typedef struct _GstMessage GstMessage;
+
+namespace tarnwick {
+
+class GstGraph final : public MediaGraph {
+public:
+    // An empty graph: a playbin with the audio filter, no file, no output
+    // opened yet. Raises Failure when the GStreamer elements cannot be made
+    // (plugins missing). GStreamer must be initialised (GstGraphFactory).
+    GstGraph();
+    // Releases the pipeline at once (NULL state), playing or not.
+    ~GstGraph() override;
+    GstGraph(const GstGraph&) = delete;
+    GstGraph& operator=(const GstGraph&) = delete;
+
+    // Opens the audio output, builds the chain for the file and waits until
+    // it is ready to play, paused at the start; then reads the length. It
+    // takes 10 s at most. Raises Failure when the file is missing or cannot be
+    // decoded, has no sound, has no known length, when no audio output can
+    // be opened, or when it is not ready in time. Afterwards the graph is
+    // paused at position 0, at full volume, centre balance and rate 1.0.
+    void RenderFile(const std::string& path) override;
+
+    // Plays from the current position; at the end of the file it stays at
+    // the end. Raises Failure before a successful RenderFile, or when the
+    // pipeline refuses to play (and cannot be reopened after an error).
+    void Run() override;
+    // Pauses, keeping the position, so that Run continues from it.
+    void Stop() override;
+
+    // The length in seconds, as read once at RenderFile; it never changes.
+    // It is what the container says, which for some formats (mpg,
+    // variable-rate mp3) is an estimate; when it says nothing (an mp3 or mp2
+    // stream without a header), the file is scanned for the end of its last
+    // frame.
+    double Duration() override;
+    // The playing position in seconds. It reads exactly Duration() once the
+    // end of the file has been seen, on every call until the next seek, and
+    // never before: until then it stays below Duration() even where the
+    // length was an estimate shorter than the sound. A playback error (the
+    // sound server went away) counts as the end, so that a transmission
+    // never waits for a file that stopped. Right after a seek it reads the
+    // seek's target until the seek has completed.
+    double CurrentPosition() override;
+    // Seeks (flushing, sample-accurate) to `seconds`, clamped to the file;
+    // clears the end. Keeps the playing/paused state and the rate.
+    void SetCurrentPosition(double seconds) override;
+    // Playback speed, 0.10 .. 2.00 (1.0 normal); the pitch changes with it.
+    // Raises Failure outside that range. At the end of the file the rate is
+    // kept for the next seek.
+    void SetRate(double factor) override;
+    // Hundredths of a decibel, -10000 (silent) .. 0 (full): the amplitude is
+    // scaled by 10^(v/2000). Raises Failure outside that range.
+    void SetVolume(long hundredthsDb) override;
+    // Hundredths of a decibel of attenuation on the other side: below 0 the
+    // right channel is lowered by |b|/100 dB, above 0 the left one;
+    // -10000 plays the left channel only, 10000 the right only. Mono files
+    // play on both channels. Raises Failure outside -10000 .. 10000.
+    void SetBalance(long hundredthsDb) override;
+
+    // When the end of the file was reported on the bus (CLOCK_MONOTONIC, the
+    // clock of std::chrono::steady_clock): the moment the output had played
+    // the last sample. Empty until then, and again after a seek. Read by
+    // benchmarks that measure what happens after the end of a file.
+    std::optional<std::chrono::steady_clock::time_point> endOfStreamTime();
+
+private:
+    void pollBus();
+    void handle(GstMessage* message);
+    void requireRendered(const char* operation) const;
+    void reopenAfterError();
+    void prerollOrThrow(std::chrono::steady_clock::time_point deadline);
+    void seekTo(std::int64_t positionNs);
+    std::int64_t beforeEnd(std::int64_t positionNs) const;
+    [[noreturn]] void fail(const std::string& what) const;
+
+    GstElement* playbin_ = nullptr;
+    GstElement* panorama_ = nullptr;  // owned by playbin_
+    GstElement* volume_ = nullptr;    // owned by playbin_
+    GstBus* bus_ = nullptr;
+
+    std::string path_;
+    bool rendered_ = false;
+    std::int64_t durationNs_ = 0;
+    double duration_ = 0.0;
+    double rate_ = 1.0;
+    double lastPosition_ = 0.0;
+
+    // Set when the end of stream (or a playback error) has been seen.
+    bool ended_ = false;
+    std::optional<std::chrono::steady_clock::time_point> endTime_;
+    // When the streaming thread posted the last end of stream (steady_clock
+    // ticks); written on that thread, read here when the message is handled.
+    std::atomic<std::int64_t> endPostedNs_{0};
+    // A playback error broke the pipeline; the next Run or seek reopens it.
+    std::string playbackError_;
+
+    // The target of a seek that has not completed yet, and until when it is
+    // reported at the latest should the completion never be posted.
+    std::optional<double> pendingSeek_;
+    std::chrono::steady_clock::time_point pendingSeekUntil_{};
+};
+
+class GstGraphFactory : public GraphFactory {
+public:
+    // A new, empty GstGraph. The first call initialises GStreamer for the
+    // process (with no command-line options). Raises Failure when GStreamer
+    // cannot be initialised or playbin cannot be made, so that a machine
+    // without GStreamer's plugins reports a load failure instead of ending
+    // the program at start.
+    std::unique_ptr<MediaGraph> create() override;
+};
+
+}  // namespace tarnwick

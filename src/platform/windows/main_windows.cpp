@@ -1,0 +1,96 @@
+// The Windows program: Win32 controls for the window, the thread's message
+// loop, COM for the node, DirectShow for playback and the profile functions
+// for the settings file in the Windows directory.
+//
+// It takes no command-line arguments and reads no environment variables.
+#include <objbase.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "app/system.h"
+#include "media/media_graph.h"
+#include "node/node_link.h"
+#include "platform/windows/win32_dialogs.h"
+#include "platform/windows/win32_event_loop.h"
+#include "platform/windows/win32_locale.h"
+#include "platform/windows/win32_platform.h"
+#include "platform/windows/win32_profile_store.h"
+#include "platform/windows/win32_version.h"
+#include "platform/windows/win32_window.h"
+#include "window/errors.h"
+
+namespace {
+
+// TEMPORARY: stand-ins until the COM node client (com_node.*) and the
+// DirectShow graph (dshow_graph.*) exist; replace both with those.
+// Without a node object start-up fails at its first step and shows the
+// standard error report, as it does when EchoLink is not installed; the
+// number is the one users know for "cannot create the object".
+class NoNodeConnector : public tarnwick::NodeConnector {
+public:
+    std::unique_ptr<tarnwick::NodeLink> create(tarnwick::NodeEvents&) override {
+        throw tarnwick::Failure(429, "ActiveX component can't create object");
+    }
+};
+
+class NoGraphFactory : public tarnwick::GraphFactory {
+public:
+    std::unique_ptr<tarnwick::MediaGraph> create() override {
+        throw tarnwick::Failure(tarnwick::err::kObjectNotSet, "No playback component in this build");
+    }
+};
+
+// The version the build was made with, for a file whose version resource
+// cannot be read (it always has one; this only keeps the caption sensible).
+tarnwick::VersionInfo builtVersion() {
+    return {TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD, TARNWICK_VERSION_REVISION};
+}
+
+// Builds the services, hands them to the system and runs the loop; the
+// program ends inside (every exit path ends the process at once).
+[[noreturn]] void runProgram(HINSTANCE instance) {
+    tarnwick::Win32EventLoop loop;
+    tarnwick::Win32MainWindow window(instance);
+    tarnwick::Win32Dialogs dialogs(window.handle(), instance);
+    tarnwick::Win32Locale locale;
+    tarnwick::Win32ProfileStore profile("tarnwick.ini");
+    NoNodeConnector nodes;
+    NoGraphFactory graphs;
+    const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
+
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, nodes, graphs, version});
+    window.bind(system.form);
+    window.onCloseRequested = [&system] { system.requestClose(); };
+
+    // Start-up shows the window and starts the timers, or ends the program.
+    system.Form_Load();
+    loop.run();
+    // Only reached if something posted WM_QUIT behind the system's back;
+    // end the same way as every exit path, without running destructors.
+    loop.endProgram(0);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Sharp text and exact twips at every display scale: the window converts
+    // with the real pixel density instead of being stretched as a bitmap.
+    SetProcessDPIAware();
+    // One single-threaded apartment for the whole run: the node's COM object
+    // and its events, and the file dialog's shell parts, live on this thread.
+    if (FAILED(OleInitialize(nullptr))) {
+        MessageBoxA(nullptr, "The component services could not be started.", tarnwick::kProductName, MB_ICONERROR);
+        return 1;
+    }
+    try {
+        runProgram(instance);
+    } catch (const std::exception& e) {
+        // The window system refused a window or a timer before the system
+        // ran: nothing to save, nothing keyed yet.
+        MessageBoxA(nullptr, (std::string("Tarnwick could not start: ") + e.what()).c_str(), tarnwick::kProductName,
+                    MB_ICONERROR);
+        return 1;
+    }
+}

@@ -1,0 +1,61 @@
+// What the Windows shell's files share: the one place that includes
+// <windows.h>, and small helpers every subsystem needs (error texts, twips,
+// the ANSI strings of the window system).
+//
+// Nothing here is seen by the portable core; only src/platform/windows/ and
+// its tests include this header.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+namespace tarnwick::win32 {
+
+// The system's description of an error code (FormatMessageA), without the
+// trailing line break, followed by the code itself: "Access is denied.
+// (error 5)". An unknown code reads "error N".
+inline std::string errorText(DWORD code) {
+    char* buffer = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text;
+    if (n != 0 && buffer != nullptr) {
+        text.assign(buffer, n);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    }
+    if (buffer != nullptr) LocalFree(buffer);
+    const std::string number = "error " + std::to_string(code);
+    return text.empty() ? number : text + " (" + number + ")";
+}
+
+// A window's text (GetWindowTextA), whole whatever its length.
+inline std::string windowText(HWND hwnd) {
+    const int length = GetWindowTextLengthA(hwnd);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int got = GetWindowTextA(hwnd, text.data(), length + 1);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return text;
+}
+
+// The window class name of `hwnd`, for telling our windows from others.
+inline std::string className(HWND hwnd) {
+    char name[256] = {};
+    const int n = GetClassNameA(hwnd, name, static_cast<int>(sizeof name));
+    return std::string(name, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+// Top-level windows of this program that carry this property get the
+// dialog keyboard (Tab between controls, Space and arrows) from the loop:
+// Win32EventLoop routes their messages through IsDialogMessageA.
+inline constexpr const char* kDialogKeysProperty = "Tarnwick.DialogKeys";
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,311 @@
+// The GStreamer graph against a real PulseAudio server: run through
+// support/with-session.sh --pulse, it plays generated files into the private
+// null sink and checks what the sink's monitor recorded.
+//
+// Levels: the test tone is a sine at half of full scale, whose RMS is
+// 32767 * 0.5 / sqrt(2), about 11585.
+#include "platform/linux/gst_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "linux/gst_audio.h"
+#include "window/errors.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace std::chrono_literals;
+using test::MonitorRecording;
+using test::Sound;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kToneRms = 11585;
+
+struct Media {
+    test::TempDir dir;
+    std::string tone;       // 2 s, stereo
+    std::string shortTone;  // 1 s, stereo
+    std::string shortMono;  // 1 s, mono
+    std::string longTone;   // 12.5 s, stereo
+    std::string notAudio;   // text named .wav
+};
+
+class GstGraphTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        media_ = std::make_unique<Media>();
+        Media& m = *media_;
+        m.tone = test::makeTone(m.dir, "tone.wav", 2, 2);
+        m.shortTone = test::makeTone(m.dir, "short.wav", 1, 2);
+        m.shortMono = test::makeTone(m.dir, "mono.wav", 1, 1);
+        m.longTone = test::makeTone(m.dir, "long.wav", 12.5, 2);
+        m.notAudio = m.dir.file("notes.wav");
+        test::shell("echo 'Station notes: this is text, not sound.' > " + test::quoted(m.notAudio));
+    }
+    static void TearDownTestSuite() { media_.reset(); }
+
+    void SetUp() override {
+        ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << "run under tests/support/with-session.sh --pulse";
+        ASSERT_FALSE(media().tone.empty()) << "sox could not make the test tones";
+    }
+
+    static const Media& media() { return *media_; }
+
+    static std::unique_ptr<MediaGraph> load(const std::string& path) {
+        auto graph = factory_.create();
+        graph->RenderFile(path);
+        return graph;
+    }
+
+    // Starts the file as a transmission does (Run, then position 0) and
+    // reads the position every 10 ms, as the progress tick does, until it
+    // reads the length; false when that has not happened within `limit`.
+    static bool playToEnd(MediaGraph& graph, Clock::duration limit = 20s) {
+        graph.Run();
+        graph.SetCurrentPosition(0);
+        const auto until = Clock::now() + limit;
+        while (graph.CurrentPosition() != graph.Duration()) {
+            if (Clock::now() > until) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    // Where a recording goes; never the name of a file that is played.
+    static std::string recordingPath(const std::string& name) { return media().dir.file("recorded-" + name); }
+
+    // Plays the file to its end while recording the sink.
+    static Sound playRecorded(MediaGraph& graph, const std::string& name) {
+        MonitorRecording recording(recordingPath(name));
+        EXPECT_TRUE(recording.running()) << "parec did not start";
+        EXPECT_TRUE(playToEnd(graph)) << "the end of " << name << " was not reached";
+        return test::measure(recording.stop());
+    }
+
+    static inline GstGraphFactory factory_;
+    static inline std::unique_ptr<Media> media_;
+};
+
+TEST_F(GstGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekReplaysIt) {
+    auto graph = load(media().tone);
+    auto& concrete = dynamic_cast<GstGraph&>(*graph);
+    EXPECT_DOUBLE_EQ(graph->Duration(), 2.0);
+
+    MonitorRecording recording(recordingPath("twice.wav"));
+    ASSERT_TRUE(playToEnd(*graph));
+    EXPECT_TRUE(concrete.endOfStreamTime().has_value());
+    const double length = graph->Duration();
+    for (int read = 0; read < 30; ++read) {
+        ASSERT_EQ(graph->CurrentPosition(), length) << "read " << read;
+        std::this_thread::sleep_for(10ms);
+    }
+    // Resume after the end runs without leaving it.
+    graph->Run();
+    EXPECT_EQ(graph->CurrentPosition(), length);
+    EXPECT_EQ(graph->Duration(), length);
+
+    // Play again: the rewind leaves the end at once, so that the tick does
+    // not end the new transmission, and the file is heard a second time.
+    graph->Run();
+    graph->SetCurrentPosition(0);
+    EXPECT_LT(graph->CurrentPosition(), 0.5);
+    EXPECT_FALSE(concrete.endOfStreamTime().has_value());
+    std::this_thread::sleep_for(500ms);
+    EXPECT_GT(graph->CurrentPosition(), 0.2);
+    EXPECT_LT(graph->CurrentPosition(), length);
+    const auto until = Clock::now() + 10s;
+    while (graph->CurrentPosition() != length && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(graph->CurrentPosition(), length);
+
+    const Sound sound = test::measure(recording.stop());
+    ASSERT_TRUE(sound.readable);
+    EXPECT_NEAR(sound.soundingSeconds, 4.0, 0.35) << "the file twice";
+    EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
+    EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
+}
+
+TEST_F(GstGraphTest, VolumeScalesTheAmplitudeByTenToTheVolumeOverTwoThousand) {
+    auto graph = load(media().shortTone);
+    const Sound full = playRecorded(*graph, "volume0.wav");
+    graph->SetVolume(-600);
+    const Sound half = playRecorded(*graph, "volume-600.wav");
+    graph->SetVolume(-10000);
+    const Sound silent = playRecorded(*graph, "volume-10000.wav");
+
+    ASSERT_TRUE(full.readable && half.readable && silent.readable);
+    EXPECT_NEAR(full.leftRms, kToneRms, kToneRms * 0.1);
+    EXPECT_NEAR(half.leftRms / full.leftRms, 0.501, 0.025);
+    EXPECT_NEAR(half.rightRms / full.rightRms, 0.501, 0.025);
+    EXPECT_EQ(silent.soundingSeconds, 0);
+}
+
+TEST_F(GstGraphTest, BalanceAttenuatesTheOtherChannelAlsoForMonoFiles) {
+    auto graph = load(media().shortTone);
+    graph->SetBalance(-10000);
+    const Sound leftOnly = playRecorded(*graph, "balance-10000.wav");
+    graph->SetBalance(10000);
+    const Sound rightOnly = playRecorded(*graph, "balance10000.wav");
+    graph->SetBalance(-600);
+    const Sound rightLowered = playRecorded(*graph, "balance-600.wav");
+
+    EXPECT_NEAR(leftOnly.leftRms, kToneRms, kToneRms * 0.1);
+    EXPECT_LT(leftOnly.rightRms, leftOnly.leftRms * 0.01);
+    EXPECT_NEAR(rightOnly.rightRms, kToneRms, kToneRms * 0.1);
+    EXPECT_LT(rightOnly.leftRms, rightOnly.rightRms * 0.01);
+    EXPECT_NEAR(rightLowered.leftRms, kToneRms, kToneRms * 0.1);
+    EXPECT_NEAR(rightLowered.rightRms / rightLowered.leftRms, 0.501, 0.025);
+
+    auto mono = load(media().shortMono);
+    const Sound centre = playRecorded(*mono, "mono.wav");
+    mono->SetBalance(-10000);
+    const Sound monoLeft = playRecorded(*mono, "mono-left.wav");
+    EXPECT_GT(centre.soundingSeconds, 0.8);
+    EXPECT_NEAR(centre.rightRms, centre.leftRms, centre.leftRms * 0.03);
+    EXPECT_NEAR(monoLeft.leftRms, centre.leftRms, centre.leftRms * 0.05);
+    EXPECT_LT(monoLeft.rightRms, monoLeft.leftRms * 0.01);
+}
+
+TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPlayingTime) {
+    auto graph = load(media().longTone);
+    EXPECT_NEAR(graph->Duration(), 12.5, 0.001);
+
+    // The speed is set before the start, as the speed bar may be; the start's
+    // rewind carries it.
+    graph->SetRate(2.0);
+    MonitorRecording recording(recordingPath("rate2.wav"));
+    const auto started = Clock::now();
+    ASSERT_TRUE(playToEnd(*graph));
+    const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
+
+    const Sound sound = test::measure(recording.stop());
+    EXPECT_NEAR(sound.soundingSeconds, 6.25, 0.4);
+    EXPECT_GT(wall, 5.0);
+    EXPECT_LT(wall, 9.5) << "at normal speed it would take 12.5 s";
+}
+
+TEST_F(GstGraphTest, StopKeepsThePositionRunContinuesAndReleasingSilencesAtOnce) {
+    auto graph = load(media().tone);
+    graph->Run();
+    graph->SetCurrentPosition(0);
+    const auto until = Clock::now() + 5s;
+    while (graph->CurrentPosition() < 0.6 && Clock::now() < until) std::this_thread::sleep_for(10ms);
+
+    graph->Stop();
+    const double stopped = graph->CurrentPosition();
+    EXPECT_GE(stopped, 0.6);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_NEAR(graph->CurrentPosition(), stopped, 0.02) << "the position moved while stopped";
+
+    graph->Run();
+    const auto later = Clock::now() + 5s;
+    while (graph->CurrentPosition() < stopped + 0.3 && Clock::now() < later) std::this_thread::sleep_for(10ms);
+    const double resumed = graph->CurrentPosition();
+    EXPECT_GE(resumed, stopped + 0.3);
+    EXPECT_LT(resumed, graph->Duration()) << "Run after Stop must continue, not jump to the end";
+
+    // Releasing the graph while it plays discards the playback, no Stop first.
+    graph.reset();
+    MonitorRecording recording(recordingPath("released.wav"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(test::measure(recording.stop()).soundingSeconds, 0);
+}
+
+TEST_F(GstGraphTest, FilesThatCannotBePlayedFailToRenderNamingTheFile) {
+    for (const std::string& path : {media().dir.file("missing.wav"), media().notAudio}) {
+        auto graph = factory_.create();
+        try {
+            graph->RenderFile(path);
+            ADD_FAILURE() << path << " rendered";
+        } catch (const Failure& failure) {
+            EXPECT_NE(failure.description().find(path), std::string::npos) << failure.description();
+        }
+        // A graph that has rendered nothing plays nothing.
+        EXPECT_THROW(graph->Run(), Failure);
+        EXPECT_THROW(graph->CurrentPosition(), Failure);
+        EXPECT_THROW(graph->Duration(), Failure);
+    }
+}
+
+TEST_F(GstGraphTest, PicturesNeitherHangNorCrash) {
+    for (const std::string& path : {test::makePicture(media().dir, "bmp"), test::makePicture(media().dir, "jpg")}) {
+        ASSERT_FALSE(path.empty());
+        auto graph = factory_.create();
+        const auto started = Clock::now();
+        try {
+            graph->RenderFile(path);
+            // Should GStreamer find something to play, it must at least play to an end.
+            EXPECT_TRUE(playToEnd(*graph)) << path;
+        } catch (const Failure&) {
+        }
+        EXPECT_LT(Clock::now() - started, 25s) << path;
+    }
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(GstGraphTest, WithoutASoundServerRenderFailsInsteadOfPlayingIntoNowhere) {
+    // Neither the sound server nor an ALSA device can be reached.
+    ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/tarnwick-no-server");
+    ScopedEnv noAlsa("ALSA_CONFIG_PATH", "/nonexistent/tarnwick-no-alsa.conf");
+    auto graph = factory_.create();
+    const auto started = Clock::now();
+    try {
+        graph->RenderFile(media().tone);
+        ADD_FAILURE() << "rendered without any audio output";
+    } catch (const Failure& failure) {
+        EXPECT_NE(failure.description().find("audio output"), std::string::npos) << failure.description();
+    }
+    EXPECT_LT(Clock::now() - started, 15s);
+}
+
+// Every kind of file the window offers that carries sound plays to its end.
+struct Format {
+    const char* name;
+    double seconds;  // how long it sounds
+};
+
+class GstGraphFormatTest : public GstGraphTest, public ::testing::WithParamInterface<Format> {};
+
+TEST_P(GstGraphFormatTest, PlaysItsSoundToTheEnd) {
+    const Format format = GetParam();
+    const std::string name = format.name;
+    const std::string path =
+        name == "mid" ? test::makeMidi(media().dir) : test::makeEncoded(media().dir, media().tone, name);
+    ASSERT_FALSE(path.empty()) << "could not make the ." << name << " file";
+
+    auto graph = load(path);
+    // Containers that only estimate their length may be a little off.
+    EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);
+    const Sound sound = playRecorded(*graph, "format-" + name + ".wav");
+    EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
+    EXPECT_NEAR(sound.soundingSeconds, format.seconds, 0.5);
+    EXPECT_GT(sound.leftRms, 500);
+    EXPECT_GT(sound.rightRms, 500);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, GstGraphFormatTest,
+                         ::testing::Values(Format{"mp2", 2.0}, Format{"mp3", 2.0}, Format{"mid", 1.0},
+                                           Format{"mpg", 2.0}, Format{"avi", 2.0}),
+                         [](const ::testing::TestParamInfo<Format>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The installer and the .zip, made from this build and tried in a Wine
+# prefix of their own: a fresh install lays out the program, the shortcuts
+# and the shared settings file; a reinstall keeps the station's settings;
+# the uninstaller removes everything but the settings.
+#   installer_test.sh BUILD_DIR        (exit 77: makensis is not installed)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:?usage: installer_test.sh BUILD_DIR}" && pwd)
+command -v makensis >/dev/null || { echo "SKIP: makensis is not installed"; exit 77; }
+
+work="$build/installer-test"
+rm -rf "$work"
+mkdir -p "$work"
+passes=0 failures=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then
+    echo "ok: $1"
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+  fi
+}
+
+bash "$root/scripts/package-windows.sh" "$build" "$work/out" || exit 1
+setup=$(ls "$work"/out/tarnwick-*-setup.exe)
+archive=$(ls "$work"/out/tarnwick-*-win32.zip)
+check "the zip holds the program and its read-me" \
+  bash -c "unzip -Z1 '$archive' | sort | tr '\n' ' ' | grep -qx 'Tarnwick/ Tarnwick/readme.txt Tarnwick/tarnwick.exe '"
+
+# shellcheck source=../../scripts/wine-env.sh
+source "$root/scripts/wine-env.sh" "$work/prefix"
+c="$WINEPREFIX/drive_c"
+program="$c/Program Files/Tarnwick"
+menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick'
+
+wine "$setup" /S
+wineserver -w
+check "the program is in Program Files" test -f "$program/tarnwick.exe"
+check "the uninstaller is beside it" test -f "$program/uninstall.exe"
+check "the Start menu has the program's shortcut" test -f "$menu/Tarnwick.lnk"
+check "the settings file of the machine exists, empty" test -f "$c/windows/tarnwick.ini" -a ! -s "$c/windows/tarnwick.ini"
+check "Add/Remove Programs lists it" bash -c "wine reg query '$key' /v DisplayVersion 2>/dev/null | grep -q 1.0.0.5"
+
+printf '[SETTINGS]\r\nTEXT6=75\r\n' >"$c/windows/tarnwick.ini"
+wine "$setup" /S
+wineserver -w
+check "a reinstall keeps the station's settings" grep -q "TEXT6=75" "$c/windows/tarnwick.ini"
+
+wine "$program/uninstall.exe" /S
+wineserver -w
+check "the uninstaller removes the program" test ! -e "$program/tarnwick.exe"
+check "and its folder" test ! -e "$program"
+check "and the shortcuts" test ! -e "$menu"
+check "and the Add/Remove Programs entry" bash -c "! wine reg query '$key' >/dev/null 2>&1"
+check "but keeps the settings" grep -q "TEXT6=75" "$c/windows/tarnwick.ini"
+
+wineserver -k 2>/dev/null || true
+[[ $failures -eq 0 ]] && rm -rf "$work"
+echo "installer test: $passes checks held, $failures did not"
+[[ $failures -eq 0 ]]

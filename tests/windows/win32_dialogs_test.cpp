@@ -1,0 +1,222 @@
+// Win32Dialogs: message box styles and answers, the file dialog's filter,
+// start name and answers, the about window; plus the locale and the version
+// resource.
+#include "platform/windows/win32_dialogs.h"
+
+#include <commdlg.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/windows/win32_event_loop.h"
+#include "platform/windows/win32_locale.h"
+#include "platform/windows/win32_version.h"
+#include "windows/win_support.h"
+
+namespace tarnwick {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr const char* kMediaFilter =
+    "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
+
+// Calls `inspect` with the dialog titled `title` once it is open, from a
+// timer that the dialog's own modal loop delivers.
+class WhenDialogOpens {
+public:
+    WhenDialogOpens(Win32EventLoop& loop, std::string title, std::function<void(HWND)> inspect)
+        : loop_(loop), title_(std::move(title)), inspect_(std::move(inspect)) {
+        id_ = loop_.addTimer(milliseconds(10), [this] {
+            HWND dialog = testing::findThreadWindow("#32770", title_.c_str());
+            if (dialog == nullptr || !IsWindowVisible(dialog) || done_) return;
+            done_ = true;
+            inspect_(dialog);
+        });
+    }
+    ~WhenDialogOpens() { loop_.removeTimer(id_); }
+    bool done() const { return done_; }
+
+private:
+    Win32EventLoop& loop_;
+    std::string title_;
+    std::function<void(HWND)> inspect_;
+    TimerId id_ = 0;
+    bool done_ = false;
+};
+
+void press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+TEST(OpenFileFilter, PairsDescriptionsWithTheirPatternsInTheDoubleNulForm) {
+    using namespace std::string_literals;
+    EXPECT_EQ(win32::openFileFilter(kMediaFilter),
+              "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid\0"
+              "*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid\0\0"s);
+    EXPECT_EQ(win32::openFileFilter("Sound|*.wav|Everything|*.*"), "Sound\0*.wav\0Everything\0*.*\0\0"s);
+    EXPECT_EQ(win32::openFileFilter("*.wav; *.mp3"), "*.wav; *.mp3\0*.wav;*.mp3\0\0"s);
+    EXPECT_EQ(win32::openFileFilter("Nothing|"), "Nothing\0*.*\0\0"s);
+    EXPECT_EQ(win32::openFileFilter(""), "");
+}
+
+struct BoxCase {
+    int style;
+    int button;  // pressed
+    MsgResult expected;
+    bool yesNo;
+    bool icon;
+};
+
+class MessageBoxStyle : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(MessageBoxStyle, ShowsTheButtonsIconAndTextAndGivesTheAnswer) {
+    const BoxCase c = GetParam();
+    testing::ModalWatchdog watchdog;
+    Win32EventLoop loop;
+    Win32Dialogs dialogs;
+    bool hasYes = false, hasNo = false, hasOk = false, hasIcon = false;
+    std::string text;
+    WhenDialogOpens watcher(loop, "Exit Program", [&](HWND box) {
+        hasYes = GetDlgItem(box, IDYES) != nullptr;
+        hasNo = GetDlgItem(box, IDNO) != nullptr;
+        hasOk = GetDlgItem(box, IDOK) != nullptr && IsWindowVisible(GetDlgItem(box, IDOK));
+        // The message text is the static with id 0xFFFF; the icon a static
+        // with SS_ICON that holds one.
+        text = win32::windowText(GetDlgItem(box, 0xFFFF));
+        for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+                SendMessageA(child, STM_GETICON, 0, 0) != 0) {
+                hasIcon = true;
+            }
+        }
+        press(box, c.button);
+    });
+    const MsgResult r = dialogs.messageBox("First line\r\n\r\nSecond line ", "Exit Program", c.style);
+    EXPECT_TRUE(watcher.done());
+    EXPECT_EQ(r, c.expected);
+    EXPECT_EQ(hasYes, c.yesNo);
+    EXPECT_EQ(hasNo, c.yesNo);
+    EXPECT_EQ(hasOk, !c.yesNo);
+    EXPECT_EQ(hasIcon, c.icon);
+    EXPECT_EQ(text, "First line\r\n\r\nSecond line ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, MessageBoxStyle,
+    ::testing::Values(BoxCase{0, IDOK, MsgResult::Ok, false, false}, BoxCase{36, IDYES, MsgResult::Yes, true, true},
+                      BoxCase{36, IDNO, MsgResult::No, true, true}, BoxCase{4, IDNO, MsgResult::No, true, false},
+                      BoxCase{16, IDOK, MsgResult::Ok, false, true}, BoxCase{48, IDOK, MsgResult::Ok, false, true},
+                      BoxCase{64, IDOK, MsgResult::Ok, false, true}));
+
+// The file dialog's controls: the file name box and the file type list.
+constexpr int kFileNameCombo = 0x47c;  // cmb13
+constexpr int kFileNameEdit = 0x480;   // edt1
+constexpr int kFileTypeCombo = 0x470;  // cmb1
+
+std::string fileNameField(HWND dialog) {
+    HWND name = GetDlgItem(dialog, kFileNameCombo);
+    if (name == nullptr) name = GetDlgItem(dialog, kFileNameEdit);
+    return win32::windowText(name);
+}
+
+TEST(Win32Dialogs, TheFileDialogStartsAtTheGivenFileAndReturnsTheChoice) {
+    testing::TempDir dir;
+    const std::string start = dir.file("start.wav"), chosen = dir.file("chosen.mp3");
+    testing::writeFile(start, "RIFF");
+    testing::writeFile(chosen, "ID3");
+    testing::ModalWatchdog watchdog;
+    Win32EventLoop loop;
+    Win32Dialogs dialogs;
+    std::string shownName, firstType, folder;
+    WhenDialogOpens watcher(loop, "Open", [&](HWND dialog) {
+        shownName = fileNameField(dialog);
+        char text[512] = {};
+        if (SendDlgItemMessageA(dialog, kFileTypeCombo, CB_GETLBTEXTLEN, 0, 0) < 500) {
+            SendDlgItemMessageA(dialog, kFileTypeCombo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
+        }
+        firstType = text;
+        char path[MAX_PATH] = {};
+        SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+        folder = path;
+        SetDlgItemTextA(dialog, GetDlgItem(dialog, kFileNameCombo) ? kFileNameCombo : kFileNameEdit, chosen.c_str());
+        press(dialog, IDOK);
+    });
+    const std::string result = dialogs.openFile(start, kMediaFilter);
+    ASSERT_TRUE(watcher.done());
+    EXPECT_EQ(result, chosen);
+    EXPECT_EQ(shownName, "start.wav");
+    EXPECT_EQ(firstType, "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid");
+    EXPECT_EQ(lstrcmpiA(folder.c_str(), dir.path().c_str()), 0) << folder;
+}
+
+TEST(Win32Dialogs, CancellingTheFileDialogGivesAnEmptyName) {
+    testing::ModalWatchdog watchdog;
+    Win32EventLoop loop;
+    Win32Dialogs dialogs;
+    WhenDialogOpens watcher(loop, "Open", [](HWND dialog) { press(dialog, IDCANCEL); });
+    EXPECT_EQ(dialogs.openFile("C:\\nowhere\\id.wav", kMediaFilter), "");
+    EXPECT_TRUE(watcher.done());
+}
+
+TEST(Win32Dialogs, TheAboutWindowIsNotModalAndItsLinkOpensTheAddress) {
+    HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    {
+        Win32Dialogs dialogs(owner);
+        std::string opened;
+        dialogs.openLink = [&](const std::string& link) { opened = link; };
+        dialogs.showAbout({"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/"});
+        HWND about = dialogs.aboutWindow();
+        ASSERT_NE(about, nullptr);
+        EXPECT_TRUE(IsWindowVisible(about));
+        EXPECT_TRUE(IsWindowEnabled(owner));  // not modal
+        EXPECT_EQ(GetWindow(about, GW_OWNER), owner);
+        EXPECT_EQ(win32::windowText(about), "About Tarnwick");
+        HWND link = GetDlgItem(about, Win32Dialogs::kAboutLinkId);
+        EXPECT_EQ(win32::windowText(link), "https://tarnwick.example.org/");
+        SendMessageA(about, WM_COMMAND, MAKEWPARAM(Win32Dialogs::kAboutLinkId, STN_CLICKED),
+                     reinterpret_cast<LPARAM>(link));
+        EXPECT_EQ(opened, "https://tarnwick.example.org/");
+
+        // Closing hides it; the next call shows the same window again.
+        SendMessageA(about, WM_CLOSE, 0, 0);
+        EXPECT_FALSE(IsWindowVisible(about));
+        dialogs.showAbout({"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/"});
+        EXPECT_EQ(dialogs.aboutWindow(), about);
+        EXPECT_TRUE(IsWindowVisible(about));
+    }
+    DestroyWindow(owner);
+}
+
+TEST(Win32Locale, GivesTheDateWithSundayAsDayOne) {
+    const LocalTime t = Win32Locale().localNow();
+    // Zeller's congruence: 0 Saturday, 1 Sunday, ... 6 Friday.
+    int m = t.month, y = t.year;
+    if (m < 3) {
+        m += 12;
+        --y;
+    }
+    const int h = (t.day + 13 * (m + 1) / 5 + y % 100 + (y % 100) / 4 + (y / 100) / 4 + 5 * (y / 100)) % 7;
+    const int sundayIsOne = (h + 6) % 7 + 1;
+    EXPECT_EQ(t.weekday, sundayIsOne);
+    EXPECT_GE(t.millisecond, 0);
+    EXPECT_LE(t.millisecond, 999);
+    const std::string separator = Win32Locale().decimalSeparator();
+    EXPECT_FALSE(separator.empty());
+    EXPECT_EQ(separator.find_first_of("0123456789"), std::string::npos);
+}
+
+TEST(Win32Version, IsReadFromTheProgramsVersionResource) {
+    const std::optional<VersionInfo> v = readVersionResource(testing::windowsPath(TARNWICK_EXE_PATH));
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(v->major, 1);
+    EXPECT_EQ(v->minor, 0);
+    EXPECT_EQ(v->build, 0);
+    EXPECT_EQ(v->revision, 5);
+    // The test program itself has none.
+    EXPECT_FALSE(readVersionResource().has_value());
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,203 @@
+// Win32ProfileStore: the system's profile functions, compared with the
+// profile semantics the other stores implement (settings/ini_text.h), and
+// the check that a save landed.
+#include "platform/windows/win32_profile_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "settings/ini_text.h"
+#include "windows/win_support.h"
+
+namespace tarnwick {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// One file written and read by both: the system's profile functions on disk
+// and the text functions in memory.
+class BothWays : public ::testing::Test {
+protected:
+    std::string path = dir.file("tarnwick.ini");
+    Win32ProfileStore store{path};
+    std::string text;  // the text functions' copy of the file
+
+    void start(const std::string& fileText) {
+        writeFile(path, fileText);
+        text = fileText;
+    }
+    void put(const std::string& section, const std::string& key, const std::string& value) {
+        EXPECT_TRUE(store.putStrings(section, {{key, value}}).empty()) << key;
+        text = ini::writeValue(text, section, key, value);
+    }
+    // Both readings of one key; they must agree.
+    std::string get(const std::string& section, const std::string& key, const std::string& fallback,
+                    std::size_t size = 256) {
+        const std::string system = store.getString(section, key, fallback, size);
+        const std::string ours = ini::readValue(text, section, key, fallback, size);
+        EXPECT_EQ(system, ours) << "[" << section << "] " << key;
+        return system;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(BothWays, LongValuesAreCutToTheBuffer) {
+    start("");
+    const std::string path300 = "C:\\Audio\\" + std::string(291, 'x');
+    put("SETTINGS", "TEXT4", path300);
+    EXPECT_EQ(get("SETTINGS", "TEXT4", ""), path300.substr(0, 255));
+    EXPECT_EQ(get("SETTINGS", "TEXT4", "", 1), "");
+    EXPECT_EQ(get("SETTINGS", "MISSING", "0123456789", 5), "0123");
+}
+
+TEST_F(BothWays, BlanksAndQuotesAroundValuesAreDropped) {
+    start("[SETTINGS]\r\nSINGLE='Your Call'\r\nODD=\"half'\r\nINNER=a \"b\" c\r\n");
+    put("SETTINGS", "CWCALLSIGN", "W1AW ");
+    put("SETTINGS", "QUOTED", "\"W1AW-L\"");
+    EXPECT_EQ(get("SETTINGS", "CWCALLSIGN", ""), "W1AW");
+    EXPECT_EQ(get("SETTINGS", "QUOTED", ""), "W1AW-L");
+    EXPECT_EQ(get("SETTINGS", "SINGLE", ""), "Your Call");
+    EXPECT_EQ(get("SETTINGS", "ODD", ""), "\"half'");
+    EXPECT_EQ(get("SETTINGS", "INNER", ""), "a \"b\" c");
+}
+
+TEST_F(BothWays, APresentEmptyKeyIsEmptyAndAMissingOneTheDefault) {
+    start("[SETTINGS]\r\nTEXT4=\r\nHOUR3=  \r\n");
+    EXPECT_EQ(get("SETTINGS", "TEXT4", "default"), "");
+    EXPECT_EQ(get("SETTINGS", "HOUR3", "24"), "");
+    EXPECT_EQ(get("SETTINGS", "MINS3", "00"), "00");
+    EXPECT_EQ(get("OTHER", "TEXT4", "no section"), "no section");
+    // A missing file is the same as a missing key.
+    DeleteFileA(path.c_str());
+    text.clear();
+    EXPECT_EQ(get("SETTINGS", "TEXT6", "50"), "50");
+}
+
+TEST_F(BothWays, NamesMatchWithoutRegardToCase) {
+    start("[Settings]\r\nBeaconPeriod6=20\r\n");
+    EXPECT_EQ(get("SETTINGS", "BEACONPERIOD6", "15"), "20");
+    // The writer's spelling of an existing key and section stays in the file.
+    put("SETTINGS", "BEACONPERIOD6", "30");
+    EXPECT_EQ(get("settings", "beaconperiod6", "15"), "30");
+    EXPECT_NE(readFile(path).find("BeaconPeriod6=30"), std::string::npos);
+    EXPECT_EQ(readFile(path).find("BEACONPERIOD6"), std::string::npos);
+}
+
+TEST_F(BothWays, TheDtmfKeyWrittenUpperCaseIsReadInMixedCase) {
+    start("");
+    put("SETTINGS", "DTMFINFO3", "1234");
+    EXPECT_EQ(get("SETTINGS", "DTMFInfo3", "BB"), "1234");
+    EXPECT_NE(readFile(path).find("DTMFINFO3=1234"), std::string::npos);
+    // An older file that spells it the reader's way keeps its spelling.
+    start("[SETTINGS]\r\nDTMFInfo3=99\r\n");
+    put("SETTINGS", "DTMFINFO3", "42");
+    EXPECT_EQ(get("SETTINGS", "DTMFInfo3", "BB"), "42");
+    EXPECT_EQ(readFile(path), "[SETTINGS]\r\nDTMFInfo3=42\r\n");
+}
+
+TEST_F(BothWays, ExistingKeysKeepTheirPlacesAndNewOnesEndTheSection) {
+    const std::string before = "[SETTINGS]\r\nTEXT6=50\r\nLEFT=300\r\n[OTHER]\r\nX=1\r\n";
+    start(before);
+    put("SETTINGS", "LEFT", "450");
+    put("SETTINGS", "TOP", "600");
+    // For files in the program's own shape the two agree byte for byte.
+    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(text, "[SETTINGS]\r\nTEXT6=50\r\nLEFT=450\r\nTOP=600\r\n[OTHER]\r\nX=1\r\n");
+}
+
+// Where the text functions differ from Wine's profile code, they do so on
+// purpose (see settings/ini_text.cpp); what a later read gives is the same.
+TEST_F(BothWays, DiffersFromWineOnlyWhereTheTextFunctionsChoseTo) {
+    if (!testing::underWine()) GTEST_SKIP() << "compares with Wine's own profile code";
+    // A new file: Wine writes CR LF, the text functions LF (the Linux file).
+    start("");
+    put("SETTINGS", "TEXT6", "50");
+    EXPECT_EQ(readFile(path), "[SETTINGS]\r\nTEXT6=50\r\n");
+    EXPECT_EQ(text, "[SETTINGS]\nTEXT6=50\n");
+
+    // A hand-edited file: Wine rewrites every line in its own form, the
+    // text functions change only the line of the key written.
+    start("; mine\r\n[OTHER]\r\na = 1\r\n\r\n[SETTINGS]\r\nTEXT6 = 70\r\n");
+    put("SETTINGS", "TEXT6", "80");
+    EXPECT_EQ(readFile(path), "; mine\r\n[OTHER]\r\na=1\r\n[SETTINGS]\r\nTEXT6=80\r\n");
+    EXPECT_EQ(text, "; mine\r\n[OTHER]\r\na = 1\r\n\r\n[SETTINGS]\r\nTEXT6=80\r\n");
+    get("OTHER", "a", "");
+
+    // A quoted value that just fills the buffer: Wine loses its last
+    // character, the text functions keep it.
+    start("[S]\r\nK=\"abcdef\"\r\n");
+    EXPECT_EQ(store.getString("S", "K", "", 7), "abcde");
+    EXPECT_EQ(ini::readValue(text, "S", "K", "", 7), "abcdef");
+}
+
+TEST(Win32ProfileStore, TwoSavesInARowLeaveTheFileUnchanged) {
+    TempDir dir;
+    Win32ProfileStore store(dir.file("tarnwick.ini"));
+    Entries entries;
+    for (const char* key : {"TEXT6", "BEACONPERIOD8", "BEACONPERIOD6", "STOPCLOCK8", "CWCALLSIGN", "DTMFINFO3",
+                            "VOLSET", "LEFT", "TOP"}) {
+        entries.emplace_back(key, std::string(key) == "CWCALLSIGN" ? "W1AW-L" : "1");
+    }
+    ASSERT_TRUE(store.putStrings("SETTINGS", entries).empty());
+    const std::string first = readFile(store.location());
+    ASSERT_TRUE(store.putStrings("SETTINGS", entries).empty());
+    EXPECT_EQ(readFile(store.location()), first);
+    // Created by the first save: the section, then the keys in their order.
+    std::string expected = "[SETTINGS]\r\n";
+    for (const auto& [key, value] : entries) expected += key + "=" + value + "\r\n";
+    EXPECT_EQ(first, expected);
+}
+
+TEST(Win32ProfileStore, ABareNameIsTheFileInTheWindowsDirectory) {
+    char windows[MAX_PATH + 1] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string name = "tarnwick-test-" + std::to_string(GetCurrentProcessId()) + ".ini";
+    Win32ProfileStore store(name);
+    EXPECT_EQ(store.location(), std::string(windows) + "\\" + name);
+    ASSERT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "75"}}).empty());
+    EXPECT_EQ(readFile(store.location()), "[SETTINGS]\r\nTEXT6=75\r\n");
+    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "75");
+    DeleteFileA(store.location().c_str());
+    // Wine runs nothing virtualised: the real file is the file.
+    if (testing::underWine()) {
+        EXPECT_EQ(win32::virtualStorePath(store.location()), "");
+    }
+}
+
+TEST(Win32ProfileStore, AFailingWriteIsReportedForEveryEntryWithTheSystemsReason) {
+    TempDir dir;
+    // A folder where the file should be: no profile function can write it.
+    const std::string path = dir.file("tarnwick.ini");
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    Win32ProfileStore store(path);
+    const Entries entries{{"TEXT6", "50"}, {"LEFT", "300"}, {"TOP", "300"}};
+    const std::vector<SaveProblem> problems = store.putStrings("SETTINGS", entries);
+    ASSERT_EQ(problems.size(), entries.size());
+    for (const SaveProblem& p : problems) {
+        EXPECT_EQ(p.file, path);
+        EXPECT_NE(p.reason.find("(error "), std::string::npos) << p.reason;
+        EXPECT_GT(p.reason.size(), std::string("(error 5)").size()) << "no words: " << p.reason;
+    }
+}
+
+TEST(Win32ProfileStore, AWriteThatReportsSuccessButDoesNotLandIsReported) {
+    if (!testing::underWine()) GTEST_SKIP() << "needs Wine's view of /dev/full";
+    // Wine's profile code keeps the value in its cache and answers TRUE when
+    // the disk refuses the bytes; only reading the file back shows it.
+    Win32ProfileStore store("Z:\\dev\\full");
+    const std::vector<SaveProblem> problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"LEFT", "300"}});
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].file, "Z:\\dev\\full");
+    EXPECT_NE(problems[0].reason.find("TEXT6"), std::string::npos) << problems[0].reason;
+    EXPECT_NE(problems[1].reason.find("LEFT"), std::string::npos) << problems[1].reason;
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,176 @@
+#include "windows/win_support.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace tarnwick::testing {
+
+bool pumpUntil(const std::function<bool()>& done, DWORD guardMs) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            if (done()) return true;
+        }
+        if (done()) return true;
+        if (GetTickCount64() - start > guardMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+TempDir::TempDir() {
+    char base[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, base);
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = std::string(base) + "tarnwick-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++counter);
+        if (CreateDirectoryA(path_.c_str(), nullptr)) return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return;
+    }
+}
+
+TempDir::~TempDir() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((path_ + "\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string full = path_ + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                RemoveDirectoryA(full.c_str());
+            } else {
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+std::string readFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return {};
+    std::string text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+HWND findThreadWindow(const char* className, const char* title) {
+    struct Search {
+        const char* cls;
+        const char* title;
+        HWND found;
+    } search{className, title, nullptr};
+    struct Each {
+        static BOOL CALLBACK window(HWND hwnd, LPARAM data) {
+            auto* s = reinterpret_cast<Search*>(data);
+            if (!win32::className(hwnd).empty() && lstrcmpiA(win32::className(hwnd).c_str(), s->cls) == 0 &&
+                (s->title == nullptr || win32::windowText(hwnd) == s->title)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        }
+    };
+    EnumThreadWindows(GetCurrentThreadId(), &Each::window, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+ModalWatchdog::ModalWatchdog() {
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watcher_ = CreateThread(nullptr, 0, &ModalWatchdog::watch, this, 0, nullptr);
+}
+
+ModalWatchdog::~ModalWatchdog() {
+    SetEvent(stop_);
+    WaitForSingleObject(watcher_, INFINITE);
+    CloseHandle(watcher_);
+    CloseHandle(stop_);
+}
+
+DWORD WINAPI ModalWatchdog::watch(void* self) {
+    auto* dog = static_cast<ModalWatchdog*>(self);
+    if (WaitForSingleObject(dog->stop_, kHangGuardMs) != WAIT_TIMEOUT) return 0;
+    do {
+        struct Each {
+            static BOOL CALLBACK window(HWND hwnd, LPARAM) {
+                if (win32::className(hwnd) == "#32770") {
+                    const int button = GetDlgItem(hwnd, IDCANCEL) != nullptr ? IDCANCEL : IDOK;
+                    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                }
+                return TRUE;
+            }
+        };
+        EnumThreadWindows(dog->thread_, &Each::window, 0);
+    } while (WaitForSingleObject(dog->stop_, 200) == WAIT_TIMEOUT);
+    return 0;
+}
+
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string windowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::string out = "Z:" + path;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
+
+std::string runSelf(const std::string& argument, DWORD& exitCode) {
+    exitCode = 0xFFFFFFFF;
+    char self[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::string command = "\"" + std::string(self) + "\" " + argument;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    std::string out;
+    if (started) {
+        // The child writes a line or two, well within the pipe's buffer, so
+        // waiting first cannot block it; a child that hangs is ended.
+        if (WaitForSingleObject(pi.hProcess, kHangGuardMs) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+        char buffer[512];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+        GetExitCodeProcess(pi.hProcess, &exitCode);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(readEnd);
+    return out;
+}
+
+}  // namespace tarnwick::testing
