@@ -4,6 +4,7 @@
 #include "beacons/beacon_groups.h"
 #include "media/player_controls.h"
 #include "schedule/schedule.h"
+#include "transmit/monitors.h"
 #include "platform/locale.h"
 #include "settings/settings.h"
 #include "window/convert.h"
@@ -35,6 +36,10 @@ void System::bindHandlers() {
     f.Beacon7.onTick = [this] { Beacon7_Timer(*this); };
     f.SendCW.onClick = [this] { SendCW_Click(*this); };
     f.Timer2.onTick = [this] { Timer2_Timer(*this); };
+    f.Beacon8.onTick = [this] { Beacon8_Timer(*this); };
+    f.Timer3.onTick = [this] { Timer3_Timer(*this); };
+    f.Timer4.onTick = [this] { Timer4_Timer(*this); };
+    f.Timer5.onTick = [this] { Timer5_Timer(*this); };
 
     f.Timer1.onTick = [this] { Timer1_Timer(*this); };
     f.Command1.onClick = [this] { Command1_Click(*this); };

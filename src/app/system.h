@@ -13,6 +13,7 @@
 #include "app/version.h"
 #include "media/media_graph.h"
 #include "node/node_link.h"
+#include "platform/event_loop.h"
 #include "window/form.h"
 
 #include <memory>
@@ -82,6 +83,11 @@ public:
     // second it transmitted in (local wall-clock seconds).
     std::optional<long long> scheduleLastSecond;
     std::optional<long long> scheduleFiredSecond;
+    // A transmit break in progress: how long it has run (while "Use" is
+    // ticked) and when Timer3 last looked.
+    bool breakActive = false;
+    MonoTime breakElapsed{0};
+    MonoTime breakLastTick{0};
 
 private:
     void bindHandlers();

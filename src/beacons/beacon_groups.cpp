@@ -2,6 +2,7 @@
 
 #include "app/system.h"
 #include "settings/settings.h"
+#include "transmit/monitors.h"
 #include "transmit/transmit_sequence.h"
 #include "window/errors.h"
 
@@ -39,7 +40,25 @@ bool countdownTick(CheckBox& use, Label& count, TextBox& period, System& s) {
 
 void BeaconPeriod6_Change(System& s) { periodEdit(s.form.BeaconPeriod6, s.form.Beacon6, s.form.BeaconSeconds6, s); }
 void BeaconPeriod7_Change(System& s) { periodEdit(s.form.BeaconPeriod7, s.form.Beacon7, s.form.BeaconSeconds7, s); }
-void BeaconPeriod8_Change(System& s) { periodEdit(s.form.BeaconPeriod8, s.form.Beacon8, s.form.BeaconSeconds8, s); }
+void BeaconPeriod8_Change(System& s) {
+    Form& f = s.form;
+    periodEdit(f.BeaconPeriod8, f.Beacon8, f.BeaconSeconds8, s);
+    // The keyed-seconds count runs only while a transmission is keyed: an
+    // edit while idle (the settings load at start-up) must not start it,
+    // or its break would end by keying an idle transmitter.
+    skipOnFailure([&] {
+        if (!s.transmitting || s.breakActive) f.Beacon8.setEnabled(false);
+    });
+}
+
+void Beacon8_Timer(System& s) {
+    Form& f = s.form;
+    if (f.StopClock8.value() != 0) f.BeaconSeconds8.setCaption(s.numberText(s.textNumber(f.BeaconSeconds8.caption()) - 1));
+    if (f.BeaconSeconds8.caption() != "0") return;
+    // A break of no length is no break: the transmitter stays keyed.
+    if (s.textNumber(f.Text6.text()) > 0) startBreak(s);
+    f.BeaconSeconds8.setCaption(s.numberText(s.textNumber(f.BeaconPeriod8.text()) * 60));
+}
 
 void Beacon6_Timer(System& s) {
     Form& f = s.form;

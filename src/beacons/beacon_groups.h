@@ -31,5 +31,6 @@ void Beacon6_Timer(System& s);   // timed file beacon
 void Command6_Click(System& s);  // "Send Now"
 void Beacon7_Timer(System& s);   // CW ident
 void SendCW_Click(System& s);    // "Send ID"
+void Beacon8_Timer(System& s);   // keyed seconds to the next transmit break
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 
 #include "app/system.h"
 #include "media/load_file.h"
+#include "transmit/monitors.h"
 #include "transmit/transmit_sequence.h"
 #include "window/convert.h"
 #include "window/errors.h"
@@ -39,6 +40,7 @@ void Command1_Click(System& s) { transmitSteps(s, false); }
 void Command2_Click(System& s) {
     Form& f = s.form;
     s.transmitting = false;
+    cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
     skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
     skipOnFailure([&] { f.Beacon8.setEnabled(false); });
@@ -54,6 +56,7 @@ void Command4_Click(System& s) {
     Form& f = s.form;
     // Nothing is keyed without a graph to play.
     if (!s.hasGraph()) return;
+    cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
     skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
     s.transmitting = true;

@@ -2,6 +2,7 @@
 
 #include "app/system.h"
 #include "media/load_file.h"
+#include "transmit/monitors.h"
 #include "window/errors.h"
 
 namespace tarnwick {
@@ -17,6 +18,8 @@ void transmitSteps(System& s, bool listBusy) {
         });
     }
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
+    // A break in progress ends: the restart keys the transmitter now.
+    cancelBreak(s);
     skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
@@ -28,6 +31,7 @@ void TXFile(System& s) { transmitSteps(s, true); }
 
 void endTransmission(System& s) {
     s.transmitting = false;
+    cancelBreak(s);
     skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
     skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
     skipOnFailure([&] { s.form.Beacon8.setEnabled(false); });

@@ -16,6 +16,7 @@ struct Beacons : ::testing::Test {
         r.store.text = "[SETTINGS]\nTEXT4=" + file + "\n" + extra;
         if (extra.find("CHECK2=") == std::string::npos) *r.store.text += "CHECK2=0\n";
         ASSERT_TRUE(r.start());
+        r.quietMonitors();
         r.node.clearTrace();
     }
     Form& f() { return r.form(); }

@@ -20,6 +20,7 @@ struct Player : ::testing::Test {
         if (settings.find("CHECK2=") == std::string::npos) settings += "CHECK2=0\n";
         r.store.text = settings;
         ASSERT_TRUE(r.start());
+        r.quietMonitors();
         r.node.clearTrace();
     }
     void startWithFile(double seconds) {

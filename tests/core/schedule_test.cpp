@@ -20,6 +20,7 @@ struct Schedule : ::testing::Test {
         r.locale.time = t;
         r.store.text = "[SETTINGS]\nTEXT4=" + file + "\n" + settings;
         ASSERT_TRUE(r.start());
+        r.quietMonitors();
         r.node.clearTrace();
     }
     int keys() const {

@@ -183,9 +183,11 @@ TEST(StartUp, AFailingUnkeyEndsTheProgramAndNoTimerEverTicks) {
 TEST(StartUp, TimersStartOnlyWhenTheWindowIsShown) {
     Rig r;
     ASSERT_TRUE(r.start());
-    // Timer1, Timer2, Timer4, Timer5, Beacon6, Beacon7, Timer3 (break length
-    // 50) and Beacon8 (period 50 enables it).
-    EXPECT_EQ(r.loop.timerCount(), 8u);
+    // Timer1, Timer2, Timer4, Timer5, Beacon6, Beacon7 and Timer3 (the break
+    // length 50 enables it); the keyed-seconds count Beacon8 waits for a
+    // transmission.
+    EXPECT_EQ(r.loop.timerCount(), 7u);
+    EXPECT_FALSE(r.form().Beacon8.enabled());
 }
 
 }  // namespace

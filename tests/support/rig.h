@@ -73,6 +73,13 @@ struct Rig {
         return !loop.ended();
     }
 
+    // Stops the two 100 ms monitors, whose node queries would fill traces
+    // that are about something else.
+    void quietMonitors() {
+        form().Timer4.setEnabled(false);
+        form().Timer5.setEnabled(false);
+    }
+
     // Runs `action` as a handler would run on the loop (a click, say).
     // Returns false when the program ended.
     template <typename F>

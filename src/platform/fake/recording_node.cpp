@@ -40,7 +40,7 @@ public:
     }
     NodeBool GetBusyFlagA() override { return query("GetBusyFlagA", n_.busyA); }
     NodeBool GetReceivingSignal() override { return query("GetReceivingSignal", n_.rx); }
-    NodeBool GetPttState() override { return query("GetPttState", n_.ptt); }
+    NodeBool GetPttState() override { return query("GetPttState", n_.cwKeyed ? kNodeTrue : n_.ptt); }
     NodeBool GetBusyFlagB() override { return query("GetBusyFlagB", n_.busyB); }
     void SendCwText(std::int32_t mode, const std::string& text) override {
         n_.check("SendCwText");

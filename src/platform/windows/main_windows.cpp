@@ -12,6 +12,7 @@
 #include "app/system.h"
 #include "media/media_graph.h"
 #include "node/node_link.h"
+#include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_dialogs.h"
 #include "platform/windows/win32_event_loop.h"
 #include "platform/windows/win32_locale.h"
@@ -23,8 +24,8 @@
 
 namespace {
 
-// TEMPORARY: stand-ins until the COM node client (com_node.*) and the
-// DirectShow graph (dshow_graph.*) exist; replace both with those.
+// TEMPORARY: a stand-in until the COM node client (com_node.*) exists;
+// replace it with that.
 // Without a node object start-up fails at its first step and shows the
 // standard error report, as it does when EchoLink is not installed; the
 // number is the one users know for "cannot create the object".
@@ -32,13 +33,6 @@ class NoNodeConnector : public tarnwick::NodeConnector {
 public:
     std::unique_ptr<tarnwick::NodeLink> create(tarnwick::NodeEvents&) override {
         throw tarnwick::Failure(429, "ActiveX component can't create object");
-    }
-};
-
-class NoGraphFactory : public tarnwick::GraphFactory {
-public:
-    std::unique_ptr<tarnwick::MediaGraph> create() override {
-        throw tarnwick::Failure(tarnwick::err::kObjectNotSet, "No playback component in this build");
     }
 };
 
@@ -57,7 +51,7 @@ tarnwick::VersionInfo builtVersion() {
     tarnwick::Win32Locale locale;
     tarnwick::Win32ProfileStore profile("tarnwick.ini");
     NoNodeConnector nodes;
-    NoGraphFactory graphs;
+    tarnwick::DshowGraphFactory graphs;
     const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
 
     tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, nodes, graphs, version});

@@ -1,0 +1,122 @@
+// The stand-in's COM face: NodeSim's operations as a COM local server.
+//
+//   class {D1FB3C9A-...}  Node        the node object, one per creation
+//   {7733112C-...}        INode       dual: every call by name or by slot
+//   {ACD8531B-...}        ISysopInfo  dual: GetCallsign
+//   {6F55F7AF-...}        DNodeEvents DTMFString, Closing, through the
+//                                     node object's connection point
+//
+// Both dual interfaces dispatch through the type library embedded in the
+// program (nodesim.idl), so calls by name reach the right operation and a
+// client that guesses slots or ids does not. A call made to fail answers
+// E_FAIL with an error description (DISP_E_EXCEPTION through IDispatch).
+//
+// Everything runs on the program's one thread, a single-threaded
+// apartment: COM delivers calls as window messages of the message loop.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <ole2.h>
+#include <ocidl.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "nodesim/node_sim.h"
+#include "nodesim_h.h"  // made by widl from nodesim.idl
+
+namespace tarnwick::nodesim {
+
+inline constexpr GUID kNodeLibraryId = {0x4CF5B97B, 0xA0F5, 0x41F3, {0x84, 0x8C, 0x6E, 0x25, 0xFA, 0xB6, 0x2A, 0xD3}};
+inline constexpr WORD kNodeLibraryMajor = 1;
+inline constexpr WORD kNodeLibraryMinor = 8;
+inline constexpr GUID kNodeClassId = {0xD1FB3C9A, 0xBB2D, 0x446A, {0xA7, 0x4A, 0xE7, 0x71, 0xF1, 0x34, 0xED, 0x56}};
+inline constexpr const wchar_t* kNodeClassIdText = L"{D1FB3C9A-BB2D-446A-A74A-E771F134ED56}";
+inline constexpr const wchar_t* kNodeLibraryIdText = L"{4CF5B97B-A0F5-41F3-848C-6E25FAB62AD3}";
+
+class NodeObject;
+
+class NodeFace {
+public:
+    // `library` is the stand-in's own type library; the face keeps a
+    // reference. Raises std::runtime_error when it does not describe the
+    // node's interfaces.
+    NodeFace(NodeSim& sim, ITypeLib* library);
+    ~NodeFace();
+    NodeFace(const NodeFace&) = delete;
+    NodeFace& operator=(const NodeFace&) = delete;
+
+    // Registers the class object, so that object creation anywhere in the
+    // session reaches this process. Returns an empty string, or a sentence
+    // saying why the stand-in cannot serve.
+    std::string start();
+    // Revokes the class object and cuts every object's remote references.
+    // Safe to call again.
+    void stop();
+
+    NodeSim& sim() { return sim_; }
+
+    // Trace the event, then raise it on every connected sink.
+    void raiseDtmf(const std::string& digits);
+    void raiseClosing();
+
+    // Raises Closing (once) and ends the loop (onQuit) once every caller
+    // has gone, at most kClosingGraceMs later. Until then the node still
+    // answers: a closing node hears out the unkey and the last calls of its
+    // clients, as a real one does while its closing event runs. A caller
+    // has gone when it released its node object, or when its event sink no
+    // longer answers (its process ended). Safe to call again.
+    void closeAndQuit();
+    static constexpr DWORD kClosingGraceMs = 5000;
+    bool quitting() const { return quitting_; }
+
+    // Started by COM activation (-Embedding): end once the callers that
+    // came have all gone, as a local server does, or when none came within
+    // kUnusedLimitMs.
+    void endWhenUnused();
+    static constexpr DWORD kUnusedLimitMs = 30000;
+
+    // Ends the message loop; PostQuitMessage(0) unless replaced.
+    std::function<void()> onQuit = [] { PostQuitMessage(0); };
+
+    // ---- For the COM objects -------------------------------------------
+    ITypeInfo* nodeInfo() const { return nodeInfo_; }
+    ITypeInfo* sysopInfoInfo() const { return sysopInfo_; }
+    void objectCreated(NodeObject* object);
+    void objectGone(NodeObject* object);
+
+private:
+    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD);
+    void fire(DISPID id, const std::wstring* digits);
+    // True while any node object still has a caller (see closeAndQuit).
+    bool anyCallerLeft();
+    void checkClosing();
+    void checkUnused();
+    void quit();
+
+    NodeSim& sim_;
+    ITypeLib* library_;
+    ITypeInfo* nodeInfo_ = nullptr;
+    ITypeInfo* sysopInfo_ = nullptr;
+    DISPID dtmfId_ = DISPID_UNKNOWN;
+    DISPID closingId_ = DISPID_UNKNOWN;
+    IClassFactory* factory_ = nullptr;
+    DWORD classCookie_ = 0;
+    std::set<NodeObject*> objects_;
+    bool everUsed_ = false;
+    bool closing_ = false;
+    bool quitting_ = false;
+    bool quit_ = false;
+    bool embedded_ = false;
+    bool checking_ = false;
+    UINT_PTR closingTimer_ = 0;
+    UINT_PTR unusedTimer_ = 0;
+    ULONGLONG closingSince_ = 0;
+    ULONGLONG startedAt_ = 0;
+};
+
+}  // namespace tarnwick::nodesim

@@ -1,0 +1,232 @@
+#include "transmit/transmit_sequence.h"
+#include "support/rig.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace tarnwick::test {
+namespace {
+
+struct Break : ::testing::Test {
+    Rig r;
+    std::string file;
+    void start(const std::string& extra, double seconds = 1000) {
+        file = r.mediaFile("long.wav", seconds);
+        r.store.text = "[SETTINGS]\nTEXT4=" + file + "\nCHECK2=0\n" + extra;
+        ASSERT_TRUE(r.start());
+        r.quietMonitors();
+        r.node.clearTrace();
+    }
+    Form& f() { return r.form(); }
+    // Virtual milliseconds of each SetPtt in the trace, recorded by
+    // watching the node's state as time passes.
+    std::vector<std::pair<long long, int>> keying;
+    void advanceWatching(std::chrono::milliseconds total) {
+        int was = r.node.ptt;
+        for (auto t = 0ms; t < total; t += 1ms) {
+            r.loop.advance(1ms);
+            if (r.node.ptt != was) {
+                was = r.node.ptt;
+                keying.emplace_back(std::chrono::duration_cast<std::chrono::milliseconds>(r.loop.now()).count(), was);
+            }
+        }
+    }
+};
+
+TEST_F(Break, EveryFiveKeyedMinutesTheTransmitterDropsForTheBreakWhilePlaybackRunsOn) {
+    start("BEACONPERIOD8=5\nTEXT6=100\nSTOPCLOCK8=1\n");
+    EXPECT_FALSE(f().Beacon8.enabled());  // idle: nothing counts
+    f().Command1.userClick();
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "300");
+    r.loop.advance(299s);
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "1");
+    keying.clear();
+    advanceWatching(1200ms);
+    ASSERT_EQ(keying.size(), 2u);
+    EXPECT_EQ(keying[0].second, 0);
+    EXPECT_EQ(keying[1].second, -1);
+    EXPECT_EQ(keying[1].first - keying[0].first, 100);  // Text6 milliseconds
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "300");  // full again, counting from the re-key
+    EXPECT_EQ(f().Label18.caption(), "100");
+    EXPECT_TRUE(r.graphs.current->running());
+    EXPECT_NEAR(r.graphs.current->CurrentPosition(), 300.2, 0.02);  // the file never paused
+    keying.clear();
+    r.loop.advance(299s);
+    advanceWatching(1200ms);
+    EXPECT_EQ(keying.size(), 2u);  // the next break, another 300 keyed seconds on
+}
+
+TEST_F(Break, TheCountAddsUpKeyedTimeAcrossTransmissions) {
+    start("BEACONPERIOD8=5\nTEXT6=100\nSTOPCLOCK8=1\n", 200);
+    f().Command1.userClick();
+    r.loop.advance(201s);
+    EXPECT_EQ(r.node.ptt, 0);
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "100");
+    r.loop.advance(60s);  // idle: the count stands
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "100");
+    f().Command1.userClick();
+    r.loop.advance(99s);
+    keying.clear();
+    advanceWatching(1200ms);
+    ASSERT_EQ(keying.size(), 2u);  // 100 s into the second file
+}
+
+TEST_F(Break, UseUntickedFreezesBothCounts) {
+    start("BEACONPERIOD8=1\nTEXT6=100\nSTOPCLOCK8=0\n");
+    f().Command1.userClick();
+    keying.clear();
+    r.loop.advance(200s);
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "60");
+    EXPECT_EQ(r.node.ptt, kNodeTrue);
+}
+
+TEST_F(Break, TheBreakLastsItsMillisecondsOnACoarseTimerToo) {
+    start("BEACONPERIOD8=1\nTEXT6=50\nSTOPCLOCK8=1\n");
+    f().Timer3.setInterval(16);  // a window timer's real grain
+    f().Command1.userClick();
+    r.loop.advance(59s);
+    keying.clear();
+    advanceWatching(1500ms);
+    ASSERT_EQ(keying.size(), 2u);
+    const long long length = keying[1].first - keying[0].first;
+    EXPECT_GE(length, 50);
+    EXPECT_LE(length, 50 + 16);  // not 50 ticks of 16 ms
+}
+
+TEST_F(Break, AnIdleCountdownNeverKeysTheTransmitter) {
+    start("BEACONPERIOD8=1\nTEXT6=50\nSTOPCLOCK8=1\n");
+    EXPECT_TRUE(f().Timer3.enabled());  // the break length's rule switched it on
+    r.loop.advance(10s);
+    EXPECT_FALSE(f().Timer3.enabled());
+    EXPECT_EQ(f().Label18.caption(), "50");
+    EXPECT_TRUE(f().BeaconPeriod8.userEdit("2"));  // a period edit while idle
+    EXPECT_FALSE(f().Beacon8.enabled());
+    r.loop.advance(200s);
+    for (const auto& l : r.node.trace) EXPECT_NE(l, "SetPtt -1");
+}
+
+TEST_F(Break, AZeroBreakLengthMeansNoBreakAtAll) {
+    start("BEACONPERIOD8=1\nTEXT6=0\nSTOPCLOCK8=1\n");
+    f().Command1.userClick();
+    keying.clear();
+    r.loop.advance(59s);
+    advanceWatching(2000ms);
+    EXPECT_TRUE(keying.empty());
+    EXPECT_EQ(r.node.ptt, kNodeTrue);
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "59");  // counting on
+}
+
+TEST_F(Break, ATransmissionThatEndsDuringABreakEndsTheBreak) {
+    start("BEACONPERIOD8=1\nTEXT6=2000\nSTOPCLOCK8=1\n", 60.5);
+    f().Command1.userClick();
+    r.loop.advance(60s);
+    EXPECT_EQ(r.node.ptt, 0);  // in the break
+    r.loop.advance(5s);        // the file ends in it
+    EXPECT_EQ(r.node.ptt, 0);
+    EXPECT_FALSE(f().Timer3.enabled());
+    int keys = 0;
+    for (const auto& l : r.node.trace) keys += l == "SetPtt -1";
+    EXPECT_EQ(keys, 1);  // the Play, and no re-key after the file had ended
+}
+
+TEST(Monitors, ShowTheNodesOwnStateOverTheCaptionsOfTheTransmitPaths) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form().PTT2.caption(), "Label21");
+    EXPECT_EQ(r.form().PTT.foreColour(), kBlack);
+    r.loop.advance(100ms);
+    EXPECT_EQ(r.form().PTT2.caption(), "      ");
+    EXPECT_EQ(r.form().PTT.caption(), "PTT OFF");
+    EXPECT_EQ(r.form().PTT.foreColour(), kGreen);
+    r.node.cwKeyed = true;  // the node keys by itself (Morse)
+    r.node.rx = 2;
+    r.loop.advance(100ms);
+    EXPECT_EQ(r.form().PTT.caption(), "PTT ON");
+    EXPECT_EQ(r.form().PTT.foreColour(), kRed);
+    EXPECT_EQ(r.form().PTT2.caption(), "Receiving Signal");
+    r.form().PTT.setCaption("PTT OFF");  // a transmit path's caption lasts until the next tick
+    r.loop.advance(100ms);
+    EXPECT_EQ(r.form().PTT.caption(), "PTT ON");
+}
+
+TEST(Monitors, AFailingQueryEndsTheProgramWithTheReport) {
+    Rig r;
+    ASSERT_TRUE(r.start());
+    r.node.failing.insert("GetPttState");
+    EXPECT_FALSE(r.loop.advance(1s));
+    EXPECT_EQ(r.dialogs.boxes.size(), 1u);
+}
+
+// Whatever a user, the timers and the node do, Tarnwick keys the node only
+// while a file plays, and unkeys one tick after the progress tick that saw
+// the end: it is never keyed with nothing playing for longer than that (the
+// tick that sees the end comes up to one tick after it, so 20 ms in all).
+TEST(KeyingInvariant, HoldsOverRandomSequences) {
+    std::mt19937 rng(20261206);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    int sequences = 0, keyedSteps = 0, breaks = 0;
+    for (int seq = 0; seq < 3000; ++seq) {
+        Rig r;
+        const std::string a = r.mediaFile("a.wav", 0.5 + pick(40) / 10.0);
+        const std::string b = r.mediaFile("b.wav", 70);
+        const std::string bad = r.mediaFile("bad.wav", 1);
+        r.graphs.lengths.erase(bad);
+        std::string settings = "[SETTINGS]\nBEACONPERIOD8=1\nTEXT6=" + std::to_string(pick(3) * 150) +
+                               "\nSTOPCLOCK8=" + std::to_string(pick(2)) + "\nSTOPCLOCK6=" + std::to_string(pick(2)) +
+                               "\nBEACONPERIOD6=1\nDTMFInfo3=1\nCHECK2=" + std::to_string(pick(2)) +
+                               "\nLISTASBUSYCHECK=" + std::to_string(pick(2)) + "\n";
+        if (pick(3) != 0) settings += "TEXT4=" + (pick(4) == 0 ? bad : a) + "\n";
+        r.store.text = settings;
+        ASSERT_TRUE(r.start());
+        r.quietMonitors();
+        Form& f = r.form();
+        long long keyedIdleMs = 0;
+        bool inBreak = false;
+        for (int step = 0; step < 6; ++step) {
+            auto answer = [&] {
+                const int k = pick(4);
+                r.dialogs.fileAnswers.push_back({k == 0 ? "" : k == 1 ? bad : k == 2 ? a : b, nullptr});
+            };
+            switch (pick(11)) {
+                case 0: answer(); f.Command1.userClick(); break;
+                case 1: f.Command2.userClick(); break;
+                case 2: f.Command4.userClick(); break;
+                case 3: answer(); f.Command3.userClick(); break;
+                case 4: answer(); r.node.raiseDTMF(pick(2) ? "1" : "2"); break;
+                case 5: answer(); f.Command6.userClick(); break;
+                case 6: answer(); TXFile(r.system()); break;
+                case 7: r.node.busyA = static_cast<NodeBool>(-pick(2)); break;
+                case 8: f.StopClock8.userToggle(); break;
+                case 9: f.BeaconPeriod8.userEdit(std::to_string(pick(3))); break;
+                default: break;
+            }
+            // Mostly short waits; now and then a minute, for the breaks
+            // (their period is one keyed minute), looked at more coarsely.
+            const bool lng = pick(40) == 0;
+            const int ms = lng ? 60000 + pick(5000) : pick(1000);
+            const int stepMs = lng ? 10 : 5;
+            for (int t = 0; t < ms; t += stepMs) {
+                ASSERT_TRUE(r.loop.advance(std::chrono::milliseconds(stepMs)));
+                ScriptedGraph* g = r.graphs.current;
+                const bool playing = g != nullptr && g->running() && g->CurrentPosition() < g->Duration();
+                if (r.node.ptt != 0) ++keyedSteps;
+                if (r.system().breakActive && !inBreak) ++breaks;
+                inBreak = r.system().breakActive;
+                keyedIdleMs = (r.node.ptt != 0 && !playing) ? keyedIdleMs + stepMs : 0;
+                if (keyedIdleMs > 20) {
+                    std::string tail;
+                    for (std::size_t i = r.node.trace.size() > 30 ? r.node.trace.size() - 30 : 0; i < r.node.trace.size(); ++i) tail += r.node.trace[i] + "\n";
+                    FAIL() << "keyed with nothing playing, sequence " << seq << " step " << step << " graph " << (g != nullptr) << " running " << (g && g->running()) << " pos " << (g ? g->CurrentPosition() : -1) << " len " << (g ? g->Duration() : -1) << " t2 " << f.Text2.text() << " t3 " << f.Text3.text() << " t1 " << f.Timer1.enabled() << " calls " << r.graphs.calls.size() << " last " << (r.graphs.calls.empty() ? "" : r.graphs.calls.back()) << "\n" << tail;
+                }
+            }
+        }
+        ++sequences;
+    }
+    EXPECT_EQ(sequences, 3000);
+    EXPECT_GT(keyedSteps, 100000);  // the sequences did transmit
+    EXPECT_GT(breaks, 20);          // and some were broken for radios with a time-out
+}
+
+}  // namespace
+}  // namespace tarnwick::test
