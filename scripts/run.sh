@@ -12,10 +12,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [[ "${1:-}" != "--inner" ]]; then
   bash "$root/scripts/setup.sh"
   bash "$root/scripts/build.sh" "$root/build" -DTARNWICK_TESTS=OFF -DTARNWICK_BENCH=OFF
-  # A session bus of our own when there is none: the node is found on it.
-  if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]]; then
-    exec dbus-run-session -- bash "$0" --inner
-  fi
+  # A session bus of our own when there is none (the node is found on it),
+  # and a private sound server whose null sink stands in for the radio's
+  # audio input when the machine has none.
+  services=()
+  [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]] && services+=(--bus)
+  pactl info >/dev/null 2>&1 || services+=(--pulse)
+  exec bash "$root/tests/support/with-session.sh" "${services[@]}" bash "$0" --inner
 fi
 
 build="$root/build"
@@ -41,19 +44,6 @@ if [[ -z "${DISPLAY:-}" ]] || ! xdpyinfo >/dev/null 2>&1; then
   done
   for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
-# A sound server: the user's, or on a machine without one a private one
-# whose null sink stands in for the radio's audio input.
-pulse_pid=""
-if ! pactl info >/dev/null 2>&1; then
-  pulse_dir=$(mktemp -d)
-  pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --system=no \
-    --load="module-null-sink sink_name=radio" --load="module-native-protocol-unix socket=$pulse_dir/native" \
-    >/dev/null 2>&1 &
-  pulse_pid=$!
-  export PULSE_SERVER="unix:$pulse_dir/native"
-  for _ in $(seq 1 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-fi
-
 # First run: offer the sample station ID made by the set-up.
 settings=/var/lib/tarnwick/tarnwick.ini
 if [[ ! -e "$settings" && -s /var/lib/tarnwick/sample-id.wav ]]; then
@@ -64,7 +54,6 @@ node_pid="" app_pid="" rec_pid=""
 cleanup() {
   [[ -n "$rec_pid" ]] && kill "$rec_pid" 2>/dev/null || true
   [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
-  [[ -n "$pulse_pid" ]] && kill "$pulse_pid" 2>/dev/null || true
   [[ -n "$node_pid" ]] && kill "$node_pid" 2>/dev/null || true
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
 }
