@@ -15,6 +15,12 @@ settings_dir="$build/machine/var/lib/tarnwick"
 bash "$root/scripts/build.sh" "$build" -DTARNWICK_SETTINGS_DIR="$settings_dir"
 mkdir -p "$settings_dir"
 
+# The real-time beacon benchmark takes ten minutes of wall-clock time; it
+# runs beside the tests and reports at the end.
+drift_log=$(mktemp)
+bash "$root/bench/program_bench.sh" "$build" drift 10 >"$drift_log" 2>&1 &
+drift_pid=$!
+
 rc=0
 (cd "$build" && ctest --output-on-failure -j2 --timeout 300) || rc=$?
 
@@ -31,6 +37,17 @@ fi
 echo
 echo "== Benchmarks (figure and goal) =="
 bash "$root/scripts/bench.sh" "$build" || echo "bench: a benchmark could not run"
+echo "-- the Linux program against the stand-in node"
+bash "$root/bench/program_bench.sh" "$build" dtmf 2>&1 | grep -E '^(DTMF|program_bench)' || true
+for ms in 50 100 500 2000; do
+  bash "$root/bench/program_bench.sh" "$build" break "$ms" >"$drift_log.break$ms" 2>&1 &
+done
+bash "$root/bench/program_bench.sh" "$build" idle 2>&1 | grep -E '^(idle|program_bench)' || true
+wait $(jobs -p | grep -v "^$drift_pid$") 2>/dev/null || true
+grep -h -E '^break of' "$drift_log".break* || echo "bench: the break benchmark could not run"
+wait "$drift_pid" || true
+grep -E '^beacon drift' "$drift_log" || echo "bench: the beacon drift benchmark could not run"
+rm -f "$drift_log" "$drift_log".break*
 if [[ -x "$win_build/bench/bench_win_timers.exe" ]]; then
   echo "-- bench_win_timers.exe (under Wine)"
   "$root/tests/support/with-session.sh" --display "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \

@@ -67,7 +67,9 @@ if [[ $want_pulse -eq 1 ]]; then
   # neither meets the user's own server (pid file, sockets) nor writes into
   # the user's configuration. Anonymous access on its private socket spares
   # both sides a cookie. It warns when run as root, and works.
+  # No bus for it: two private servers would both claim the same bus name.
   HOME="$pulse_dir" XDG_RUNTIME_DIR="$pulse_dir" XDG_CONFIG_HOME="$pulse_dir/config" \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$pulse_dir/no-bus" \
     pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
       --load="module-null-sink sink_name=radio" \
       --load="module-native-protocol-unix socket=$pulse_dir/native auth-anonymous=1" \
