@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
 
+#include <cstdlib>
 #include <exception>
 
 namespace tarnwick {
@@ -29,11 +30,13 @@ void Dispatcher::report(const Failure& f) {
     ending_ = true;
     dialogs_.messageBox(reportText(f), kProductName, mb::kOk | mb::kIconError);
     loop_.endProgram(1);
+    std::abort();  // an event loop whose endProgram returns is broken
 }
 
 void Dispatcher::endProgram(int status) {
     ending_ = true;
     loop_.endProgram(status);
+    std::abort();  // an event loop whose endProgram returns is broken
 }
 
 }  // namespace tarnwick
