@@ -40,7 +40,13 @@ if [[ $want_windows -eq 1 ]]; then
   # The Windows program is a 32-bit one (see the README), so it runs under
   # 32-bit Wine, which needs dpkg to know the i386 architecture. googletest
   # brings the sources its Windows tests are built with.
-  packages+=(g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386 nsis zip unzip googletest)
+  packages+=(g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine wine32:i386 nsis zip unzip googletest)
+  # Wine's DirectShow decodes through GStreamer, so the 32-bit Wine needs the
+  # 32-bit plugins: wav (base, good), mp3 and mp2 (ugly, libav), MPEG files
+  # and MIDI (bad, with fluidsynth). The video renderer draws with Direct3D
+  # on OpenGL; without the 32-bit OpenGL a picture or a video crashes it.
+  packages+=(gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
+    gstreamer1.0-plugins-bad:i386 gstreamer1.0-libav:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 fi
 

@@ -53,4 +53,25 @@ if [[ -x "$win_build/bench/bench_win_timers.exe" ]]; then
   "$root/tests/support/with-session.sh" --display "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \
     "$win_build/bench/bench_win_timers.exe" || echo "bench: bench_win_timers.exe could not run"
 fi
+if [[ -x "$win_build/bench/bench_com_roundtrip.exe" ]]; then
+  echo "-- bench_com_roundtrip.exe (under Wine)"
+  "$root/tests/support/with-session.sh" --display "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \
+    "$win_build/bench/bench_com_roundtrip.exe" "Z:$win_build/tarnwick-nodesim.exe" ||
+    echo "bench: bench_com_roundtrip.exe could not run"
+fi
+if [[ -x "$win_build/bench/bench_dshow_end_to_unkey.exe" ]]; then
+  # The system's own part (node in the process), then with the stand-in over COM.
+  echo "-- bench_dshow_end_to_unkey.exe (under Wine)"
+  for node in "" "Z:$win_build/tarnwick-nodesim.exe"; do
+    "$root/tests/support/with-session.sh" --display --pulse "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \
+      "$win_build/bench/bench_dshow_end_to_unkey.exe" ${node:+"$node"} 2>/dev/null | grep -E '^end of audio' ||
+      echo "bench: bench_dshow_end_to_unkey.exe could not run"
+  done
+fi
+
+# The black-box scenarios side by side: the Linux program and the Windows
+# program under Wine. CTest has judged them already; this only prints.
+echo
+echo "== Parity of the two programs =="
+bash "$root/scripts/parity.sh" "$build" "$win_build" || echo "parity: the comparison could not run"
 exit $rc

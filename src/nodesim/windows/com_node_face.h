@@ -18,9 +18,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-#include <ole2.h>
 #include <ocidl.h>
+#include <ole2.h>
+#include <windows.h>
 
 #include <functional>
 #include <set>

@@ -1,6 +1,7 @@
 #include "platform/windows/dshow_graph.h"
 
 #include <dshow.h>
+#include <float.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +22,35 @@ constexpr double kOneUnit = 1e-7;
 // before a missing EC_COMPLETE is given up on. Well above the output
 // latency by which the position leads the sound (some 40 ms under Wine).
 constexpr auto kMissedEndGrace = 1500ms;
+// How long a running graph's position may stand still before the graph
+// counts as stalled: a running graph's position follows its clock, so it
+// stands still only when the graph never started (under Wine, a video
+// renderer that cannot prepare holds the whole graph back).
+constexpr auto kStallLimit = 5s;
+
+// Keeps the calling thread's floating-point control (precision, rounding)
+// across a call into the component. A video renderer may set up Direct3D
+// on the calling thread, which puts the x87 unit into single precision
+// unless told otherwise (Wine's quartz does, for a picture or a video); the
+// whole program would then compute its positions and texts with 7 digits
+// instead of 15, and a position a hundred nanoseconds before the length
+// would read as the length.
+class FpuGuard {
+public:
+    FpuGuard() : saved_(_control87(0, 0)) {}
+    ~FpuGuard() {
+#if defined(__i386__) || defined(_M_IX86)
+        _control87(saved_, _MCW_PC | _MCW_RC);
+#else
+        _control87(saved_, _MCW_RC);
+#endif
+    }
+    FpuGuard(const FpuGuard&) = delete;
+    FpuGuard& operator=(const FpuGuard&) = delete;
+
+private:
+    unsigned int saved_;
+};
 
 std::string hex(long hr) {
     char text[16];
@@ -100,6 +130,7 @@ void release(T*& p) {
 }  // namespace
 
 DshowGraph::DshowGraph() {
+    const FpuGuard fpu;
     HRESULT hr = CoCreateInstance(CLSID_FilgraphManager, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaControl,
                                   reinterpret_cast<void**>(&control_));
     if (FAILED(hr)) raise(hr, "The DirectShow filter graph cannot be created: " + describe(hr));
@@ -135,6 +166,7 @@ DshowGraph::DshowGraph() {
 }
 
 DshowGraph::~DshowGraph() {
+    const FpuGuard fpu;
     // The helper waits on the graph's handle: it ends before the graph goes.
     if (stamper_ != nullptr) {
         SetEvent(stopStamping_);
@@ -224,10 +256,16 @@ void DshowGraph::requireRendered(const char* operation) const {
 void DshowGraph::forgetEnd() {
     ended_ = false;
     endTime_.reset();
+    forgetWatch();
+}
+
+void DshowGraph::forgetWatch() {
     pastEndSince_.reset();
+    stillSince_.reset();
 }
 
 void DshowGraph::RenderFile(const std::string& path) {
+    const FpuGuard fpu;
     pollEvents();
     if (rendered_) raise(VFW_E_WRONG_STATE, "RenderFile: this graph has rendered " + path_ + " already");
     path_ = path;
@@ -256,20 +294,23 @@ void DshowGraph::RenderFile(const std::string& path) {
 }
 
 void DshowGraph::Run() {
+    const FpuGuard fpu;
     pollEvents();
     requireRendered("Run");
     const HRESULT hr = control_->Run();
     if (FAILED(hr)) fail(hr, "Cannot start playback");
+    if (!running_) forgetWatch();
     running_ = true;
 }
 
 void DshowGraph::Stop() {
+    const FpuGuard fpu;
     pollEvents();
     requireRendered("Stop");
     const HRESULT hr = control_->Stop();
     if (FAILED(hr)) fail(hr, "Cannot stop playback");
     running_ = false;
-    pastEndSince_.reset();
+    forgetWatch();
     // A component that rewinds on Stop (Wine's quartz does) plays the whole
     // file again on the next Run: the end that was reached no longer holds.
     if (ended_) {
@@ -286,12 +327,14 @@ double DshowGraph::readDuration(const char* operation) {
 }
 
 double DshowGraph::Duration() {
+    const FpuGuard fpu;
     pollEvents();
     requireRendered("Duration");
     return readDuration("Duration");
 }
 
 double DshowGraph::CurrentPosition() {
+    const FpuGuard fpu;
     pollEvents();
     requireRendered("CurrentPosition");
     // The end of a transmission is detected by comparing this with
@@ -301,15 +344,21 @@ double DshowGraph::CurrentPosition() {
     REFTIME position = 0;
     const HRESULT hr = position_->get_CurrentPosition(&position);
     if (FAILED(hr)) fail(hr, "CurrentPosition: cannot read the position");
-    if (running_ && position >= duration) {
+    if (running_) {
+        // The two ways a file that will not end by itself is told: the
+        // position ran past the length without EC_COMPLETE, or it stands still.
         const auto now = Clock::now();
-        if (!pastEndSince_) pastEndSince_ = now;
-        if (now - *pastEndSince_ >= kMissedEndGrace) {
+        if (position >= duration) {
+            if (!pastEndSince_) pastEndSince_ = now;
+        } else {
+            pastEndSince_.reset();
+        }
+        if (position != lastPosition_ || !stillSince_) stillSince_ = now;
+        lastPosition_ = position;
+        if ((pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) || now - *stillSince_ >= kStallLimit) {
             ended_ = true;
             return duration;
         }
-    } else {
-        pastEndSince_.reset();
     }
     // Only EC_COMPLETE may make the position equal the length: the clock
     // reaches it while the last samples are still on their way out.
@@ -317,18 +366,32 @@ double DshowGraph::CurrentPosition() {
 }
 
 void DshowGraph::SetCurrentPosition(double seconds) {
+    const FpuGuard fpu;
     // An EC_COMPLETE that arrived before the seek belongs to the playback
     // before it; read it now, so that it is forgotten with the end below.
     pollEvents();
     requireRendered("CurrentPosition");
     if (!std::isfinite(seconds)) raise(E_INVALIDARG, "CurrentPosition: the position is not a number");
-    const double target = std::clamp(seconds, 0.0, readDuration("CurrentPosition"));
-    const HRESULT hr = position_->put_CurrentPosition(target);
+    const double duration = readDuration("CurrentPosition");
+    const double target = std::clamp(seconds, 0.0, duration);
+    HRESULT hr = position_->put_CurrentPosition(target);
     if (FAILED(hr)) fail(hr, "Cannot seek to " + std::to_string(target) + " s");
+    // A component may go on reporting the end it reached before the seek
+    // while it plays the file again (Wine's quartz forgets its EC_COMPLETE
+    // only on Stop), and a transmission started now would then read the
+    // length and end at once. Stop forgets it; seek again and play on.
+    REFTIME now = 0;
+    if (target < duration && SUCCEEDED(position_->get_CurrentPosition(&now)) && now >= duration) {
+        hr = control_->Stop();
+        if (SUCCEEDED(hr)) hr = position_->put_CurrentPosition(target);
+        if (SUCCEEDED(hr) && running_) hr = control_->Run();
+        if (FAILED(hr)) fail(hr, "Cannot play again from " + std::to_string(target) + " s");
+    }
     forgetEnd();
 }
 
 void DshowGraph::SetRate(double factor) {
+    const FpuGuard fpu;
     pollEvents();
     requireRendered("Rate");
     // The window's speed bar sends 0.10 .. 2.00; allow for its rounding.
@@ -339,6 +402,7 @@ void DshowGraph::SetRate(double factor) {
 }
 
 void DshowGraph::SetVolume(long hundredthsDb) {
+    const FpuGuard fpu;
     pollEvents();
     if (hundredthsDb < -10000 || hundredthsDb > 0)
         raise(E_INVALIDARG, "Volume " + std::to_string(hundredthsDb) + " is outside -10000 .. 0");
@@ -347,6 +411,7 @@ void DshowGraph::SetVolume(long hundredthsDb) {
 }
 
 void DshowGraph::SetBalance(long hundredthsDb) {
+    const FpuGuard fpu;
     pollEvents();
     if (hundredthsDb < -10000 || hundredthsDb > 10000)
         raise(E_INVALIDARG, "Balance " + std::to_string(hundredthsDb) + " is outside -10000 .. 10000");
@@ -355,6 +420,7 @@ void DshowGraph::SetBalance(long hundredthsDb) {
 }
 
 std::optional<Clock::time_point> DshowGraph::endOfStreamTime() {
+    const FpuGuard fpu;
     pollEvents();
     return endTime_;
 }

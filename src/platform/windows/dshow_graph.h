@@ -67,11 +67,15 @@ public:
     // IMediaControl::Run: plays from the current position. At the end of the
     // file it stays at the end. Raises Failure before a successful
     // RenderFile, or when the graph refuses to run.
+    //
+    // Every operation keeps the calling thread's floating-point precision
+    // and rounding as they were: a video renderer setting up Direct3D on this
+    // thread would otherwise leave the x87 unit in single precision.
     void Run() override;
     // IMediaControl::Stop. Where the position stands afterwards is the
-    // component's: under Wine it goes back to 0, so that Run plays from the
-    // start; the end of the file is forgotten then. Raises Failure before a
-    // successful RenderFile.
+    // component's: under Wine it goes back to where the last seek put it (0
+    // for every transmission), so that Run plays from there; the end of the
+    // file is forgotten then. Raises Failure before a successful RenderFile.
     void Stop() override;
 
     // IMediaPosition::get_Duration, read afresh on every call.
@@ -79,13 +83,18 @@ public:
     // IMediaPosition::get_CurrentPosition, kept below Duration() until
     // EC_COMPLETE (or a playback error: EC_ERRORABORT, EC_USERABORT, a
     // stopped stream) has arrived; from then on exactly Duration(), on every
-    // call until the next seek or a Stop that rewinds. Should EC_COMPLETE
-    // ever be missed, a running graph whose own position has stood at or past
-    // the length for 1.5 s counts as ended too, so that a transmission never
-    // stays keyed for a file that has finished.
+    // call until the next seek or a Stop that rewinds. So that a transmission
+    // never stays keyed for a file that will not end by itself, a running
+    // graph also counts as ended when its own position has stood at or past
+    // the length for 1.5 s (EC_COMPLETE missed) or has not moved for 5 s (the
+    // graph never started).
     double CurrentPosition() override;
     // IMediaPosition::put_CurrentPosition, with `seconds` clamped to
     // 0 .. Duration(); forgets the end. Keeps the running or stopped state.
+    // Where the component still reports the end after seeking before it
+    // (Wine's quartz does after EC_COMPLETE, until a Stop), the graph is
+    // stopped, seeked again and run again if it ran, so that a file played
+    // again reports its real position.
     void SetCurrentPosition(double seconds) override;
     // IMediaPosition::put_Rate; 0.10 .. 2.00, 1.0 normal. Raises Failure
     // outside that range. (Wine's quartz accepts the call and keeps normal
@@ -110,6 +119,7 @@ private:
     void requireRendered(const char* operation) const;
     double readDuration(const char* operation);
     void forgetEnd();
+    void forgetWatch();
     [[noreturn]] void fail(long hr, const std::string& what) const;
     void releaseAll();
     static DWORD WINAPI stampMain(void* self);
@@ -126,8 +136,11 @@ private:
     // EC_COMPLETE (or a playback error) has arrived since the last seek.
     bool ended_ = false;
     std::optional<std::chrono::steady_clock::time_point> endTime_;
-    // Since when a running graph's own position has read the length or more.
+    // Since when a running graph's own position has read the length or more,
+    // and since when it has stood at `lastPosition_`.
     std::optional<std::chrono::steady_clock::time_point> pastEndSince_;
+    std::optional<std::chrono::steady_clock::time_point> stillSince_;
+    double lastPosition_ = -1;
 
     // The helper thread that times the arrival of events. `queued_` is the
     // graph's event handle (owned by the graph), set while events wait;

@@ -12,6 +12,7 @@
 #include "app/system.h"
 #include "media/media_graph.h"
 #include "node/node_link.h"
+#include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_dialogs.h"
 #include "platform/windows/win32_event_loop.h"
@@ -23,18 +24,6 @@
 #include "window/errors.h"
 
 namespace {
-
-// TEMPORARY: a stand-in until the COM node client (com_node.*) exists;
-// replace it with that.
-// Without a node object start-up fails at its first step and shows the
-// standard error report, as it does when EchoLink is not installed; the
-// number is the one users know for "cannot create the object".
-class NoNodeConnector : public tarnwick::NodeConnector {
-public:
-    std::unique_ptr<tarnwick::NodeLink> create(tarnwick::NodeEvents&) override {
-        throw tarnwick::Failure(429, "ActiveX component can't create object");
-    }
-};
 
 // The version the build was made with, for a file whose version resource
 // cannot be read (it always has one; this only keeps the caption sensible).
@@ -50,7 +39,7 @@ tarnwick::VersionInfo builtVersion() {
     tarnwick::Win32Dialogs dialogs(window.handle(), instance);
     tarnwick::Win32Locale locale;
     tarnwick::Win32ProfileStore profile("tarnwick.ini");
-    NoNodeConnector nodes;
+    tarnwick::ComNodeConnector nodes;
     tarnwick::DshowGraphFactory graphs;
     const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
 
