@@ -81,7 +81,8 @@ bool writeTone(const std::string& path) {
     out.write("data", 4);
     put32(kFrames * 2);
     for (std::uint32_t i = 0; i < kFrames; ++i)
-        put16(static_cast<std::uint16_t>(static_cast<std::int16_t>(16383 * std::sin(2 * 3.14159265358979 * 1000 * i / kRate))));
+        put16(static_cast<std::uint16_t>(
+            static_cast<std::int16_t>(16383 * std::sin(2 * 3.14159265358979 * 1000 * i / kRate))));
     return static_cast<bool>(out);
 }
 

@@ -65,9 +65,9 @@ std::string quartzText(long hr) {
     using GetText = DWORD(WINAPI*)(HRESULT, LPSTR, DWORD);
     static const GetText getText = [] {
         HMODULE quartz = LoadLibraryA("quartz.dll");  // kept for the whole run, as COM keeps it
-        return quartz != nullptr ? reinterpret_cast<GetText>(
-                                       reinterpret_cast<void*>(GetProcAddress(quartz, "AMGetErrorTextA")))
-                                 : nullptr;
+        return quartz != nullptr
+                   ? reinterpret_cast<GetText>(reinterpret_cast<void*>(GetProcAddress(quartz, "AMGetErrorTextA")))
+                   : nullptr;
     }();
     if (getText == nullptr) return {};
     char buffer[512] = {};
@@ -81,10 +81,10 @@ std::string quartzText(long hr) {
 // The system's message for a code (Win32 and COM codes), or "".
 std::string systemText(long hr) {
     char* buffer = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0,
-        nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text;
     if (n != 0 && buffer != nullptr) text.assign(buffer, n);
     if (buffer != nullptr) LocalFree(buffer);
@@ -96,17 +96,28 @@ std::string systemText(long hr) {
 // text of its own for them (Wine's quartz).
 std::string knownText(long hr) {
     switch (static_cast<HRESULT>(hr)) {
-        case VFW_E_CANNOT_RENDER: return "no filters can play this file, or there is no sound output";
-        case VFW_E_NO_AUDIO_HARDWARE: return "there is no sound output";
-        case VFW_E_UNSUPPORTED_STREAM: return "the file's format is not supported";
-        case VFW_E_UNKNOWN_FILE_TYPE: return "the file's type is not known";
-        case VFW_E_INVALID_FILE_FORMAT: return "the file's format is invalid";
-        case VFW_E_CANNOT_LOAD_SOURCE_FILTER: return "the file cannot be read";
-        case VFW_E_CANNOT_CONNECT: return "no filters can connect to play this file";
-        case VFW_E_NOT_FOUND: return "an object or name was not found";
-        case VFW_E_WRONG_STATE: return "the graph cannot do this in its present state";
-        case VFW_S_AUDIO_NOT_RENDERED: return "the sound of the file cannot be played (no sound output?)";
-        default: return {};
+        case VFW_E_CANNOT_RENDER:
+            return "no filters can play this file, or there is no sound output";
+        case VFW_E_NO_AUDIO_HARDWARE:
+            return "there is no sound output";
+        case VFW_E_UNSUPPORTED_STREAM:
+            return "the file's format is not supported";
+        case VFW_E_UNKNOWN_FILE_TYPE:
+            return "the file's type is not known";
+        case VFW_E_INVALID_FILE_FORMAT:
+            return "the file's format is invalid";
+        case VFW_E_CANNOT_LOAD_SOURCE_FILTER:
+            return "the file cannot be read";
+        case VFW_E_CANNOT_CONNECT:
+            return "no filters can connect to play this file";
+        case VFW_E_NOT_FOUND:
+            return "an object or name was not found";
+        case VFW_E_WRONG_STATE:
+            return "the graph cannot do this in its present state";
+        case VFW_S_AUDIO_NOT_RENDERED:
+            return "the sound of the file cannot be played (no sound output?)";
+        default:
+            return {};
     }
 }
 
@@ -249,8 +260,8 @@ void DshowGraph::fail(long hr, const std::string& what) const {
 
 void DshowGraph::requireRendered(const char* operation) const {
     if (!rendered_)
-        raise(VFW_E_WRONG_STATE, std::string(operation) + ": no file has been rendered in this graph (" +
-                                     hex(VFW_E_WRONG_STATE) + ")");
+        raise(VFW_E_WRONG_STATE,
+              std::string(operation) + ": no file has been rendered in this graph (" + hex(VFW_E_WRONG_STATE) + ")");
 }
 
 void DshowGraph::forgetEnd() {
