@@ -46,8 +46,4 @@ LocalTime FakeLocale::localNow() const {
     return t;
 }
 
-std::unique_ptr<MediaGraph> NoGraphFactory::create() {
-    throw Failure(429, "ActiveX component can't create object");
-}
-
 }  // namespace tarnwick

@@ -83,10 +83,5 @@ public:
     LocalTime localNow() const override;
 };
 
-// A factory for builds without a playback component: every create fails.
-class NoGraphFactory : public GraphFactory {
-public:
-    std::unique_ptr<MediaGraph> create() override;
-};
 
 }  // namespace tarnwick
