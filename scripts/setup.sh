@@ -19,7 +19,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libegl-dev libxkbcommon-dev
-  dbus dbus-x11 fonts-dejavu-core
+  dbus dbus-x11 libdbus-1-dev fonts-dejavu-core
   xvfb xauth xdotool x11-utils imagemagick
   # Playback: GStreamer's playbin with the decoders of every offered file
   # type (fluidsynth and a General MIDI sound font for .mid), and the sound

@@ -29,6 +29,9 @@ void Timer1_Timer(System& s) {
     Form& f = s.form;
     // Skip-and-continue: each step ignores failures.
     if (f.Text2.text() == f.Text3.text()) endTransmission(s);
+    // Without a graph each step below fails before it writes anything;
+    // skipping them saves four failures a tick while idle.
+    if (!s.hasGraph()) return;
     skipOnFailure([&] { f.H1.setValue(toInt16(s.graph().CurrentPosition())); });
     skipOnFailure([&] { f.Label22.setCaption(FormatClock(s.graph().Duration() - s.graph().CurrentPosition())); });
     skipOnFailure([&] { f.Text1.setText(s.numberText(s.graph().Duration())); });

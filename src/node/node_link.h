@@ -4,7 +4,8 @@
 // client (Windows), and the recording node of the tests
 // (platform/fake/recording_node.h).
 //
-// Every call is synchronous and made on the loop thread. A call that fails
+// Every call is synchronous (but see the two IgnoringAnswer calls) and made
+// on the loop thread. A call that fails
 // (the server answers with an error, is gone, or does not answer within two
 // seconds) raises Failure with the failure's number and description; the
 // calling handler's regime decides what follows.
@@ -51,6 +52,14 @@ public:
     virtual void SendCwText(std::int32_t mode, const std::string& text) = 0;  // the node sends Morse by itself
     virtual std::unique_ptr<SysopInfo> GetSysopInfo() = 0;
     virtual void SetListedBusy(NodeBool busy) = 0;       // list the node busy (-1) or free (0)
+
+    // The same two calls for a step that ignores failures: a link may send
+    // them without waiting for the node's answer, which nobody would read.
+    // The node still takes its calls in the order they were sent. Idle, the
+    // progress tick makes two of these a hundred times a second; waiting
+    // for each answer was most of what an idle program cost.
+    virtual void SetPttIgnoringAnswer(NodeBool on) { SetPtt(on); }
+    virtual void SetListedBusyIgnoringAnswer(NodeBool busy) { SetListedBusy(busy); }
 };
 
 // The platform's component service: creates the node object and subscribes

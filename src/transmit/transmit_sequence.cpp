@@ -32,8 +32,8 @@ void TXFile(System& s) { transmitSteps(s, true); }
 void endTransmission(System& s) {
     s.transmitting = false;
     cancelBreak(s);
-    skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
-    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    skipOnFailure([&] { s.node().SetListedBusyIgnoringAnswer(kNodeFalse); });
+    skipOnFailure([&] { s.node().SetPttIgnoringAnswer(kNodeFalse); });
     skipOnFailure([&] { s.form.Beacon8.setEnabled(false); });
 }
 

@@ -1,8 +1,10 @@
 #include "platform/linux/dbus_node.h"
 
 #include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
+#include <dbus/dbus.h>
+
+#include <cstring>
+#include <memory>
 #include <QObject>
 #include <QString>
 
@@ -56,72 +58,151 @@ private:
 // made. Another program that takes org.tarnwick.Node later is a different
 // node: calls to the old one fail, as they would to a vanished COM server,
 // and its signals are not ours.
+//
+// The calls go through a private libdbus connection of their own, made and
+// waited on in the calling (window) thread. QtDBus would hand each blocking
+// call to its bus thread and back, two thread switches per call; at the two
+// hundred calls a second an idle program makes, that alone cost more than
+// the rest of the program. Signals stay with QtDBus, which queues them to
+// the event loop.
 class NodeCaller {
 public:
-    NodeCaller(QDBusConnection bus, QString owner) : bus_(std::move(bus)), owner_(std::move(owner)) {}
+    struct Reply {
+        std::shared_ptr<DBusMessage> msg;
+        const char* operation;
 
-    // A blocking call with the node timeout. Raises Failure with
-    // "<operation>: <error name>: <message>" for an error reply or no reply.
-    QDBusMessage call(const QString& path, const char* interface, const char* operation, const QVariantList& args) {
-        QDBusMessage msg =
-            QDBusMessage::createMethodCall(owner_, path, QLatin1String(interface), QLatin1String(operation));
-        msg.setArguments(args);
-        // QDBus::Block waits without running the event loop: no timer tick
-        // and no node event can run inside a call.
-        const QDBusMessage reply = bus_.call(msg, QDBus::Block, kNodeCallTimeoutMs);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            const QString name = reply.type() == QDBusMessage::ErrorMessage
-                                     ? reply.errorName()
-                                     : QStringLiteral("org.freedesktop.DBus.Error.Failed");
-            fail(std::string(operation) + ": " + utf8(name) + ": " + utf8(reply.errorMessage()));
+        // The single result, which must have the D-Bus type `signature`
+        // (one basic type); raises Failure otherwise.
+        void read(const char* signature, void* out) const {
+            const char* got = dbus_message_get_signature(msg.get());
+            if (std::strcmp(got, signature) != 0) {
+                fail(std::string(operation) + ": the node answered with the D-Bus type \"" + got + "\" instead of \"" +
+                     signature + "\"");
+            }
+            DBusMessageIter it;
+            dbus_message_iter_init(msg.get(), &it);
+            dbus_message_iter_get_basic(&it, out);
         }
-        return reply;
+        std::string readString(const char* signature) const {
+            const char* text = nullptr;
+            read(signature, &text);
+            return text != nullptr ? text : "";
+        }
+    };
+
+    NodeCaller(std::shared_ptr<DBusConnection> conn, std::string owner)
+        : conn_(std::move(conn)), owner_(std::move(owner)) {}
+
+    // A blocking call with the node timeout. `append` adds the arguments.
+    // Raises Failure with "<operation>: <error name>: <message>" for an
+    // error reply or no reply. The wait runs no event loop: no timer tick
+    // and no node event can run inside a call.
+    template <typename Append>
+    Reply call(const std::string& path, const char* interface, const char* operation, Append append) {
+        std::shared_ptr<DBusMessage> msg(
+            dbus_message_new_method_call(owner_.c_str(), path.c_str(), interface, operation), dbus_message_unref);
+        if (!msg) fail(std::string(operation) + ": out of memory");
+        DBusMessageIter args;
+        dbus_message_iter_init_append(msg.get(), &args);
+        if (!append(args)) fail(std::string(operation) + ": out of memory");
+        DBusError err;
+        dbus_error_init(&err);
+        DBusMessage* reply = dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), kNodeCallTimeoutMs, &err);
+        // Nothing but replies is meant for this connection (the bus's own
+        // greeting, say); drop it so that it does not pile up.
+        while (dbus_connection_get_dispatch_status(conn_.get()) == DBUS_DISPATCH_DATA_REMAINS) {
+            dbus_connection_dispatch(conn_.get());
+        }
+        if (reply == nullptr) {
+            std::string what = std::string(operation) + ": " +
+                               (dbus_error_is_set(&err) ? err.name : "org.freedesktop.DBus.Error.Failed") + ": " +
+                               (dbus_error_is_set(&err) && err.message != nullptr ? err.message : "");
+            dbus_error_free(&err);
+            fail(what);
+        }
+        return Reply{std::shared_ptr<DBusMessage>(reply, dbus_message_unref), operation};
     }
 
-    // The single result of `reply`, which must have `signature`.
-    static QVariant result(const QDBusMessage& reply, const char* operation, const char* signature) {
-        if (reply.signature() != QLatin1String(signature)) {
-            fail(std::string(operation) + ": the node answered with the D-Bus type \"" + utf8(reply.signature()) +
-                 "\" instead of \"" + signature + "\"");
+    Reply call(const char* operation) {
+        return call(kNodePath, kNodeInterface, operation, [](DBusMessageIter&) { return true; });
+    }
+
+    Reply callInt16(const char* operation, NodeBool value) {
+        const dbus_int16_t v = value;
+        return call(kNodePath, kNodeInterface, operation,
+                    [&](DBusMessageIter& it) { return dbus_message_iter_append_basic(&it, DBUS_TYPE_INT16, &v); });
+    }
+
+    // A call sent with the bus's "no reply expected" flag, and not waited
+    // for. Raises Failure only when it cannot be sent at all.
+    void sendInt16(const char* operation, NodeBool value) {
+        std::shared_ptr<DBusMessage> msg(
+            dbus_message_new_method_call(owner_.c_str(), kNodePath, kNodeInterface, operation), dbus_message_unref);
+        const dbus_int16_t v = value;
+        if (!msg || !dbus_message_append_args(msg.get(), DBUS_TYPE_INT16, &v, DBUS_TYPE_INVALID)) {
+            fail(std::string(operation) + ": out of memory");
         }
-        return reply.arguments().constFirst();
+        dbus_message_set_no_reply(msg.get(), TRUE);
+        if (!dbus_connection_get_is_connected(conn_.get()) || !dbus_connection_send(conn_.get(), msg.get(), nullptr)) {
+            fail(std::string(operation) + ": org.freedesktop.DBus.Error.Disconnected: the session bus is gone");
+        }
+        dbus_connection_flush(conn_.get());
     }
 
     NodeBool callBool(const char* operation) {
-        const QDBusMessage reply = call(QLatin1String(kNodePath), kNodeInterface, operation, {});
-        return result(reply, operation, "n").value<qint16>();
+        dbus_int16_t v = 0;
+        call(operation).read("n", &v);
+        return v;
     }
 
-    QDBusConnection& bus() { return bus_; }
-    const QString& owner() const { return owner_; }
-
 private:
-    QDBusConnection bus_;
-    QString owner_;
+    std::shared_ptr<DBusConnection> conn_;
+    std::string owner_;
 };
+
+// A private connection to the session bus, closed when the last link that
+// uses it has gone.
+std::shared_ptr<DBusConnection> openCallConnection() {
+    DBusError err;
+    dbus_error_init(&err);
+    DBusConnection* conn = dbus_bus_get_private(DBUS_BUS_SESSION, &err);
+    if (conn == nullptr) {
+        std::string what = "no EchoLink node: the session bus cannot be reached (" +
+                           std::string(dbus_error_is_set(&err) && err.message != nullptr ? err.message : "") + ")";
+        dbus_error_free(&err);
+        fail(what);
+    }
+    // A bus that goes away makes calls fail; it must not end the program
+    // behind the error report's back.
+    dbus_connection_set_exit_on_disconnect(conn, FALSE);
+    return std::shared_ptr<DBusConnection>(conn, [](DBusConnection* c) {
+        dbus_connection_close(c);
+        dbus_connection_unref(c);
+    });
+}
 
 class DbusSysopInfo : public SysopInfo {
 public:
-    DbusSysopInfo(NodeCaller caller, QString path) : caller_(std::move(caller)), path_(std::move(path)) {}
+    DbusSysopInfo(NodeCaller caller, std::string path) : caller_(std::move(caller)), path_(std::move(path)) {}
 
     std::string GetCallsign() override {
-        const QDBusMessage reply = caller_.call(path_, kSysopInfoInterface, "GetCallsign", {});
-        return utf8(NodeCaller::result(reply, "GetCallsign", "s").toString());
+        return caller_.call(path_, kSysopInfoInterface, "GetCallsign", [](DBusMessageIter&) { return true; })
+            .readString("s");
     }
 
 private:
     NodeCaller caller_;
-    QString path_;
+    std::string path_;
 };
 
 class DbusNodeLink : public NodeLink {
 public:
-    DbusNodeLink(NodeCaller caller, std::unique_ptr<NodeEventReceiver> receiver)
-        : caller_(std::move(caller)), receiver_(std::move(receiver)) {}
+    DbusNodeLink(QDBusConnection bus, QString owner, NodeCaller caller, std::unique_ptr<NodeEventReceiver> receiver)
+        : bus_(std::move(bus)), owner_(std::move(owner)), caller_(std::move(caller)), receiver_(std::move(receiver)) {}
 
     ~DbusNodeLink() override {
         // No event may reach NodeEvents once the link is gone.
-        disconnectSignals(caller_.bus(), caller_.owner(), receiver_.get());
+        disconnectSignals(bus_, owner_, receiver_.get());
     }
 
     static bool connectSignals(QDBusConnection& bus, const QString& owner, NodeEventReceiver* receiver) {
@@ -138,34 +219,40 @@ public:
         bus.disconnect(owner, path, iface, QStringLiteral("Closing"), receiver, SLOT(closing()));
     }
 
-    void SetPtt(NodeBool on) override { callNode("SetPtt", {QVariant::fromValue<qint16>(on)}); }
+    void SetPtt(NodeBool on) override { caller_.callInt16("SetPtt", on); }
     NodeBool GetBusyFlagA() override { return caller_.callBool("GetBusyFlagA"); }
     NodeBool GetReceivingSignal() override { return caller_.callBool("GetReceivingSignal"); }
     NodeBool GetPttState() override { return caller_.callBool("GetPttState"); }
     NodeBool GetBusyFlagB() override { return caller_.callBool("GetBusyFlagB"); }
 
+    // The text goes as a variant holding a string, the automation server's
+    // VARIANT. Text that is not valid UTF-8 has its bad bytes replaced, as
+    // the bus refuses them.
     void SendCwText(std::int32_t mode, const std::string& text) override {
-        callNode(
-            "SendCwText",
-            {QVariant::fromValue<qint32>(mode),
-             QVariant::fromValue(QDBusVariant(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))))});
+        const QByteArray clean = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8();
+        const char* str = clean.constData();
+        const dbus_int32_t m = mode;
+        caller_.call(kNodePath, kNodeInterface, "SendCwText", [&](DBusMessageIter& it) {
+            DBusMessageIter var;
+            return dbus_message_iter_append_basic(&it, DBUS_TYPE_INT32, &m) &&
+                   dbus_message_iter_open_container(&it, DBUS_TYPE_VARIANT, "s", &var) &&
+                   dbus_message_iter_append_basic(&var, DBUS_TYPE_STRING, &str) &&
+                   dbus_message_iter_close_container(&it, &var);
+        });
     }
 
     std::unique_ptr<SysopInfo> GetSysopInfo() override {
-        const QDBusMessage reply = callNode("GetSysopInfo", {});
-        const QString path = NodeCaller::result(reply, "GetSysopInfo", "o").value<QDBusObjectPath>().path();
+        const std::string path = caller_.call("GetSysopInfo").readString("o");
         return std::make_unique<DbusSysopInfo>(caller_, path);
     }
 
-    void SetListedBusy(NodeBool busy) override { callNode("SetListedBusy", {QVariant::fromValue<qint16>(busy)}); }
+    void SetListedBusy(NodeBool busy) override { caller_.callInt16("SetListedBusy", busy); }
+    void SetPttIgnoringAnswer(NodeBool on) override { caller_.sendInt16("SetPtt", on); }
+    void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.sendInt16("SetListedBusy", busy); }
 
 private:
-    // The calls that take arguments and answer nothing the system reads:
-    // whatever the reply carries is not looked at.
-    QDBusMessage callNode(const char* operation, const QVariantList& args) {
-        return caller_.call(QLatin1String(kNodePath), kNodeInterface, operation, args);
-    }
-
+    QDBusConnection bus_;
+    QString owner_;
     NodeCaller caller_;
     std::unique_ptr<NodeEventReceiver> receiver_;
 };
@@ -196,7 +283,8 @@ std::unique_ptr<NodeLink> DbusNodeConnector::create(NodeEvents& events) {
         DbusNodeLink::disconnectSignals(bus_, owner, receiver.get());
         fail("no EchoLink node on the session bus (" + std::string(kNodeService) + " changed owner while connecting)");
     }
-    return std::make_unique<DbusNodeLink>(NodeCaller(bus_, owner), std::move(receiver));
+    return std::make_unique<DbusNodeLink>(bus_, owner, NodeCaller(openCallConnection(), utf8(owner)),
+                                          std::move(receiver));
 }
 
 }  // namespace tarnwick

@@ -68,6 +68,11 @@ void QtEventLoop::rearm() {
         wake_.stop();
         return;
     }
+    // Re-arming a Qt timer unregisters and registers it with the dispatcher;
+    // a handler's own re-arm and the one after it usually ask for the same
+    // deadline.
+    if (wake_.isActive() && armedFor_ == *next) return;
+    armedFor_ = *next;
     const MonoTime wait = *next - now();
     // Round up: waking a little early would find nothing due and spin.
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);

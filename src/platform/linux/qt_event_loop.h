@@ -54,6 +54,7 @@ private:
     TimerQueue queue_;
     QElapsedTimer clock_;
     QTimer wake_;
+    MonoTime armedFor_{};
 };
 
 }  // namespace tarnwick

@@ -364,6 +364,10 @@ void QtMainWindow::refresh(Control& c, QWidget* w) {
             auto& model = static_cast<Label&>(c);
             auto* label = static_cast<QLabel*>(w);
             const QString text = toQString(model.caption());
+            // The monitors write the same captions ten times a second; the
+            // font already fits a text the label shows (unless the look was
+            // just reset).
+            if (label->text() == text && !lookReset_) break;
             // The counters and clocks change many times a second; only touch
             // the font when the fit really changes.
             const QFont font = fittingFont(c, text, w->width());
@@ -452,7 +456,17 @@ void QtMainWindow::refreshScrollBar(ScrollBar& model, QScrollBar* bar) {
 void QtMainWindow::controlChanged(Control& control, Property property) {
     QWidget* w = widgetFor(control);
     if (w == nullptr) return;
-    if (property == Property::ForeColor) applyLook(control, w);
+    if (property == Property::ForeColor) {
+        // The PTT monitor sets its colour every tick; restyling a widget is
+        // far dearer than comparing a number.
+        const QVariant applied = w->property("tarnwickFore");
+        if (applied.isValid() && applied.toUInt() == control.foreColour()) return;
+        applyLook(control, w);
+        w->setProperty("tarnwickFore", static_cast<unsigned>(control.foreColour()));
+        Raise reset(lookReset_);
+        refresh(control, w);
+        return;
+    }
     refresh(control, w);
 }
 

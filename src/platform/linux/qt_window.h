@@ -103,6 +103,7 @@ private:
     // widgets raise meanwhile are not user input.
     bool updating_ = false;
     bool askingToClose_ = false;
+    bool lookReset_ = false;  // refresh must fit the font again
     // Where the window was last seen in its normal state, for left()/top()
     // while it is minimised.
     QPoint lastNormalPos_;
