@@ -1,111 +1,144 @@
 #!/usr/bin/env bash
-# Benchmarks of the built Linux program against the stand-in node, each in
-# a session of its own (bus, display, sound server). Figures come from the
-# node's trace (milliseconds since the epoch) and from /proc.
+# Benchmarks of a built program against the stand-in node, each in a
+# session of its own (bus, display, sound server): the Linux program, or
+# the Windows program under Wine. Figures come from the node's trace
+# (milliseconds since the epoch) and from /proc.
 #
-#   program_bench.sh BUILD_DIR dtmf          DTMF event to SetPtt -1 (median <= 10 ms)
-#   program_bench.sh BUILD_DIR break MS      break length for Text6 = MS (within +-3 ms)
-#   program_bench.sh BUILD_DIR idle          idle cost over 60 s (<= 1 % of one core)
-#   program_bench.sh BUILD_DIR drift MIN     1-minute beacons over MIN minutes (each within +-20 ms)
+#   program_bench.sh linux|windows BUILD_DIR dtmf        DTMF event to SetPtt -1 (median <= 10 ms)
+#   program_bench.sh linux|windows BUILD_DIR break MS    break length for Text6 = MS (within +-3 ms)
+#   program_bench.sh linux|windows BUILD_DIR idle        idle cost over 60 s (<= 1 % of one core)
+#   program_bench.sh linux|windows BUILD_DIR drift MIN   1-minute beacons over MIN minutes (each within +-20 ms)
+#
+# Several may run at once. The Linux program reads the settings directory
+# it was built with, so each run mounts a private directory over it where
+# that can be done (and otherwise they take turns); each Windows run gets a
+# copy of the build's Wine prefix of its own.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-build=${1:?usage: program_bench.sh BUILD_DIR WHAT [ARG]}
-what=${2:?}
-arg=${3:-}
 
-if [[ -z "${PB_INSIDE:-}" ]]; then
-  export PB_INSIDE=1
-  exec "$root/tests/support/with-session.sh" --bus --display --pulse bash "$0" "$@"
+if [[ -z "${BB_INSIDE:-}" ]]; then
+  platform=${1:?usage: program_bench.sh linux|windows BUILD_DIR WHAT [ARG]}
+  build=$(cd "${2:?}" && pwd)
+  export PB_WHAT=${3:?} PB_ARG=${4:-}
+  if [[ "$platform" == windows ]]; then
+    # A prefix of this run's own, copied from the build's (made first if
+    # need be), so that runs do not share a Wine server or settings file.
+    (source "$root/scripts/wine-env.sh" "$build/wineprefix")
+    place="$build/bench-prefix-$PB_WHAT$PB_ARG"
+    rm -rf "$place" "$place.lock"
+    cp -a "$build/wineprefix" "$place"
+    export PB_CLEAN_PREFIX=$place
+    set -- windows "$build/tarnwick.exe" "$build/tarnwick-nodesim.exe" "$place"
+  else
+    settings_dir=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")
+    export PB_SETTINGS_DIR=$settings_dir
+    set -- linux "$build/tarnwick" "$build/tarnwick-nodesim" "$(mktemp -d)"
+  fi
+fi
+BB_SESSION="--display --bus --pulse"
+source "$root/tests/blackbox/lib.sh"
+what=$PB_WHAT arg=$PB_ARG
+if [[ "$platform" == windows ]]; then
+  trap 'bb_cleanup; rm -rf "$PB_CLEAN_PREFIX" "$PB_CLEAN_PREFIX.lock"' EXIT
+else
+  trap 'bb_cleanup; rm -rf "$bb_place"' EXIT
 fi
 
-settings_dir=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")
-work=$(mktemp -d)
-trace="$work/trace.log"
-node_pid="" app_pid=""
-cleanup() {
-  [[ -n "$app_pid" ]] && kill -9 "$app_pid" 2>/dev/null || true
-  [[ -n "$node_pid" ]] && kill "$node_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# Linux: the private settings directory ($bb_place) mounted over the one the
+# program was built with.
+if [[ "$platform" == linux ]]; then
+  start_tarnwick() {
+    mkdir -p "$PB_SETTINGS_DIR"
+    if unshare --mount --propagation private true 2>/dev/null; then
+      unshare --mount --propagation private bash -c \
+        'mount --bind "$1" "$2" && exec "$3"' _ "$bb_place" "$PB_SETTINGS_DIR" "$tarnwick_bin" &
+    else
+      exec 9>"$PB_SETTINGS_DIR/.bench-lock"
+      flock 9
+      cp "$settings_file" "$PB_SETTINGS_DIR/tarnwick.ini"
+      "$tarnwick_bin" &
+    fi
+    app_pid=$!
+  }
+fi
 
-# Each benchmark gets a settings directory of its own: several may run at
-# once, and the program reads the directory it was built with, so it is
-# started in a private mount of that directory when one can be made, and
-# otherwise they take turns.
-run_program() {
-  mkdir -p "$settings_dir"
-  printf '%b' "$1" >"$work/tarnwick.ini"
-  "$build/tarnwick-nodesim" --headless --trace "$trace" &
-  node_pid=$!
-  for _ in $(seq 1 100); do "$build/tarnwick-nodesim" --ctl state >/dev/null 2>&1 && break; sleep 0.05; done
-  if unshare --mount --propagation private true 2>/dev/null; then
-    unshare --mount --propagation private bash -c \
-      'mount --bind "$1" "$2" && exec "$3"' _ "$work" "$settings_dir" "$build/tarnwick" &
-  else
-    exec 9>"$settings_dir/.bench-lock"
-    flock 9
-    cp "$work/tarnwick.ini" "$settings_dir/tarnwick.ini"
-    "$build/tarnwick" &
-  fi
-  app_pid=$!
-  for _ in $(seq 1 100); do grep -q ' SetPtt 0$' "$trace" 2>/dev/null && break; sleep 0.05; done
+# The processes that run the program's own code: under Wine, those whose
+# command line names tarnwick.exe (the stand-in's names tarnwick-nodesim.exe).
+program_pids() {
+  if [[ "$platform" == windows ]]; then pgrep -f 'tarnwick\.exe' || true; else echo "$app_pid"; fi
 }
-
-ops() { sed -E 's/^[0-9]+ //' "$trace"; }
+# Their CPU clock ticks and context switches so far: "ticks switches".
+program_usage() {
+  local p ticks=0 switches=0
+  for p in $(program_pids); do
+    ticks=$((ticks + $(awk '{print $14 + $15}' "/proc/$p/stat" 2>/dev/null || echo 0)))
+    switches=$((switches + $(cat /proc/"$p"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {s += $2} END {print s + 0}')))
+  done
+  echo "$ticks $switches"
+}
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR == 0) print "nan"; else print a[int((NR + 1) / 2)]}'; }
 
+label="$platform"
+[[ "$platform" == windows ]] && label="windows under Wine"
+
 case "$what" in
   dtmf)
-    sox -n -r 48000 -c 1 "$work/tone.wav" synth 0.3 sine 1000 vol 0.5
-    run_program "[SETTINGS]\nTEXT4=$work/tone.wav\nDTMFInfo3=55\n"
+    tone "$work/tone.wav" 0.3
+    write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/tone.wav")" 'DTMFInfo3=55' 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
+    start_all
     for _ in $(seq 1 20); do
-      "$build/tarnwick-nodesim" --ctl dtmf 55 >/dev/null
-      sleep 0.6
+      nodesim_ctl dtmf 55
+      sleep 0.8
     done
     lat=$(awk '/ event DTMFString "55"$/ {e = $1} / SetPtt -1$/ && e {print $1 - e; e = 0}' "$trace" | median)
     n=$(grep -c ' event DTMFString' "$trace")
-    awk -v m="$lat" -v n="$n" 'BEGIN { printf "DTMF event to SetPtt -1: median %s ms over %d commands (goal <= 10 ms) %s\n", m, n, (m <= 10 ? "PASS" : "MISS") }'
+    awk -v m="$lat" -v n="$n" -v l="$label" 'BEGIN { printf "DTMF event to SetPtt -1 (%s): median %s ms over %d commands (goal <= 10 ms) %s\n", l, m, n, (m <= 10 ? "PASS" : "MISS") }'
     ;;
   break)
     ms=${arg:?break length}
-    sox -n -r 48000 -c 1 "$work/long.wav" synth 75 sine 1000 vol 0.3
-    run_program "[SETTINGS]\nTEXT4=$work/long.wav\nDTMFInfo3=9\nBEACONPERIOD8=1\nSTOPCLOCK8=1\nTEXT6=$ms\nCHECK2=0\n"
-    "$build/tarnwick-nodesim" --ctl dtmf 9 >/dev/null
-    for _ in $(seq 1 700); do
-      awk '/ SetPtt -1$/ {k++} END {exit !(k >= 2)}' "$trace" && break
-      sleep 0.1
+    tone "$work/long.wav" 63
+    write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/long.wav")" 'DTMFInfo3=9' 'BEACONPERIOD8=1' \
+      'STOPCLOCK8=1' "TEXT6=$ms" 'CHECK2=0' 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
+    start_all
+    nodesim_ctl dtmf 9
+    got=nan
+    read -r _ off < <(wait_unkeyed 1 75) || fail "no break within 75 s"
+    for _ in $(seq 1 100); do
+      key2=$(keyed_spans | sed -n 2p | cut -d' ' -f1)
+      [[ -n "$key2" ]] && { got=$((key2 - off)); break; }
+      sleep 0.05
     done
-    got=$(awk '/ SetPtt -1$/ {k++; if (k == 2 && off) {print $1 - off; exit}} / SetPtt 0$/ && k == 1 {off = $1}' "$trace")
-    awk -v g="${got:-nan}" -v b="$ms" 'BEGIN { d = g - b; printf "break of Text6 = %d: SetPtt 0 to SetPtt -1 %s ms (goal %d +-3 ms) %s\n", b, g, b, (d <= 3 && d >= -3 ? "PASS" : "MISS") }'
+    awk -v g="$got" -v b="$ms" -v l="$label" 'BEGIN { d = g - b; printf "break of Text6 = %d (%s): SetPtt 0 to SetPtt -1 %s ms (goal %d +-3 ms) %s\n", b, l, g, b, (g != "nan" && d <= 3 && d >= -3 ? "PASS" : "MISS") }'
     ;;
   idle)
-    run_program "[SETTINGS]\n"
+    write_settings '[SETTINGS]'
+    start_all
     sleep 2
-    read -r u0 s0 < <(awk '{print $14, $15}' "/proc/$app_pid/stat")
-    c0=$(awk '/ctxt_switches/ {s += $2} END {print s}' "/proc/$app_pid/status")
+    [[ -n "$(program_pids)" ]] || fail "the program's process was not found"
+    read -r t0 c0 < <(program_usage)
     l0=$(wc -l <"$trace")
     sleep 60
-    read -r u1 s1 < <(awk '{print $14, $15}' "/proc/$app_pid/stat")
-    c1=$(awk '/ctxt_switches/ {s += $2} END {print s}' "/proc/$app_pid/status")
+    read -r t1 c1 < <(program_usage)
     l1=$(wc -l <"$trace")
     hz=$(getconf CLK_TCK)
-    awk -v cpu=$(( (u1 + s1) - (u0 + s0) )) -v hz="$hz" -v c=$(( c1 - c0 )) -v l=$(( l1 - l0 )) 'BEGIN {
+    awk -v cpu=$((t1 - t0)) -v hz="$hz" -v c=$((c1 - c0)) -v l=$((l1 - l0)) -v lb="$label" 'BEGIN {
       p = 100 * cpu / hz / 60
-      printf "idle cost (default settings, 60 s): %.2f %% of one core (goal <= 1 %%) %s; %.0f wake-ups/s; %.0f node calls/s\n", p, (p <= 1 ? "PASS" : "MISS"), c / 60, l / 60 }'
+      printf "idle cost (%s, default settings, 60 s): %.2f %% of one core (goal <= 1 %%) %s; %.0f wake-ups/s; %.0f node calls/s\n", lb, p, (p <= 1 ? "PASS" : "MISS"), c / 60, l / 60 }'
     ;;
   drift)
     minutes=${arg:-10}
-    sox -n -r 48000 -c 1 "$work/tone.wav" synth 1 sine 1000 vol 0.3
-    run_program "[SETTINGS]\nTEXT4=$work/tone.wav\nBEACONPERIOD6=1\nSTOPCLOCK6=1\nCHECK2=0\nBEACONPERIOD7=0\n"
-    sleep $(( minutes * 60 + 5 ))
-    awk -v n="$minutes" '/ SetPtt -1$/ { t[++k] = $1 }
+    tone "$work/tone.wav" 1
+    write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/tone.wav")" 'BEACONPERIOD6=1' 'STOPCLOCK6=1' 'CHECK2=0' \
+      'BEACONPERIOD7=0'
+    start_all
+    sleep $((minutes * 60 + 5))
+    awk -v n="$minutes" -v l="$label" '/ SetPtt -1$/ { t[++k] = $1 }
       END {
         worst = 0
         for (i = 2; i <= k; i++) { d = t[i] - (t[1] + (i - 1) * 60000); if (d < 0) d = -d; if (d > worst) worst = d }
-        printf "beacon drift (real time, %d min, 1-minute period): %d beacons, worst %d ms off start + k x 60 s (goal +-20 ms) %s\n", n, k, worst, (k >= n && worst <= 20 ? "PASS" : "MISS") }' "$trace"
+        printf "beacon drift (%s, real time, %d min, 1-minute period): %d beacons, worst %d ms off start + k x 60 s (goal +-20 ms) %s\n", l, n, k, worst, (k >= n && worst <= 20 ? "PASS" : "MISS") }' "$trace"
     ;;
   *) echo "program_bench: unknown benchmark $what" >&2; exit 2 ;;
 esac

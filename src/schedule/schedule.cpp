@@ -16,6 +16,23 @@ namespace {
 // identification long after its time.
 constexpr long long kCatchUpSeconds = 3;
 
+// Where in each second the clock tick should fall: just after the second
+// begins, so that a scheduled identification starts at its second and not
+// up to a second later. A tick further off than the slack is brought back.
+constexpr int kTickPhaseMs = 5;
+constexpr int kTickSlackMs = 30;
+
+// Keeps Timer2's 1000 ms tick on the clock's seconds: the next tick comes
+// one shortened interval later when this one fell off its phase (at start,
+// after the clock was set, or when the wall clock is slewed).
+void alignTick(Timer& timer, const LocalTime& now) {
+    // How far past its phase this tick fell; a tick just before it is on
+    // time too. The next one comes early by as much, never a second late.
+    const int off = (now.millisecond - kTickPhaseMs + 1000) % 1000;
+    const int interval = (off <= kTickSlackMs || off >= 1000 - kTickSlackMs) ? 1000 : 1000 - off;
+    if (timer.interval() != interval) timer.setInterval(interval);
+}
+
 }  // namespace
 
 std::string clockText(const LocalTime& t) {
@@ -42,6 +59,7 @@ void Timer2_Timer(System& s) {
         if (gap >= 1 && gap <= kCatchUpSeconds) from = *s.scheduleLastSecond + 1;
     }
     s.scheduleLastSecond = nowSecs;
+    alignTick(f.Timer2, now);
 
     if (f.Check2.value() == 1 && NodeInUse(s.node())) return;
 

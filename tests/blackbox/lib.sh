@@ -1,64 +1,131 @@
-# Shared helpers of the black-box scenarios. Each scenario re-runs itself
-# under its own X server and session bus (with-session.sh), starts the built
-# programs as a user would, and judges by the node's trace, the settings file
-# and what is on the screen.
+# Shared helpers of the black-box scenarios. One scenario script runs
+# against either program:
 #
-# Environment (set by CTest): TARNWICK_BIN, NODESIM_BIN, TARNWICK_SETTINGS_DIR.
+#   SCENARIO.sh linux   TARNWICK     TARNWICK-NODESIM     SETTINGS_DIR
+#   SCENARIO.sh windows TARNWICK.EXE TARNWICK-NODESIM.EXE WINE_PREFIX
+#
+# It re-runs itself under its own X server, session bus and (when it sets
+# BB_SESSION to include --pulse) sound server, starts the stand-in node
+# headless with a trace and the program as a user would, and judges by the
+# node's trace, the settings file, the recording of the sink and what is on
+# the screen. The Windows program runs under Wine in the given prefix, with
+# the stand-in registered there as a COM server; its settings file is the
+# prefix's C:\windows\tarnwick.ini.
 
 set -euo pipefail
 bb_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-# A scenario that needs sound sets BB_SESSION="--display --bus --pulse"
-# before sourcing this file.
 if [[ -z "${BB_INSIDE:-}" ]]; then
   export BB_INSIDE=1
   # shellcheck disable=SC2086
   exec "$bb_here/../support/with-session.sh" ${BB_SESSION:---display --bus} bash "$0" "$@"
 fi
 
-: "${TARNWICK_BIN:?}" "${NODESIM_BIN:?}" "${TARNWICK_SETTINGS_DIR:?}"
-settings_file="$TARNWICK_SETTINGS_DIR/tarnwick.ini"
+usage="usage: $0 linux|windows PROGRAM NODESIM SETTINGS_DIR|WINE_PREFIX"
+platform=${1:?$usage}
+tarnwick_bin=${2:?$usage}
+nodesim_bin=${3:?$usage}
+bb_place=${4:?$usage}
+
+case "$platform" in
+  linux)
+    settings_file="$bb_place/tarnwick.ini"
+    eol=$'\n'
+    slow=1
+    mkdir -p "$bb_place"
+    ;;
+  windows)
+    if ! command -v wine >/dev/null; then
+      echo "SKIP: wine is not installed"
+      exit 77
+    fi
+    # shellcheck source=../../scripts/wine-env.sh
+    source "$bb_here/../../scripts/wine-env.sh" "$bb_place"
+    settings_file="$WINEPREFIX/drive_c/windows/tarnwick.ini"
+    eol=$'\r\n'
+    slow=2  # Wine starts programs and maps windows more slowly
+    ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
+
 work=$(mktemp -d)
 trace="$work/trace.log"
-node_pid="" app_pid=""
+node_pid="" app_pid="" rec_pid=""
 
 bb_cleanup() {
-  [[ -n "${rec_pid:-}" ]] && kill "$rec_pid" 2>/dev/null || true
-  [[ -n "$app_pid" ]] && kill -9 "$app_pid" 2>/dev/null || true
-  [[ -n "$node_pid" ]] && kill "$node_pid" 2>/dev/null || true
+  local pid
+  [[ -n "$rec_pid" ]] && kill "$rec_pid" 2>/dev/null || true
+  for pid in $app_pid $node_pid; do
+    { kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true
+  done
+  [[ "$platform" == windows ]] && { wineserver -k >/dev/null 2>&1 || true; }
   rm -rf "$work"
   rm -f "$settings_file"
 }
 trap bb_cleanup EXIT
+rm -f "$settings_file"
 
 fail() {
-  echo "FAIL: $*" >&2
-  if [[ -f "$trace" ]]; then echo "--- node trace:" >&2; cat "$trace" >&2; fi
+  echo "FAIL ($platform): $*" >&2
+  if [[ -f "$trace" ]]; then echo "--- node trace (without the idle ticks):" >&2; trace_busy >&2; fi
+  if [[ -f "$settings_file" ]]; then echo "--- tarnwick.ini:" >&2; settings_text >&2; fi
   exit 1
+}
+
+pass() { echo "PASS ($platform): $*"; }
+
+# Runs the stand-in's own command line, as a person types it.
+nodesim() {
+  if [[ "$platform" == windows ]]; then wine "$nodesim_bin" "$@"; else "$nodesim_bin" "$@"; fi
+}
+nodesim_ctl() { nodesim --ctl "$@" >/dev/null || fail "--ctl $* failed"; }
+
+# Writes the settings file from its lines, with the platform's line ends.
+write_settings() {
+  local line
+  : >"$settings_file"
+  for line in "$@"; do printf '%s%s' "$line" "$eol" >>"$settings_file"; done
+}
+settings_text() { tr -d '\r' <"$settings_file"; }
+
+# A file of the test as the program names it (Wine's Z: drive for Windows).
+program_path() {
+  if [[ "$platform" == windows ]]; then local p=${1//\//\\}; echo "Z:$p"; else echo "$1"; fi
 }
 
 # Starts the stand-in node headless with a trace; extra options pass through.
 start_node() {
+  if [[ "$platform" == windows ]]; then
+    nodesim --register >/dev/null || fail "the stand-in could not be registered"
+  fi
   : >"$trace"
-  "$NODESIM_BIN" --headless --trace "$trace" "$@" &
+  nodesim --headless --trace "$trace" "$@" &
   node_pid=$!
-  for _ in $(seq 1 100); do
-    "$NODESIM_BIN" --ctl state >/dev/null 2>&1 && return 0
+  for _ in $(seq 1 $((100 * slow))); do
+    nodesim --ctl state >/dev/null 2>&1 && return 0
     sleep 0.05
   done
   fail "the stand-in node did not come up"
 }
 
 start_tarnwick() {
-  mkdir -p "$TARNWICK_SETTINGS_DIR"
-  "$TARNWICK_BIN" &
+  if [[ "$platform" == windows ]]; then wine "$tarnwick_bin" & else "$tarnwick_bin" & fi
   app_pid=$!
 }
 
-# Waits for a window whose name matches the regex; prints its id.
+# Starts both and waits for the main window and the start-up unkey; sets win.
+start_all() {
+  start_node "$@"
+  start_tarnwick
+  win=$(wait_window '^Tarnwick ') || fail "no main window"
+  wait_trace '^[0-9]+ SetPtt 0$'
+  sleep $((slow))  # let the toolkit finish mapping the window
+}
+
+# Waits for a visible window whose name matches the regex; prints its id.
 wait_window() {
   local pattern=$1 id=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 $((100 * slow))); do
     id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
     [[ -n "$id" ]] && { echo "$id"; return 0; }
     sleep 0.05
@@ -70,9 +137,21 @@ wait_window() {
 # a key into it.
 press_key() {
   local win=$1 key=$2
-  sleep 0.3  # let the toolkit finish mapping the window
-  xdotool windowfocus --sync "$win"
-  xdotool key "$key"
+  sleep 0.5
+  xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+  xdotool key --window "$win" "$key" 2>/dev/null || xdotool key "$key"
+}
+
+# Clicks a point of the main window given in twips of its client area, 15
+# twips a pixel. Without a window manager Wine draws the frame and caption
+# inside the X window (an equal frame left, right and below, the caption
+# above the 417 x 431 pixel client area); Qt's X window is the client area.
+click_twips() {
+  local win=$1 x=$(($2 / 15)) y=$(($3 / 15)) w h
+  read -r w h < <(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
+  local frame=$(((w - 417) / 2))
+  local top=$((h - 431 - frame))
+  xdotool mousemove --window "$win" $((x + frame)) $((y + top)) click 1
 }
 
 # Waits until a process has ended and sets exit_rc to its exit status.
@@ -94,7 +173,7 @@ wait_exit() {
 # Waits until the trace holds a line matching the regex.
 wait_trace() {
   local pattern=$1 secs=${2:-10}
-  for _ in $(seq 1 $((secs * 20))); do
+  for _ in $(seq 1 $((secs * 20 * slow))); do
     grep -Eq "$pattern" "$trace" && return 0
     sleep 0.05
   done
@@ -104,28 +183,75 @@ wait_trace() {
 # The trace without its timestamps.
 trace_ops() { sed -E 's/^[0-9]+ //' "$trace"; }
 
-# Milliseconds since the epoch of the first trace line matching the regex
-# after line number $2 (0: from the start); prints "lineno ms".
+# The trace without the idle progress tick's listing free and unkey, which
+# run every 10 ms while nothing plays, and the monitors' polls.
+trace_busy() {
+  awk '{ op = $0; sub(/^[0-9]+ /, "", op) }
+       op ~ /^(GetReceivingSignal|GetPttState) / { next }
+       op == "SetListedBusy 0" { held = $0; next }
+       op == "SetPtt 0" && held != "" { held = ""; idle++; next }
+       { if (held != "") print held; held = ""; if (idle) print "  (" idle " idle ticks)"; idle = 0; print }
+       END { if (idle) print "  (" idle " idle ticks)" }' "$trace"
+}
+
+# The first trace line matching the regex after line number $2 (0: from
+# the start); prints "lineno ms".
 trace_find() {
   local pattern=$1 after=${2:-0}
   awk -v p="$pattern" -v a="$after" 'NR > a { line = $0; sub(/^[0-9]+ /, "", line); if (line ~ p) { print NR, $1; exit } }' "$trace"
 }
 
-# Records what reaches the null sink "radio" into a wav file, in the
-# background; stop_recording ends it.
-rec_pid=""
+# The keyed stretches of the trace, one "key_ms unkey_ms" a line: from each
+# SetPtt -1 to the first SetPtt 0 after it (an open one ends with "-").
+keyed_spans() {
+  awk '{ op = $0; sub(/^[0-9]+ /, "", op) }
+       op == "SetPtt -1" && !k { k = $1 }
+       op == "SetPtt 0" && k { print k, $1; k = 0 }
+       END { if (k) print k, "-" }' "$trace"
+}
+
+# Waits until the transmission started by the n-th key (1 = the first) has
+# ended; prints "key_ms unkey_ms".
+wait_unkeyed() {
+  local n=$1 secs=${2:-20} span
+  for _ in $(seq 1 $((secs * 20 * slow))); do
+    span=$(keyed_spans | sed -n "${n}p")
+    [[ -n "$span" && "$span" != *- ]] && { echo "$span"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# A test tone: tone FILE SECONDS [HZ].
+tone() { sox -n -r 44100 -c 2 "$1" synth "$2" sine "${3:-1000}" vol 0.5; }
+
+# Records what reaches the null sink into a wav file until stop_recording.
 start_recording() {
-  parec -d radio.monitor --file-format=wav --rate=44100 --channels=2 "$1" &
+  parec -d "${PULSE_SINK:-radio}.monitor" --file-format=wav --rate=44100 --channels=2 "$1" &
   rec_pid=$!
-  sleep 0.3
+  sleep 0.4
 }
 stop_recording() {
   [[ -n "$rec_pid" ]] && kill -INT "$rec_pid" 2>/dev/null && wait "$rec_pid" 2>/dev/null || true
   rec_pid=""
 }
 
-# Clicks a point of a window given in twips of its client area.
-click_twips() {
-  local win=$1 x=$(( $2 / 15 )) y=$(( $3 / 15 ))
-  xdotool mousemove --window "$win" "$x" "$y" click 1
+# The seconds of sound in a recording, from its first to its last sample
+# above 1 %; and its RMS amplitude.
+sounding_seconds() {
+  sox "$1" -n silence 1 0.01 1% reverse silence 1 0.01 1% reverse stat 2>&1 | awk '/Length/ {print $3}'
 }
+rms_of() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
+
+# The longest stretch, in ms, inside the sounding part of a recording with
+# no sample above 1 %: a gap in what was sent.
+longest_gap_ms() {
+  sox "$1" -c 1 -r 8000 -t dat - 2>/dev/null | awk '
+    /^;/ { next }
+    { t = $1; v = $2 < 0 ? -$2 : $2
+      if (v > 0.01) { if (last != "" && t - last > gap) gap = t - last; last = t } }
+    END { printf "%d\n", gap * 1000 }'
+}
+
+# Asserts with awk arithmetic: check "EXPR" MESSAGE.
+check() { awk "BEGIN { exit !($1) }" || fail "$2"; }

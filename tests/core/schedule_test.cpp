@@ -104,6 +104,21 @@ TEST_F(Schedule, ALateTickStillSendsAndTwoTicksInOneSecondSendOnce) {
     EXPECT_EQ(keys(), 1);
 }
 
+TEST_F(Schedule, TheTickIsBroughtToTheStartOfEachSecond) {
+    LocalTime t = at(14, 29, 58);
+    t.millisecond = 600;  // started in the middle of a second
+    start("MON3=1\nHOUR3=14\nMINS3=30\nCHECK2=0\n", t);
+    r.loop.advance(1390ms);  // 14:29:59.990
+    EXPECT_EQ(keys(), 0);
+    r.loop.advance(70ms);  // 14:30:00.060: sent at the start of its second
+    EXPECT_EQ(keys(), 1);
+    // From then on every tick stays there, one a second.
+    EXPECT_EQ(r.form().Timer2.interval(), 1000);
+    r.loop.advance(10s);
+    EXPECT_EQ(r.form().ShowTime.caption(), "14:30:10");
+    EXPECT_EQ(keys(), 1);
+}
+
 TEST_F(Schedule, ATickHoursLateDoesNotSendTheMissedIdentification) {
     start("MON3=1\nHOUR3=14\nMINS3=30\nCHECK2=0\n", at(14, 29, 59));
     r.locale.offsetMs = 3600 * 1000;  // the machine slept an hour

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The DTMF command and the CW ident, from the node's side. Codes that are
+# not exactly the stored one send nothing; the stored code is refused while
+# the node is in use and "If node in use dont send file" is ticked, and
+# otherwise transmits the file (heard at the sink); "Send ID" has the node
+# send the call sign in Morse, without keying anything itself.
+BB_SESSION="--display --bus --pulse"
+source "$(dirname "$0")/lib.sh"
+
+tone "$work/id.wav" 1.5 700
+write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/id.wav")" 'DTMFInfo3=73A' 'CHECK2=1' \
+  'CWCALLSIGN=N0CALL/R' 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
+start_all --call N0CALL-L
+start_recording "$work/rec.wav"
+
+for wrong in 73 73a 73A0 " 73A"; do nodesim_ctl dtmf "$wrong"; done
+sleep 1
+grep -q ' SetPtt -1$' "$trace" && fail "a code other than the stored one keyed the node"
+[[ $(grep -c ' event DTMFString' "$trace") == 4 ]] || fail "the stand-in did not raise the four codes"
+
+# In use: the three busy questions are asked, and nothing is sent.
+nodesim_ctl busy-a 1
+nodesim_ctl dtmf 73A
+wait_trace ' event DTMFString "73A"$'
+sleep 1
+grep -q ' SetPtt -1$' "$trace" && fail "the code keyed the node while it was in use"
+read -r event_line _ < <(trace_find '^event DTMFString "73A"$')
+[[ "$(sed -n "$((event_line + 1)),\$p" "$trace" | sed -E 's/^[0-9]+ //' | grep -m1 '^GetBusyFlagA')" == "GetBusyFlagA => -1" ]] ||
+  fail "the node-in-use test did not follow the code"
+
+nodesim_ctl busy-a 0
+nodesim_ctl dtmf 73A
+read -r key_ms unkey_ms < <(wait_unkeyed 1 10) || fail "the stored code did not transmit"
+keyed=$((unkey_ms - key_ms))
+check "$keyed >= 1450 && $keyed <= 2100" "keyed for $keyed ms for a 1500 ms file"
+sleep 0.3
+stop_recording
+loud=$(sounding_seconds "$work/rec.wav")
+check "$loud > 1.3 && $loud < 1.8" "the recording holds $loud s of sound, not the 1.5 s file once"
+
+# "Send ID" sits at (5160, 4890) twips, 855 x 300.
+click_twips "$win" $((5160 + 427)) $((4890 + 150))
+wait_trace ' SendCwText 0 "N0CALL/R"$' 5
+sleep 0.5
+[[ $(keyed_spans | wc -l) == 1 ]] || fail "Send ID keyed the node itself"
+pass "DTMF command (wrong codes, node in use, stored code) and Send ID"
