@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "app/system.h"
+#include "ptt_label.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/fake/recording_node.h"
@@ -206,6 +207,19 @@ std::vector<std::pair<double, int>> pttInTrace(const std::string& path) {
     return out;
 }
 
+// The times of the trace's SendCwText calls.
+std::vector<double> cwSendsInTrace(const std::string& path) {
+    std::vector<double> out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto sp = line.find(' ');
+        if (sp != std::string::npos && line.compare(sp + 1, 11, "SendCwText ") == 0)
+            out.push_back(std::atof(line.substr(0, sp).c_str()));
+    }
+    return out;
+}
+
 // The first unkey after the first key at or after `from`, in `calls` of
 // (time, value); nullopt when the run did not key and unkey.
 template <typename Time>
@@ -239,8 +253,10 @@ void report(const char* node, const Figures& f) {
 // Start-up, then kRuns clicks on Play, each played to its end.
 // `unkeyAfterEnd(clicked, eos)` gives the first unkey after the click in ms
 // after the end of the audio, or a negative number when there is none.
+// `after`, when given, runs with the system once the clicks are done.
 template <typename Unkey>
-Figures measure(Win32EventLoop& loop, NodeConnector& nodes, const std::string& tone, Unkey unkeyAfterEnd) {
+Figures measure(Win32EventLoop& loop, NodeConnector& nodes, const std::string& tone, Unkey unkeyAfterEnd,
+                const std::function<void(System&)>& after = {}) {
     ScriptedDialogs dialogs;
     FakeFrame frame;
     FakeLocale locale;
@@ -269,6 +285,7 @@ Figures measure(Win32EventLoop& loop, NodeConnector& nodes, const std::string& t
         }
         figures.endToUnkey.push_back(std::max(0.0, ms));
     }
+    if (after) after(*system);
     return figures;
 }
 
@@ -318,6 +335,12 @@ int main(int argc, char** argv) {
                     // may read up to 1 ms before the click as timed here.
                     const auto unkey = unkeyAfterKey(pttInTrace(trace), clickedMs - 5);
                     return unkey ? *unkey - eosMs : -1e9;
+                },
+                [&](System& system) {
+                    bench::measurePttLabel(system,
+                                           {[&](int ms) { runFor(loop, std::chrono::milliseconds(ms)); }, epochMsNow,
+                                            [&] { return cwSendsInTrace(trace); }},
+                                           "Windows under Wine, stand-in over COM");
                 });
             report("stand-in node over COM", figures);
         } catch (const Failure& failure) {
