@@ -63,10 +63,16 @@ if [[ "$platform" == linux ]]; then
   }
 fi
 
-# The processes that run the program's own code: under Wine, those whose
-# command line names tarnwick.exe (the stand-in's names tarnwick-nodesim.exe).
+# The processes that run the program's own code: under Wine, those of this
+# run's prefix whose process name is tarnwick.exe (the stand-in's is
+# tarnwick-nodesim.exe).
 program_pids() {
-  if [[ "$platform" == windows ]]; then pgrep -f 'tarnwick\.exe' || true; else echo "$app_pid"; fi
+  local p
+  if [[ "$platform" != windows ]]; then echo "$app_pid"; return; fi
+  for p in $(pgrep -x 'tarnwick.exe'); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+  done
+  return 0
 }
 # Their CPU clock ticks and context switches so far: "ticks switches".
 program_usage() {
@@ -116,6 +122,7 @@ case "$what" in
     write_settings '[SETTINGS]'
     start_all
     sleep 2
+    for _ in $(seq 1 50); do [[ -n "$(program_pids)" ]] && break; sleep 0.1; done
     [[ -n "$(program_pids)" ]] || fail "the program's process was not found"
     read -r t0 c0 < <(program_usage)
     l0=$(wc -l <"$trace")

@@ -15,39 +15,59 @@ settings_dir="$build/machine/var/lib/tarnwick"
 bash "$root/scripts/build.sh" "$build" -DTARNWICK_SETTINGS_DIR="$settings_dir"
 mkdir -p "$settings_dir"
 
-# The real-time beacon benchmark takes ten minutes of wall-clock time; it
-# runs beside the tests and reports at the end.
-drift_log=$(mktemp)
-bash "$root/bench/program_bench.sh" "$build" drift 10 >"$drift_log" 2>&1 &
-drift_pid=$!
-
 rc=0
+win_build="$root/build-test-win"
+win_built=1
+bash "$root/scripts/build-windows.sh" "$win_build" || { echo "test: the Windows build failed"; win_built=0; rc=1; }
+
+# The real-time beacon benchmarks take ten minutes of wall-clock time each;
+# they run beside the tests (each program in a session of its own) and
+# report at the end.
+drift_log=$(mktemp)
+bash "$root/bench/program_bench.sh" linux "$build" drift 10 >"$drift_log" 2>&1 &
+drift_pids=$!
+if [[ $win_built -eq 1 ]]; then
+  bash "$root/bench/program_bench.sh" windows "$win_build" drift 10 >"$drift_log.win" 2>&1 &
+  drift_pids="$drift_pids $!"
+fi
+
+
 (cd "$build" && ctest --output-on-failure -j2 --timeout 300) || rc=$?
 
 echo
 echo "== The Windows program (MinGW-w64; tests under Wine) =="
-win_build="$root/build-test-win"
-if bash "$root/scripts/build-windows.sh" "$win_build"; then
+if [[ $win_built -eq 1 ]]; then
   (cd "$win_build" && ctest --output-on-failure -j2 --timeout 300) || rc=$?
 else
-  echo "test: the Windows build failed"
   rc=1
 fi
 
 echo
 echo "== Benchmarks (figure and goal) =="
 bash "$root/scripts/bench.sh" "$build" || echo "bench: a benchmark could not run"
-echo "-- the Linux program against the stand-in node"
-bash "$root/bench/program_bench.sh" "$build" dtmf 2>&1 | grep -E '^(DTMF|program_bench)' || true
-for ms in 50 100 500 2000; do
-  bash "$root/bench/program_bench.sh" "$build" break "$ms" >"$drift_log.break$ms" 2>&1 &
+# Each program against the stand-in node: the DTMF latency, the four break
+# lengths (at once, each in a session of its own), then the idle cost alone.
+programs=(linux)
+[[ $win_built -eq 1 ]] && programs+=(windows)
+for program in "${programs[@]}"; do
+  dir=$build
+  [[ $program == windows ]] && dir=$win_build
+  echo "-- the $program program against the stand-in node"
+  bash "$root/bench/program_bench.sh" "$program" "$dir" dtmf 2>&1 | grep -E '^(DTMF|FAIL|program_bench)' || true
+  break_pids=()
+  for ms in 50 100 500 2000; do
+    bash "$root/bench/program_bench.sh" "$program" "$dir" break "$ms" >"$drift_log.break$ms" 2>&1 &
+    break_pids+=($!)
+  done
+  wait "${break_pids[@]}" 2>/dev/null || true
+  grep -h -E '^(break of|FAIL)' "$drift_log".break* || echo "bench: the break benchmark could not run"
+  bash "$root/bench/program_bench.sh" "$program" "$dir" idle 2>&1 | grep -E '^(idle|FAIL|program_bench)' || true
 done
-bash "$root/bench/program_bench.sh" "$build" idle 2>&1 | grep -E '^(idle|program_bench)' || true
-wait $(jobs -p | grep -v "^$drift_pid$") 2>/dev/null || true
-grep -h -E '^break of' "$drift_log".break* || echo "bench: the break benchmark could not run"
-wait "$drift_pid" || true
-grep -E '^beacon drift' "$drift_log" || echo "bench: the beacon drift benchmark could not run"
-rm -f "$drift_log" "$drift_log".break*
+# shellcheck disable=SC2086
+wait $drift_pids 2>/dev/null || true
+grep -h -E '^(beacon drift|FAIL)' "$drift_log" "$drift_log.win" 2>/dev/null ||
+  echo "bench: the beacon drift benchmark could not run"
+rm -f "$drift_log" "$drift_log".*
 if [[ -x "$win_build/bench/bench_win_timers.exe" ]]; then
   echo "-- bench_win_timers.exe (under Wine)"
   "$root/tests/support/with-session.sh" --display "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \

@@ -190,6 +190,26 @@ TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPl
     EXPECT_LT(wall, 9.5) << "at normal speed it would take 12.5 s";
 }
 
+TEST_F(GstGraphTest, APlaybackThatStallsCountsAsEndedSoNothingStaysKeyed) {
+    auto graph = load(media().longTone);
+    graph->Run();
+    graph->SetCurrentPosition(0);
+    const auto started = Clock::now() + 5s;
+    while (graph->CurrentPosition() < 0.5 && Clock::now() < started) std::this_thread::sleep_for(10ms);
+    // The sound server stops taking sound: the position stands still.
+    ASSERT_EQ(std::system("pactl suspend-sink radio 1"), 0);
+    const auto stalled = Clock::now();
+    bool ended = false;
+    while (!ended && Clock::now() < stalled + 10s) {
+        ended = graph->CurrentPosition() == graph->Duration();
+        std::this_thread::sleep_for(20ms);
+    }
+    const auto after = Clock::now() - stalled;
+    std::system("pactl suspend-sink radio 0");
+    EXPECT_TRUE(ended) << "a stalled graph never reached its end";
+    EXPECT_GE(after, 4s) << "a playing graph was taken for stalled";
+}
+
 TEST_F(GstGraphTest, StopKeepsThePositionRunContinuesAndReleasingSilencesAtOnce) {
     auto graph = load(media().tone);
     graph->Run();

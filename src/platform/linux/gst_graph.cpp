@@ -26,6 +26,9 @@ constexpr auto kRenderTimeout = 10s;
 // A seek's target is reported until the seek completes; should the
 // completion never be posted, the queried position is used after this.
 constexpr auto kSeekReportLimit = 2s;
+// How long a running graph's position may stand still before it counts as
+// ended (the Windows graph keeps the same limit).
+constexpr auto kStallLimit = 5s;
 
 constexpr GstMessageType kWatchedMessages =
     static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE);
@@ -359,6 +362,8 @@ void GstGraph::Run() {
     if (!playbackError_.empty()) reopenAfterError();
     if (gst_element_set_state(playbin_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         fail("Cannot start playback: " + pendingError(bus_, "the pipeline refused to play"));
+    if (!runRequested_) stillAt_.reset();
+    runRequested_ = true;
 }
 
 void GstGraph::Stop() {
@@ -368,6 +373,7 @@ void GstGraph::Stop() {
     if (!playbackError_.empty()) return;
     if (gst_element_set_state(playbin_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         fail("Cannot stop playback: " + pendingError(bus_, "the pipeline refused to pause"));
+    runRequested_ = false;
 }
 
 double GstGraph::Duration() {
@@ -391,6 +397,21 @@ double GstGraph::CurrentPosition() {
     std::int64_t position = -1;
     if (gst_element_query_position(playbin_, GST_FORMAT_TIME, &position) && position >= 0)
         lastPosition_ = seconds(beforeEnd(position));
+    // A running graph's position follows its clock. One that stands still
+    // for seconds will never reach the end of stream (a sink that stopped
+    // taking data, a stream that stalled), and the transmitter would stay
+    // keyed for ever: it counts as the end.
+    if (runRequested_) {
+        const auto now = Clock::now();
+        if (!stillAt_ || position != *stillAt_) {
+            stillAt_ = position;
+            stillSince_ = now;
+        } else if (now - stillSince_ >= kStallLimit) {
+            ended_ = true;
+            endTime_ = now;
+            return duration_;
+        }
+    }
     return lastPosition_;
 }
 
@@ -402,6 +423,7 @@ std::int64_t GstGraph::beforeEnd(std::int64_t positionNs) const {
 }
 
 void GstGraph::seekTo(std::int64_t positionNs) {
+    stillAt_.reset();
     const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     if (!gst_element_seek(playbin_, rate_, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, positionNs, GST_SEEK_TYPE_SET,
                           static_cast<std::int64_t>(GST_CLOCK_TIME_NONE)))

@@ -122,6 +122,11 @@ private:
 
     // Set when the end of stream (or a playback error) has been seen.
     bool ended_ = false;
+    // Whether Run was the last of Run and Stop, and since when the position
+    // of a running graph has stood still (see CurrentPosition).
+    bool runRequested_ = false;
+    std::optional<std::int64_t> stillAt_;
+    std::chrono::steady_clock::time_point stillSince_{};
     std::optional<std::chrono::steady_clock::time_point> endTime_;
     // When the streaming thread posted the last end of stream (steady_clock
     // ticks); written on that thread, read here when the message is handled.

@@ -371,6 +371,21 @@ public:
         return c;
     }
 
+    // Queues a call on the worker without waiting for its answer, which is
+    // not looked at; calls still reach the node in order. Raises Failure
+    // only for a node still busy with a call it left unanswered.
+    void send(const std::string& operation, std::vector<VARIANT> args) {
+        if (worker_->stuck()) {
+            throw Failure(static_cast<long>(RPC_E_TIMEOUT),
+                          operation + ": the node has not yet answered an earlier call that it left unanswered");
+        }
+        auto c = std::make_shared<Call>();
+        c->name.assign(operation.begin(), operation.end());
+        c->args = std::move(args);
+        auto target = target_;
+        worker_->post([c, target] { c->run(*target); });
+    }
+
     NodeBool callBool(const std::string& operation) {
         const auto c = call(operation, {}, true);
         if (!c->boolean) {
@@ -626,6 +641,8 @@ public:
     }
 
     void SetListedBusy(NodeBool busy) override { caller_.call("SetListedBusy", {boolArg(busy)}, false); }
+    void SetPttIgnoringAnswer(NodeBool on) override { caller_.send("SetPtt", {boolArg(on)}); }
+    void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.send("SetListedBusy", {boolArg(busy)}); }
 
 private:
     Caller caller_;
