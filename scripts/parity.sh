@@ -1,56 +1,49 @@
 #!/usr/bin/env bash
-# Runs one list of black-box scenarios against both programs, the Linux one
-# and the Windows one under Wine, and prints PASS or FAIL for each scenario
-# and program side by side.
+# Prints one list of black-box scenarios with each program's result side by
+# side: the Linux program and the Windows one under Wine.
 #   parity.sh [LINUX_BUILD] [WINDOWS_BUILD]
 # The builds default to build-test/ and build-test-win/ (scripts/test.sh
-# makes both). A program that is not built shows "-". The scenarios are the
-# scripts CTest runs (tests/blackbox/test_*.sh for Linux,
-# tests/windows/blackbox_*.sh for Windows); where one script checks several
-# scenarios, they share its result, and the first failure it reported is
-# printed below the table. CTest is the judge: this prints and exits 0.
+# makes both and runs their CTest suites). Each scenario is a script of
+# tests/blackbox that CTest runs against both programs (blackbox_NAME and
+# win_blackbox_NAME); the results are read from each build's last CTest run,
+# so nothing runs twice. A scenario its build has no record of is run here.
+# Where one script checks several scenarios, they share its result, and the
+# first failure it reported is printed below the table. CTest is the judge:
+# this prints and exits 0.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 linux_build=$(cd "${1:-$root/build-test}" 2>/dev/null && pwd || echo "${1:-$root/build-test}")
 win_build=$(cd "${2:-$root/build-test-win}" 2>/dev/null && pwd || echo "${2:-$root/build-test-win}")
 
-# Scenario | Linux script (tests/blackbox) | Windows script (tests/windows)
+# Scenario | script (tests/blackbox)
 scenarios=(
-  "Sysop refusal|test_sysop_refusal.sh|blackbox_sysop_refusal.sh"
-  "Start-up trace and caption|test_startup_and_close.sh|blackbox_startup_and_save.sh"
-  "Settings restored|test_startup_and_close.sh|blackbox_startup_and_save.sh"
-  "Close from the node saves|test_startup_and_close.sh|blackbox_close_from_node.sh"
-  "Play click: keyed, tone heard, unkeyed at the end|test_play_click.sh|blackbox_play_click.sh"
+  "Sysop refusal|sysop_refusal.sh"
+  "Start-up trace and caption|startup_and_close.sh"
+  "Settings restored, Save in place|startup_and_close.sh"
+  "Close from the node saves|startup_and_close.sh"
+  "Play click: keyed, tone heard, unkeyed at the end|play_click.sh"
+  "DTMF: wrong codes nothing, stored code transmits|dtmf_and_ident.sh"
+  "DTMF refused while the node is in use|dtmf_and_ident.sh"
+  "Send ID: SendCwText 0, no keying|dtmf_and_ident.sh"
+  "Schedule a minute ahead: once, at its second|schedule.sh"
+  "Transmit break: off Text6 ms, sound goes on|transmit_break.sh"
 )
 
 declare -A result note
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-# The settings directory the Linux build was configured with (the program
-# reads it from where it was built for).
-linux_settings=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$linux_build/CMakeCache.txt" 2>/dev/null)
-
-run_linux() {
-  local script=$1
-  if [[ ! -x "$linux_build/tarnwick" || ! -x "$linux_build/tarnwick-nodesim" || -z "$linux_settings" ]]; then
-    result[linux:$script]="-"
-    return
-  fi
-  env -u BB_INSIDE TARNWICK_BIN="$linux_build/tarnwick" NODESIM_BIN="$linux_build/tarnwick-nodesim" \
-    TARNWICK_SETTINGS_DIR="$linux_settings" timeout 180 bash "$root/tests/blackbox/$script" >"$log" 2>&1
-  judge "linux:$script" $?
-}
-
-run_windows() {
-  local script=$1
-  if [[ ! -f "$win_build/tarnwick.exe" || ! -f "$win_build/tarnwick-nodesim.exe" ]]; then
-    result[windows:$script]="-"
-    return
-  fi
-  env -u BB_INSIDE timeout 180 bash "$root/tests/windows/$script" "$win_build/tarnwick.exe" \
-    "$win_build/tarnwick-nodesim.exe" "$win_build/wineprefix" >"$log" 2>&1
-  judge "windows:$script" $?
+# The result CTest recorded for TEST in BUILD's last run: its output goes to
+# $log, the verdict to stdout (nothing when the run did not include it).
+recorded() {
+  local build=$1 test=$2 record="$1/Testing/Temporary/LastTest.log"
+  [[ -f $record ]] || return 0
+  awk -v t="$test" '
+    $0 ~ "^[0-9]+/[0-9]+ Testing: " t "$" { inside = 1; next }
+    inside && /^Test (Passed|Failed|Skipped)/ { print > "/dev/stderr"; exit }
+    inside && /^[0-9]+\/[0-9]+ Testing: / { exit }
+    inside { print }
+  ' "$record" 2>&1 >"$log" | sed -n 's/^Test \([A-Za-z]*\).*/\1/p'
 }
 
 judge() {
@@ -63,16 +56,47 @@ judge() {
   esac
 }
 
+# From CTest's record when there is one, else by running the script.
+settle() {
+  local key=$1 build=$2 test=$3; shift 3
+  case $(recorded "$build" "$test") in
+    Passed) judge "$key" 0; return ;;
+    Skipped) judge "$key" 77; return ;;
+    Failed) judge "$key" 1; return ;;
+  esac
+  env -u BB_INSIDE timeout 180 bash "$@" >"$log" 2>&1
+  judge "$key" $?
+}
+
+# The settings directory the Linux build was configured with (the program
+# reads it from where it was built for).
+linux_settings=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$linux_build/CMakeCache.txt" 2>/dev/null)
+
 for entry in "${scenarios[@]}"; do
-  IFS='|' read -r _ linux_script win_script <<<"$entry"
-  [[ -n "${result[linux:$linux_script]:-}" ]] || run_linux "$linux_script"
-  [[ -n "${result[windows:$win_script]:-}" ]] || run_windows "$win_script"
+  IFS='|' read -r _ script <<<"$entry"
+  name=${script%.sh}
+  if [[ -z "${result[linux:$script]:-}" ]]; then
+    if [[ -x "$linux_build/tarnwick" && -x "$linux_build/tarnwick-nodesim" && -n "$linux_settings" ]]; then
+      settle "linux:$script" "$linux_build" "blackbox_$name" "$root/tests/blackbox/$script" linux \
+        "$linux_build/tarnwick" "$linux_build/tarnwick-nodesim" "$linux_settings"
+    else
+      result[linux:$script]="-"
+    fi
+  fi
+  if [[ -z "${result[windows:$script]:-}" ]]; then
+    if [[ -f "$win_build/tarnwick.exe" && -f "$win_build/tarnwick-nodesim.exe" ]]; then
+      settle "windows:$script" "$win_build" "win_blackbox_$name" "$root/tests/blackbox/$script" windows \
+        "$win_build/tarnwick.exe" "$win_build/tarnwick-nodesim.exe" "$win_build/wineprefix"
+    else
+      result[windows:$script]="-"
+    fi
+  fi
 done
 
 printf '%-52s %-8s %s\n' "Scenario" "Linux" "Windows (Wine)"
 for entry in "${scenarios[@]}"; do
-  IFS='|' read -r name linux_script win_script <<<"$entry"
-  printf '%-52s %-8s %s\n' "$name" "${result[linux:$linux_script]}" "${result[windows:$win_script]}"
+  IFS='|' read -r name script <<<"$entry"
+  printf '%-52s %-8s %s\n' "$name" "${result[linux:$script]}" "${result[windows:$script]}"
 done
 for key in "${!note[@]}"; do
   printf '  %s %s: %s\n' "${key%%:*}" "${key#*:}" "${note[$key]}"

@@ -18,18 +18,20 @@ constexpr long long kCatchUpSeconds = 3;
 
 // Where in each second the clock tick should fall: just after the second
 // begins, so that a scheduled identification starts at its second and not
-// up to a second later. A tick further off than the slack is brought back.
-constexpr int kTickPhaseMs = 5;
-constexpr int kTickSlackMs = 30;
+// up to a second later. The window lies wholly after the second's start: a
+// window timer may fire a few milliseconds early, and a tick that reads the
+// clock just before the second would find the target a second late.
+constexpr int kTickPhaseMs = 25;
+constexpr int kTickEarliestMs = 5;
+constexpr int kTickLatestMs = 70;
 
 // Keeps Timer2's 1000 ms tick on the clock's seconds: the next tick comes
-// one shortened interval later when this one fell off its phase (at start,
-// after the clock was set, or when the wall clock is slewed).
+// one shortened interval later when this one fell outside the window (at
+// start, after the clock was set, or when the timer or the clock drifts).
 void alignTick(Timer& timer, const LocalTime& now) {
-    // How far past its phase this tick fell; a tick just before it is on
-    // time too. The next one comes early by as much, never a second late.
-    const int off = (now.millisecond - kTickPhaseMs + 1000) % 1000;
-    const int interval = (off <= kTickSlackMs || off >= 1000 - kTickSlackMs) ? 1000 : 1000 - off;
+    const int ms = now.millisecond;
+    const bool onTime = ms >= kTickEarliestMs && ms <= kTickLatestMs;
+    const int interval = onTime ? 1000 : 1000 - (ms - kTickPhaseMs + 1000) % 1000;
     if (timer.interval() != interval) timer.setInterval(interval);
 }
 

@@ -7,9 +7,11 @@
 namespace tarnwick::test {
 namespace {
 
-// Monday 7 December 2026, a few seconds before 14:30.
+// A day in December 2026 (the 7th a Monday), 30 ms into the second as the
+// program keeps its tick once it has run a moment.
 LocalTime at(int h, int m, int s, int day = 7) {
     LocalTime t = fromWallSeconds(wallSeconds(LocalTime{2026, 12, day, h, m, s}));
+    t.millisecond = 30;
     return t;
 }
 
@@ -110,12 +112,24 @@ TEST_F(Schedule, TheTickIsBroughtToTheStartOfEachSecond) {
     start("MON3=1\nHOUR3=14\nMINS3=30\nCHECK2=0\n", t);
     r.loop.advance(1390ms);  // 14:29:59.990
     EXPECT_EQ(keys(), 0);
-    r.loop.advance(70ms);  // 14:30:00.060: sent at the start of its second
+    r.loop.advance(80ms);  // 14:30:00.070: sent at the start of its second
     EXPECT_EQ(keys(), 1);
     // From then on every tick stays there, one a second.
     EXPECT_EQ(r.form().Timer2.interval(), 1000);
     r.loop.advance(10s);
     EXPECT_EQ(r.form().ShowTime.caption(), "14:30:10");
+    EXPECT_EQ(keys(), 1);
+}
+
+TEST_F(Schedule, ATickJustBeforeTheSecondIsMovedPastIt) {
+    // A timer that fires a little early reads 14:29:59.998: the tick is
+    // moved after the second's start instead of waiting a whole second.
+    LocalTime t = at(14, 29, 58);
+    t.millisecond = 998;
+    start("MON3=1\nHOUR3=14\nMINS3=30\nCHECK2=0\n", t);
+    r.loop.advance(1000ms);
+    EXPECT_EQ(keys(), 0);
+    r.loop.advance(60ms);  // 14:30:00.058
     EXPECT_EQ(keys(), 1);
 }
 
