@@ -98,9 +98,11 @@ case "$what" in
       nodesim_ctl dtmf 55
       sleep 0.8
     done
-    lat=$(awk '/ event DTMFString "55"$/ {e = $1} / SetPtt -1$/ && e {print $1 - e; e = 0}' "$trace" | median)
+    lats=$(awk '/ event DTMFString "55"$/ {e = $1} / SetPtt -1$/ && e {print $1 - e; e = 0}' "$trace")
+    lat=$(median <<<"$lats")
     n=$(grep -c ' event DTMFString' "$trace")
-    awk -v m="$lat" -v n="$n" -v l="$label" 'BEGIN { printf "DTMF event to SetPtt -1 (%s): median %s ms over %d commands (goal <= 10 ms) %s\n", l, m, n, (m <= 10 ? "PASS" : "MISS") }'
+    awk -v m="$lat" -v n="$n" -v l="$label" -v first="$(head -1 <<<"$lats")" -v worst="$(sort -n <<<"$lats" | tail -1)" \
+      'BEGIN { printf "DTMF event to SetPtt -1 (%s): median %s ms over %d commands (goal <= 10 ms) %s; first %s ms, worst %s ms\n", l, m, n, (m <= 10 ? "PASS" : "MISS"), first, worst }'
     ;;
   break)
     ms=${arg:?break length}
@@ -138,14 +140,23 @@ case "$what" in
     minutes=${arg:-10}
     tone "$work/tone.wav" 1
     write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/tone.wav")" 'BEACONPERIOD6=1' 'STOPCLOCK6=1' 'CHECK2=0' \
-      'BEACONPERIOD7=0'
+      'BEACONPERIOD7=0' 'DTMFInfo3=9'
     start_all
+    # The program loads its file at the first transmission, once: a DTMF
+    # command does that first, so that the beacons measure the timer alone.
+    # What the load costs is printed on its own.
+    nodesim_ctl dtmf 9
     sleep $((minutes * 60 + 5))
-    awk -v n="$minutes" -v l="$label" '/ SetPtt -1$/ { t[++k] = $1 }
+    awk -v l="$label" '/ event DTMFString "9"$/ && !e { e = $1 } / SetPtt -1$/ && e { printf "first transmission of a run (%s): the file'"'"'s load makes it %d ms from DTMF event to SetPtt -1\n", l, $1 - e; exit }' "$trace"
+    # The DTMF command's own transmission, the first, is not a beacon.
+    awk -v n="$minutes" -v l="$label" '/ SetPtt -1$/ { if (dtmf++) t[++k] = $1 }
       END {
-        worst = 0
-        for (i = 2; i <= k; i++) { d = t[i] - (t[1] + (i - 1) * 60000); if (d < 0) d = -d; if (d > worst) worst = d }
-        printf "beacon drift (%s, real time, %d min, 1-minute period): %d beacons, worst %d ms off start + k x 60 s (goal +-20 ms) %s\n", l, n, k, worst, (k >= n && worst <= 20 ? "PASS" : "MISS") }' "$trace"
+        worst = 0; offs = ""
+        for (i = 2; i <= k; i++) {
+          d = t[i] - (t[1] + (i - 1) * 60000); offs = offs " " d
+          if (d < 0) d = -d; if (d > worst) worst = d }
+        printf "beacon drift (%s, real time, %d min, 1-minute period): %d beacons, worst %d ms off start + k x 60 s (goal +-20 ms) %s\n", l, n, k, worst, (k >= n && worst <= 20 ? "PASS" : "MISS")
+        printf "beacon drift (%s): each beacon off start + k x 60 s, ms:%s\n", l, offs }' "$trace"
     ;;
   *) echo "program_bench: unknown benchmark $what" >&2; exit 2 ;;
 esac

@@ -1,5 +1,5 @@
-// Helpers of the playback adapter tests: test media made at run time, a
-// recorder on the null sink's monitor, and measurements of the recording.
+// Helpers of the playback adapter tests: test media made at run time and a
+// recorder on the null sink's monitor (shared/wav_measure measures it).
 //
 // The tests run under support/with-session.sh --pulse, whose private
 // PulseAudio server has one null sink (PULSE_SINK, "radio"); what the graph
@@ -10,6 +10,8 @@
 
 #include <string>
 #include <vector>
+
+#include "shared/wav_measure.h"
 
 namespace tarnwick::test {
 
@@ -59,15 +61,5 @@ private:
     std::string path_;
     pid_t pid_ = -1;
 };
-
-// What a recording holds, measured in 10 ms windows. A window is sounding
-// when either channel's RMS is above about -40 dBFS.
-struct Sound {
-    bool readable = false;
-    double soundingSeconds = 0;  // total length of the sounding windows
-    double leftRms = 0;          // median RMS of the sounding windows, 0 .. 32767
-    double rightRms = 0;
-};
-Sound measure(const std::string& wavPath);
 
 }  // namespace tarnwick::test

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "linux/qt_support.h"
+#include "shared/event_loop_contract.h"
 #include "platform/linux/qt_dialogs.h"
 
 namespace tarnwick {
@@ -22,58 +23,13 @@ namespace {
 using std::chrono::milliseconds;
 using testing::spinUntil;
 
-TEST(QtEventLoop, TimersTickEarliestDeadlineFirstAndRepeat) {
+TEST(QtEventLoop, KeepsTheContractOfEveryLoop) {
     QtEventLoop loop;
-    std::vector<std::string> order;
-    std::vector<TimerId> ids(3);
-    // Added out of order; wide gaps so a stall between the adds cannot swap them.
-    ids[0] = loop.addTimer(milliseconds(250), [&] {
-        order.push_back("250");
-        loop.removeTimer(ids[0]);
-    });
-    ids[1] = loop.addTimer(milliseconds(50), [&] {
-        order.push_back("50");
-        loop.removeTimer(ids[1]);
-    });
-    ids[2] = loop.addTimer(milliseconds(150), [&] {
-        order.push_back("150");
-        loop.removeTimer(ids[2]);
-    });
-    int repeats = 0;
-    const TimerId periodic = loop.addTimer(milliseconds(2), [&] { ++repeats; });
-
-    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"50", "150", "250"}));
-    EXPECT_GT(repeats, 3);
-    loop.removeTimer(periodic);
-}
-
-TEST(QtEventLoop, RemovedTimersDoNotTick) {
-    QtEventLoop loop;
-    int removedBeforeDue = 0, removedByOther = 0, first = 0;
-    bool done = false;
-
-    const TimerId early = loop.addTimer(milliseconds(1), [&] { ++removedBeforeDue; });
-    loop.removeTimer(early);
-
-    // Both fall due at the same wake; the first added goes first and takes
-    // the other one's pending tick away.
-    TimerId second = 0;
-    TimerId firstId = loop.addTimer(milliseconds(1), [&] {
-        ++first;
-        loop.removeTimer(second);
-        loop.removeTimer(firstId);
-    });
-    second = loop.addTimer(milliseconds(1), [&] { ++removedByOther; });
-    TimerId end = loop.addTimer(milliseconds(100), [&] {
-        done = true;
-        loop.removeTimer(end);
-    });
-
-    ASSERT_TRUE(spinUntil([&] { return done; }));
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(removedByOther, 0);
-    EXPECT_EQ(removedBeforeDue, 0);
+    const test::PumpUntil pump = [](const std::function<bool()>& done) { return spinUntil(done); };
+    test::timersTickEarliestDeadlineFirstAndRepeat(loop, pump);
+    test::removedTimersDoNotTick(loop, pump);
+    test::postedFunctionsRunInOrderAfterTheCurrentHandler(loop, pump);
+    test::processPendingEventsRunsPostedFunctionsAndDueTimers(loop, pump);
 }
 
 TEST(QtEventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
@@ -108,29 +64,6 @@ TEST(QtEventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
     // And the loop goes on waking after the nested loop has returned.
     ASSERT_TRUE(spinUntil([&] { return counter >= countWhenAnswered + 3; }));
     loop.removeTimer(ticker);
-}
-
-TEST(QtEventLoop, ProcessPendingEventsRunsPostedFunctionsAndDueTimers) {
-    QtEventLoop loop;
-    bool posted = false, ticked = false, checked = false;
-    bool postedSeen = false, tickSeen = false;
-
-    loop.post([&] {
-        // Inside a handler: a posted function and a due timer run nested.
-        loop.post([&] { posted = true; });
-        TimerId due = loop.addTimer(milliseconds(1), [&] {
-            ticked = true;
-            loop.removeTimer(due);
-        });
-        std::this_thread::sleep_for(milliseconds(5));
-        loop.processPendingEvents();
-        postedSeen = posted;
-        tickSeen = ticked;
-        checked = true;
-    });
-    ASSERT_TRUE(spinUntil([&] { return checked; }));
-    EXPECT_TRUE(postedSeen);
-    EXPECT_TRUE(tickSeen);
 }
 
 // Runs in a child process: ends the program from a timer tick nested inside

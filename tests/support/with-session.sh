@@ -26,6 +26,12 @@ cleanup() {
   [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   [[ -n "$pulse_keepalive_pid" ]] && kill "$pulse_keepalive_pid" 2>/dev/null || true
   if [[ -n "$pulse_pid" ]]; then
+    # A server that ended before the command did took the sound with it:
+    # say why, or the command's own complaint is all there is to go on.
+    if ! kill -0 "$pulse_pid" 2>/dev/null; then
+      echo "with-session: the private PulseAudio server ended early; its log ends:" >&2
+      tail -20 "$pulse_dir/log" >&2 || true
+    fi
     kill "$pulse_pid" 2>/dev/null || true
     wait "$pulse_pid" 2>/dev/null || true
   fi
@@ -68,9 +74,11 @@ if [[ $want_pulse -eq 1 ]]; then
   # the user's configuration. Anonymous access on its private socket spares
   # both sides a cookie. It warns when run as root, and works.
   # No bus for it: two private servers would both claim the same bus name.
+  # Its CPU limiter is off: on a loaded test machine it can end the server
+  # in the middle of a test.
   HOME="$pulse_dir" XDG_RUNTIME_DIR="$pulse_dir" XDG_CONFIG_HOME="$pulse_dir/config" \
     DBUS_SESSION_BUS_ADDRESS="unix:path=$pulse_dir/no-bus" \
-    pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
+    pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no --no-cpu-limit=yes -n \
       --load="module-null-sink sink_name=radio" \
       --load="module-native-protocol-unix socket=$pulse_dir/native auth-anonymous=1" \
       >"$pulse_dir/log" 2>&1 &

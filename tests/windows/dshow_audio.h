@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "shared/wav_measure.h"
+
 namespace tarnwick::testing {
 
 // The media folder as a Windows path, or "" when the program was not
@@ -41,14 +43,7 @@ private:
     bool stopped_ = false;
 };
 
-// What a recording holds, measured in 10 ms windows. A window is sounding
-// when either channel's RMS is above about -40 dBFS.
-struct Sound {
-    bool readable = false;
-    double soundingSeconds = 0;  // total length of the sounding windows
-    double leftRms = 0;          // median RMS of the sounding windows, 0 .. 32767
-    double rightRms = 0;
-};
-Sound measure(const std::string& wavPath);
+using test::measure;
+using test::Sound;
 
 }  // namespace tarnwick::testing

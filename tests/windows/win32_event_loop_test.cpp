@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/windows/win32_dialogs.h"
+#include "shared/event_loop_contract.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {
@@ -26,58 +27,13 @@ bool answerBox(const char* title, int button) {
     return true;
 }
 
-TEST(Win32EventLoop, TimersTickEarliestDeadlineFirstAndRepeat) {
+TEST(Win32EventLoop, KeepsTheContractOfEveryLoop) {
     Win32EventLoop loop;
-    std::vector<std::string> order;
-    std::vector<TimerId> ids(3);
-    // Added out of order; wide gaps so a stall between the adds cannot swap them.
-    ids[0] = loop.addTimer(milliseconds(250), [&] {
-        order.push_back("250");
-        loop.removeTimer(ids[0]);
-    });
-    ids[1] = loop.addTimer(milliseconds(50), [&] {
-        order.push_back("50");
-        loop.removeTimer(ids[1]);
-    });
-    ids[2] = loop.addTimer(milliseconds(150), [&] {
-        order.push_back("150");
-        loop.removeTimer(ids[2]);
-    });
-    int repeats = 0;
-    const TimerId periodic = loop.addTimer(milliseconds(1), [&] { ++repeats; });
-
-    ASSERT_TRUE(pumpUntil([&] { return order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"50", "150", "250"}));
-    EXPECT_GT(repeats, 3);
-    loop.removeTimer(periodic);
-}
-
-TEST(Win32EventLoop, RemovedTimersDoNotTick) {
-    Win32EventLoop loop;
-    int removedBeforeDue = 0, removedByOther = 0, first = 0;
-    bool done = false;
-
-    const TimerId early = loop.addTimer(milliseconds(1), [&] { ++removedBeforeDue; });
-    loop.removeTimer(early);
-
-    // Both fall due at the same wake-up; the first added goes first and
-    // takes the other one's pending tick away.
-    TimerId second = 0;
-    TimerId firstId = loop.addTimer(milliseconds(1), [&] {
-        ++first;
-        loop.removeTimer(second);
-        loop.removeTimer(firstId);
-    });
-    second = loop.addTimer(milliseconds(1), [&] { ++removedByOther; });
-    TimerId end = loop.addTimer(milliseconds(100), [&] {
-        done = true;
-        loop.removeTimer(end);
-    });
-
-    ASSERT_TRUE(pumpUntil([&] { return done; }));
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(removedByOther, 0);
-    EXPECT_EQ(removedBeforeDue, 0);
+    const test::PumpUntil pump = [](const std::function<bool()>& done) { return pumpUntil(done); };
+    test::timersTickEarliestDeadlineFirstAndRepeat(loop, pump);
+    test::removedTimersDoNotTick(loop, pump);
+    test::postedFunctionsRunInOrderAfterTheCurrentHandler(loop, pump);
+    test::processPendingEventsRunsPostedFunctionsAndDueTimers(loop, pump);
 }
 
 TEST(Win32EventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
@@ -115,42 +71,6 @@ TEST(Win32EventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
     ASSERT_TRUE(pumpUntil([&] { return counter >= countWhenAnswered + 3; }));
     loop.removeTimer(ticker);
     loop.removeTimer(oneMs);
-}
-
-TEST(Win32EventLoop, PostedFunctionsRunInOrderAfterTheCurrentHandler) {
-    Win32EventLoop loop;
-    std::vector<int> order;
-    loop.post([&] {
-        order.push_back(1);
-        loop.post([&] { order.push_back(4); });
-        order.push_back(2);
-    });
-    loop.post([&] { order.push_back(3); });
-    ASSERT_TRUE(pumpUntil([&] { return order.size() == 4; }));
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
-}
-
-TEST(Win32EventLoop, ProcessPendingEventsRunsPostedFunctionsAndDueTimers) {
-    Win32EventLoop loop;
-    bool posted = false, ticked = false, checked = false;
-    bool postedSeen = false, tickSeen = false;
-
-    loop.post([&] {
-        // Inside a handler: a posted function and a due timer run nested.
-        loop.post([&] { posted = true; });
-        TimerId due = loop.addTimer(milliseconds(1), [&] {
-            ticked = true;
-            loop.removeTimer(due);
-        });
-        Sleep(5);
-        loop.processPendingEvents();
-        postedSeen = posted;
-        tickSeen = ticked;
-        checked = true;
-    });
-    ASSERT_TRUE(pumpUntil([&] { return checked; }));
-    EXPECT_TRUE(postedSeen);
-    EXPECT_TRUE(tickSeen);
 }
 
 TEST(Win32EventLoop, RunReturnsOnQuitAndProcessPendingEventsKeepsTheQuitForIt) {
