@@ -118,6 +118,7 @@ case "$what" in
       [[ -n "$key2" ]] && { got=$((key2 - off)); break; }
       sleep 0.05
     done
+    [[ $got == nan ]] && echo "break of Text6 = $ms ($label): no key after the unkey; keyed spans: $(keyed_spans | tr '\n' ';')"
     awk -v g="$got" -v b="$ms" -v l="$label" 'BEGIN { d = g - b; printf "break of Text6 = %d (%s): SetPtt 0 to SetPtt -1 %s ms (goal %d +-3 ms) %s\n", b, l, g, b, (g != "nan" && d <= 3 && d >= -3 ? "PASS" : "MISS") }'
     ;;
   idle)
