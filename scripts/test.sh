@@ -89,7 +89,7 @@ if [[ -x "$win_build/bench/bench_dshow_end_to_unkey.exe" ]]; then
   echo "-- bench_dshow_end_to_unkey.exe (under Wine)"
   for node in "" "Z:$win_build/tarnwick-nodesim.exe"; do
     "$root/tests/support/with-session.sh" --display --pulse "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \
-      "$win_build/bench/bench_dshow_end_to_unkey.exe" ${node:+"$node"} 2>/dev/null | grep -E '^end of audio' ||
+      "$win_build/bench/bench_dshow_end_to_unkey.exe" ${node:+"$node"} 2>/dev/null | grep -E '^(end of audio|PTT label)' ||
       echo "bench: bench_dshow_end_to_unkey.exe could not run"
   done
 fi
