@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -207,6 +209,41 @@ TEST_F(DbusNodeTest, EveryOperationIsTracedAndAnswered) {
                                 "SetListedBusy -1",
                                 "SendCwText 0 \"CQ \xC3\xBC \\\"x\\\" \\\\\"",
                             }));
+}
+
+// The calls sent without waiting: each one arrives, in the order made,
+// whether it went out at once, with the next call, or when the thread
+// waited.
+TEST_F(DbusNodeTest, CallsSentWithoutWaitingArriveInTheirOrder) {
+    StandIn node;
+    auto link = connect();
+    link->SetListedBusyIgnoringAnswer(kNodeTrue);
+    link->SetPttIgnoringAnswer(kNodeTrue);
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    link->SetListedBusyIgnoringAnswer(kNodeFalse);  // held, then ahead of the call
+    EXPECT_EQ(link->GetBusyFlagA(), kNodeFalse);
+    for (int i = 0; i < 500; ++i) {
+        link->SetListedBusyIgnoringAnswer(nodeBool(i % 2 == 0));
+        link->SetPttIgnoringAnswer(nodeBool(i % 2 == 1));
+    }
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    link->SetListedBusyIgnoringAnswer(kNodeTrue);  // alone: out when the thread waits
+    QEventLoop wait;
+    QTimer::singleShot(50, &wait, &QEventLoop::quit);
+    wait.exec();
+    QString state;
+    ASSERT_EQ(ctl({QStringLiteral("state")}, &state), 0);
+    EXPECT_TRUE(state.contains(QStringLiteral("listed_busy=-1"))) << state.toStdString();
+
+    std::vector<std::string> expected{"SetListedBusy -1", "SetPtt -1", "GetPttState => -1", "SetListedBusy 0",
+                                      "GetBusyFlagA => 0"};
+    for (int i = 0; i < 500; ++i) {
+        expected.push_back(i % 2 == 0 ? "SetListedBusy -1" : "SetListedBusy 0");
+        expected.push_back(i % 2 == 1 ? "SetPtt -1" : "SetPtt 0");
+    }
+    expected.push_back("GetPttState => -1");
+    expected.push_back("SetListedBusy -1");
+    EXPECT_EQ(node.trace(), expected);
 }
 
 TEST_F(DbusNodeTest, AnyNonZeroBooleanCountsAsTrue) {

@@ -1,10 +1,20 @@
 #include "platform/linux/dbus_node.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDBusMessage>
+#include <QThread>
 #include <dbus/dbus.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 #include <QObject>
 #include <QString>
 
@@ -54,6 +64,116 @@ private:
     NodeEvents& events_;
 };
 
+// The calls sent without waiting for an answer, written straight to the
+// call connection's socket. Idle, the progress tick makes two of them a
+// hundred times a second; building each message with libdbus and writing it
+// on its own was most of what an idle program cost. Each operation's message
+// is marshalled once; a send patches in its serial and value. A message may
+// be held back so that it goes out with the next one in a single write: the
+// node still sees every message in the order it was made, and the hold ends
+// with the link's next operation or when the thread next waits.
+class QuickSends {
+public:
+    QuickSends(std::shared_ptr<DBusConnection> conn, std::string owner)
+        : conn_(std::move(conn)), owner_(std::move(owner)) {}
+
+    // Adds operation(value) to what waits to be written.
+    void add(const char* operation, NodeBool value) {
+        const std::string& form = formFor(operation);
+        const std::size_t at = pending_.size();
+        pending_ += form;
+        char* msg = pending_.data() + at;
+        const bool little = msg[0] == 'l';
+        // Serials of these messages count in the upper half, apart from the
+        // ones libdbus gives its own calls; nothing answers them, so a
+        // serial seen again after years does no harm.
+        serial_ = serial_ == 0xFFFFFFFFu ? 0x80000000u : serial_ + 1;
+        put(msg + 8, serial_, 4, little);
+        put(msg + form.size() - 2, static_cast<std::uint16_t>(value), 2, little);
+    }
+
+    bool empty() const { return pending_.empty(); }
+
+    // Writes whatever waits, in one go where the socket takes it. Returns
+    // false when the bus is gone or does not take it within the node
+    // timeout; what waited is then dropped (it was sent ignoring failures).
+    bool write() {
+        if (pending_.empty()) return true;
+        const std::string data = std::move(pending_);
+        pending_.clear();
+        DBusConnection* c = conn_.get();
+        if (!dbus_connection_get_is_connected(c)) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kNodeCallTimeoutMs);
+        // A call of libdbus's own that timed out may have left part of its
+        // message unwritten; ours must not cut into it.
+        while (dbus_connection_has_messages_to_send(c)) {
+            const auto left = remainingMs(deadline);
+            if (left <= 0 || !dbus_connection_read_write(c, left)) return false;
+        }
+        int fd = -1;
+        if (!dbus_connection_get_socket(c, &fd)) return false;
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            pollfd p{fd, POLLOUT, 0};
+            const int left = remainingMs(deadline);
+            if (n < 0 && errno == EAGAIN && left > 0 && ::poll(&p, 1, left) >= 0) continue;
+            // A message cut off in the middle would garble every later
+            // one: the connection is closed, and each later call fails as
+            // it would on a bus that has gone.
+            if (done > 0) dbus_connection_close(c);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static int remainingMs(std::chrono::steady_clock::time_point deadline) {
+        using namespace std::chrono;
+        return static_cast<int>(ceil<milliseconds>(deadline - steady_clock::now()).count());
+    }
+
+    static void put(char* at, std::uint32_t v, int bytes, bool little) {
+        for (int i = 0; i < bytes; ++i) {
+            const int shift = 8 * (little ? i : bytes - 1 - i);
+            at[i] = static_cast<char>((v >> shift) & 0xFF);
+        }
+    }
+
+    // The marshalled message of `operation` with one int16 argument, which
+    // ends it (the body is two bytes).
+    const std::string& formFor(const char* operation) {
+        for (const auto& [op, form] : forms_) {
+            if (op == operation) return form;
+        }
+        std::shared_ptr<DBusMessage> msg(
+            dbus_message_new_method_call(owner_.c_str(), kNodePath, kNodeInterface, operation), dbus_message_unref);
+        const dbus_int16_t zero = 0;
+        char* bytes = nullptr;
+        int length = 0;
+        if (!msg || !dbus_message_append_args(msg.get(), DBUS_TYPE_INT16, &zero, DBUS_TYPE_INVALID)) {
+            fail(std::string(operation) + ": out of memory");
+        }
+        dbus_message_set_no_reply(msg.get(), TRUE);
+        dbus_message_set_serial(msg.get(), 1);
+        if (!dbus_message_marshal(msg.get(), &bytes, &length)) fail(std::string(operation) + ": out of memory");
+        forms_.emplace_back(operation, std::string(bytes, static_cast<std::size_t>(length)));
+        dbus_free(bytes);
+        return forms_.back().second;
+    }
+
+    std::shared_ptr<DBusConnection> conn_;
+    std::string owner_;
+    std::vector<std::pair<std::string, std::string>> forms_;
+    std::string pending_;
+    std::uint32_t serial_ = 0x80000000u;
+};
+
 // One node program, addressed by the unique name it had when the link was
 // made. Another program that takes org.tarnwick.Node later is a different
 // node: calls to the old one fail, as they would to a vanished COM server,
@@ -91,7 +211,7 @@ public:
     };
 
     NodeCaller(std::shared_ptr<DBusConnection> conn, std::string owner)
-        : conn_(std::move(conn)), owner_(std::move(owner)) {}
+        : conn_(conn), owner_(owner), quick_(std::make_shared<QuickSends>(std::move(conn), std::move(owner))) {}
 
     // A blocking call with the node timeout. `append` adds the arguments.
     // Raises Failure with "<operation>: <error name>: <message>" for an
@@ -99,6 +219,9 @@ public:
     // and no node event can run inside a call.
     template <typename Append>
     Reply call(const std::string& path, const char* interface, const char* operation, Append append) {
+        // A message held back goes first; if it cannot go, this call finds
+        // the bus gone by itself.
+        quick_->write();
         std::shared_ptr<DBusMessage> msg(
             dbus_message_new_method_call(owner_.c_str(), path.c_str(), interface, operation), dbus_message_unref);
         if (!msg) fail(std::string(operation) + ": out of memory");
@@ -134,20 +257,20 @@ public:
     }
 
     // A call sent with the bus's "no reply expected" flag, and not waited
-    // for. Raises Failure only when it cannot be sent at all.
-    void sendInt16(const char* operation, NodeBool value) {
-        std::shared_ptr<DBusMessage> msg(
-            dbus_message_new_method_call(owner_.c_str(), kNodePath, kNodeInterface, operation), dbus_message_unref);
-        const dbus_int16_t v = value;
-        if (!msg || !dbus_message_append_args(msg.get(), DBUS_TYPE_INT16, &v, DBUS_TYPE_INVALID)) {
-            fail(std::string(operation) + ": out of memory");
-        }
-        dbus_message_set_no_reply(msg.get(), TRUE);
-        if (!dbus_connection_get_is_connected(conn_.get()) || !dbus_connection_send(conn_.get(), msg.get(), nullptr)) {
+    // for. Held back, it goes out with the link's next operation or when
+    // the thread next waits (writeHeld). Raises Failure when it cannot be
+    // sent at all.
+    void sendInt16(const char* operation, NodeBool value, bool hold) {
+        quick_->add(operation, value);
+        if (hold) return;
+        if (!quick_->write()) {
             fail(std::string(operation) + ": org.freedesktop.DBus.Error.Disconnected: the session bus is gone");
         }
-        dbus_connection_flush(conn_.get());
     }
+
+    // Writes a message held back; a failure is dropped with it, as its
+    // caller ignored failures.
+    void writeHeld() { quick_->write(); }
 
     NodeBool callBool(const char* operation) {
         dbus_int16_t v = 0;
@@ -158,6 +281,9 @@ public:
 private:
     std::shared_ptr<DBusConnection> conn_;
     std::string owner_;
+    // Shared with the SysopInfo objects the link hands out, whose calls
+    // must come after it too.
+    std::shared_ptr<QuickSends> quick_;
 };
 
 // A private connection to the session bus, closed when the last link that
@@ -198,9 +324,17 @@ private:
 class DbusNodeLink : public NodeLink {
 public:
     DbusNodeLink(QDBusConnection bus, QString owner, NodeCaller caller, std::unique_ptr<NodeEventReceiver> receiver)
-        : bus_(std::move(bus)), owner_(std::move(owner)), caller_(std::move(caller)), receiver_(std::move(receiver)) {}
+        : bus_(std::move(bus)), owner_(std::move(owner)), caller_(std::move(caller)), receiver_(std::move(receiver)) {
+        // A message held back goes out before the thread sleeps; and before
+        // the program ends (the loop's end says so too).
+        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(QThread::currentThread())) {
+            waiting_ = QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { caller_.writeHeld(); });
+        }
+    }
 
     ~DbusNodeLink() override {
+        QObject::disconnect(waiting_);
+        caller_.writeHeld();
         // No event may reach NodeEvents once the link is gone.
         disconnectSignals(bus_, owner_, receiver_.get());
     }
@@ -247,14 +381,17 @@ public:
     }
 
     void SetListedBusy(NodeBool busy) override { caller_.callInt16("SetListedBusy", busy); }
-    void SetPttIgnoringAnswer(NodeBool on) override { caller_.sendInt16("SetPtt", on); }
-    void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.sendInt16("SetListedBusy", busy); }
+    // The key goes out at once; the listing may wait for the next call (the
+    // progress tick's unkey follows it at once) and share its write.
+    void SetPttIgnoringAnswer(NodeBool on) override { caller_.sendInt16("SetPtt", on, false); }
+    void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.sendInt16("SetListedBusy", busy, true); }
 
 private:
     QDBusConnection bus_;
     QString owner_;
     NodeCaller caller_;
     std::unique_ptr<NodeEventReceiver> receiver_;
+    QMetaObject::Connection waiting_;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/linux/qt_event_loop.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QMetaObject>
 #include <cstdio>
@@ -51,6 +52,9 @@ void QtEventLoop::processPendingEvents() {
 void QtEventLoop::run() { QApplication::exec(); }
 
 void QtEventLoop::endProgram(int status) {
+    // What waits to be written when the thread next sleeps (the node link's
+    // held-back message) is written now: the thread will not sleep again.
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) Q_EMIT d->aboutToBlock();
     std::fflush(nullptr);
     std::_Exit(status);
 }
