@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "platform/windows/win32_dialogs.h"
 #include "shared/event_loop_contract.h"
@@ -86,16 +85,24 @@ TEST(Win32EventLoop, RunReturnsOnQuitAndProcessPendingEventsKeepsTheQuitForIt) {
     EXPECT_TRUE(ran);
 }
 
-// Runs in a child process: ends the program from a timer tick nested inside
-// a message box, with a posted function, an atexit handler and destructors
-// pending. Only "before end" may reach the output, and the status is 7.
+// The child of EndProgramEndsTheProcessAtOnce: ends the program from a
+// timer tick nested inside a message box, with a posted function, an atexit
+// handler and destructors pending. Only "before end" may be written.
 struct PrintsOnDestruction {
     ~PrintsOnDestruction() { std::printf("destructor ran\n"); }
 };
 
+TEST(Win32EventLoop, EndProgramEndsTheProcessAtOnce) {
+    DWORD status = 0;
+    const std::string out = testing::runSelf("--end-program-child", status);
+    EXPECT_EQ(status, 7u);
+    EXPECT_EQ(out, "before end\r\n");  // standard output in text mode
+}
+
 }  // namespace
 
-int testing::runEndProgramChild() {
+namespace testing {
+int runEndProgramChild() {
     static PrintsOnDestruction staticObject;
     std::atexit([] { std::printf("atexit ran\n"); });
     PrintsOnDestruction localObject;
@@ -115,16 +122,5 @@ int testing::runEndProgramChild() {
     std::printf("run returned\n");
     return 0;
 }
-
-namespace {
-
-TEST(Win32EventLoop, EndProgramEndsTheProcessAtOnce) {
-    DWORD status = 0;
-    const std::string out = testing::runSelf(testing::kEndProgramChildFlag, status);
-    EXPECT_EQ(status, 7u);
-    // The child's standard output is in text mode: "\n" arrives as CR LF.
-    EXPECT_EQ(out, "before end\r\n");
-}
-
-}  // namespace
+}  // namespace testing
 }  // namespace tarnwick

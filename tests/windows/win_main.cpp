@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "windows/win_support.h"
+namespace tarnwick::testing {
+int runEndProgramChild();  // win32_event_loop_test.cpp
+}
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], tarnwick::testing::kEndProgramChildFlag) == 0) {
-        return tarnwick::testing::runEndProgramChild();
-    }
+    if (argc >= 2 && std::strcmp(argv[1], "--end-program-child") == 0) return tarnwick::testing::runEndProgramChild();
     OleInitialize(nullptr);
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();

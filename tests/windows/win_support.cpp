@@ -1,7 +1,6 @@
 #include "windows/win_support.h"
 
 #include <cstdio>
-#include <vector>
 
 namespace tarnwick::testing {
 
@@ -137,10 +136,8 @@ std::string windowsPath(const std::string& path) {
     return out;
 }
 
-std::string runSelf(const std::string& argument, DWORD& exitCode) {
+std::string runProgram(const std::string& commandLine, DWORD& exitCode, bool withStderr) {
     exitCode = 0xFFFFFFFF;
-    char self[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {};
@@ -149,28 +146,40 @@ std::string runSelf(const std::string& argument, DWORD& exitCode) {
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdError = withStderr ? writeEnd : GetStdHandle(STD_ERROR_HANDLE);
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi{};
-    std::string command = "\"" + std::string(self) + "\" " + argument;
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
+    std::string line = commandLine;
     const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(writeEnd);
     std::string out;
-    if (started) {
-        // The child writes a line or two, well within the pipe's buffer, so
-        // waiting first cannot block it; a child that hangs is ended.
-        if (WaitForSingleObject(pi.hProcess, kHangGuardMs) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+    auto drain = [&] {
         char buffer[512];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+        DWORD ready = 0, got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &ready, nullptr) && ready > 0 &&
+               ReadFile(readEnd, buffer, ready < sizeof buffer ? ready : sizeof buffer, &got, nullptr) && got > 0)
+            out.append(buffer, got);
+    };
+    if (started) {
+        // Read while it runs: the pipe holds only so much.
+        const ULONGLONG until = GetTickCount64() + kHangGuardMs;
+        while (WaitForSingleObject(pi.hProcess, 10) == WAIT_TIMEOUT) {
+            drain();
+            if (GetTickCount64() > until) TerminateProcess(pi.hProcess, 99);
+        }
+        drain();
         GetExitCodeProcess(pi.hProcess, &exitCode);
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     }
     CloseHandle(readEnd);
     return out;
+}
+
+std::string runSelf(const std::string& argument, DWORD& exitCode) {
+    char self[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return runProgram(quoted(self) + " " + argument, exitCode);
 }
 
 }  // namespace tarnwick::testing

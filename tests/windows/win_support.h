@@ -1,5 +1,5 @@
-// Helpers shared by the Windows shell tests (tarnwick_win_tests.exe, run
-// under Wine on a private display).
+// Helpers shared by the Windows test programs (run under Wine on a private
+// display).
 #pragma once
 
 #include <functional>
@@ -9,12 +9,12 @@
 
 namespace tarnwick::testing {
 
-// How long a test waits for something that should happen within
-// milliseconds before it gives up. A hang guard, not a timing goal.
+// How long a test waits for something that should take milliseconds: a
+// hang guard, not a timing goal.
 inline constexpr DWORD kHangGuardMs = 20000;
 
-// Dispatches the thread's messages until `done` holds or the hang guard
-// expires; returns whether `done` held.
+// Dispatches the thread's messages until `done` holds or the guard expires;
+// returns whether `done` held.
 bool pumpUntil(const std::function<bool()>& done, DWORD guardMs = kHangGuardMs);
 
 // A fresh folder under %TEMP%, removed with its files at the end.
@@ -36,14 +36,13 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
 
-// A top-level window of this thread with this class and title (nullptr
-// matches any title), or nullptr.
+// A top-level window of this thread with this class and title (nullptr:
+// any title), or nullptr.
 HWND findThreadWindow(const char* className, const char* title);
 
-// Once the hang guard has expired, answers every message box and dialog
-// still open on this thread (Cancel, or OK where there is no Cancel), so
-// that a test whose box is never answered fails instead of hanging. Lives
-// for one test; a helper thread does the waiting.
+// Once the hang guard has expired, answers every dialog still open on this
+// thread (Cancel, else OK), so that a box nobody answers fails the test
+// instead of hanging it.
 class ModalWatchdog {
 public:
     ModalWatchdog();
@@ -58,19 +57,15 @@ private:
     HANDLE watcher_ = nullptr;
 };
 
-// Whether the tests run under Wine (some cases use its Unix drive).
 bool underWine();
-
-// A Unix path of the build as a Windows path (Z:\...), for files the build
-// made; a Windows path is returned as it is.
+// A Unix path of the build as a Windows path (Z:\...); others unchanged.
 std::string windowsPath(const std::string& path);
+inline std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Runs this test program again with `argument` and returns what it wrote to
-// its standard output; `exitCode` gets its exit status.
+// Runs `commandLine`, returns its standard output (and error, when
+// `withStderr`) and its exit status; one that outlives the guard is ended.
+std::string runProgram(const std::string& commandLine, DWORD& exitCode, bool withStderr = false);
+// This test program again, with `argument`.
 std::string runSelf(const std::string& argument, DWORD& exitCode);
-
-// The child side of the endProgram test (win32_event_loop_test.cpp).
-inline constexpr const char* kEndProgramChildFlag = "--end-program-child";
-int runEndProgramChild();
 
 }  // namespace tarnwick::testing
