@@ -1,37 +1,10 @@
 #include "platform/dialogs.h"
-#include "support/rig.h"
-
-#include <gtest/gtest.h>
+#include "core/started.h"
 
 namespace tarnwick::test {
 namespace {
 
-// A started system with a 60 s file saved, the schedule's node queries off
-// (Check2 0) unless a test sets it, and the node's trace cleared.
-struct Beacons : ::testing::Test {
-    Rig r;
-    std::string file;
-    void start(const std::string& extra) {
-        file = r.mediaFile("id.wav", 60);
-        r.store.text = "[SETTINGS]\nTEXT4=" + file + "\n" + extra;
-        if (extra.find("CHECK2=") == std::string::npos) *r.store.text += "CHECK2=0\n";
-        ASSERT_TRUE(r.start());
-        r.quietMonitors();
-        r.node.clearTrace();
-    }
-    Form& f() { return r.form(); }
-    // Keys in the trace (the idle tick's unkeys are noise here).
-    int keys() const {
-        int n = 0;
-        for (const auto& l : r.node.trace) n += l == "SetPtt -1";
-        return n;
-    }
-    int idents() const {
-        int n = 0;
-        for (const auto& l : r.node.trace) n += l.rfind("SendCwText", 0) == 0;
-        return n;
-    }
-};
+using Beacons = Started;
 
 TEST_F(Beacons, TheCountRunsDownToOneThenSendsAndStartsAgain) {
     start("STOPCLOCK6=1\nBEACONPERIOD6=15\n");
@@ -44,7 +17,6 @@ TEST_F(Beacons, TheCountRunsDownToOneThenSendsAndStartsAgain) {
     r.loop.advance(1s);
     EXPECT_EQ(f().BeaconSeconds6.caption(), "900");
     EXPECT_EQ(keys(), 1);
-    EXPECT_EQ(r.graphs.created, 1);
     r.loop.advance(900s);
     EXPECT_EQ(keys(), 2);
     EXPECT_EQ(r.graphs.created, 1);  // the same graph replays
@@ -89,7 +61,6 @@ TEST_F(Beacons, ADueBeaconWhileTheNodeIsInUseIsDroppedNotRetried) {
     start("STOPCLOCK6=1\nBEACONPERIOD6=1\nCHECK2=1\n");
     r.loop.advance(59s);
     r.node.busyB = kNodeTrue;
-    r.node.clearTrace();
     r.loop.advance(1s);
     EXPECT_EQ(f().BeaconSeconds6.caption(), "60");  // reset before the test
     EXPECT_EQ(keys(), 0);
@@ -104,12 +75,12 @@ TEST_F(Beacons, SendNowTransmitsWithoutTouchingTheCountAndHoldsBackWhenInUse) {
     start("STOPCLOCK6=1\nBEACONPERIOD6=1\nCHECK2=1\n");
     r.loop.advance(20s);
     r.node.clearTrace();
-    ASSERT_TRUE(r.act([&] { f().Command6.userClick(); }));
+    click(f().Command6);
     EXPECT_EQ(r.node.traceText(), "GetBusyFlagA => 0\nGetReceivingSignal => 0\nGetBusyFlagB => 0\nSetPtt -1");
     EXPECT_EQ(f().BeaconSeconds6.caption(), "40");
     r.node.rx = 5;  // any non-zero is true
     r.node.clearTrace();
-    ASSERT_TRUE(r.act([&] { f().Command6.userClick(); }));
+    click(f().Command6);
     EXPECT_EQ(keys(), 0);
     EXPECT_TRUE(r.dialogs.boxes.empty());
 }
@@ -118,17 +89,17 @@ TEST_F(Beacons, TheIdentSendsTheTextAsItIsAndSendIdFillsInNoCall) {
     start("STOPCLOCK7=1\nBEACONPERIOD7=1\nCHECK2=1\nCWCALLSIGN=\n");
     r.node.busyA = kNodeTrue;  // no node-in-use test for the ident
     r.loop.advance(60s);
-    EXPECT_NE(r.node.traceText().find("SendCwText 0 \"\""), std::string::npos);
+    EXPECT_EQ(count("SendCwText 0 \"\""), 1);
     EXPECT_EQ(f().CWCallsign.text(), "");
     EXPECT_EQ(keys(), 0);  // the node keys for its own Morse
     r.node.clearTrace();
-    ASSERT_TRUE(r.act([&] { f().SendCW.userClick(); }));
+    click(f().SendCW);
     EXPECT_EQ(r.node.traceText(), "SendCwText 0 \"No Call\"");
     EXPECT_EQ(f().CWCallsign.text(), "No Call");
     EXPECT_EQ(f().BeaconSeconds7.caption(), "60");  // Send ID leaves the count alone
     f().CWCallsign.setText(" k1abc ");
     r.node.clearTrace();
-    ASSERT_TRUE(r.act([&] { f().SendCW.userClick(); }));
+    click(f().SendCW);
     EXPECT_EQ(r.node.traceText(), "SendCwText 0 \" k1abc \"");
 }
 
@@ -136,7 +107,7 @@ TEST_F(Beacons, BeaconAndIdentDueOnTheSameSecondBothGo) {
     start("STOPCLOCK6=1\nBEACONPERIOD6=1\nSTOPCLOCK7=1\nBEACONPERIOD7=1\nCWCALLSIGN=K1ABC\n");
     r.loop.advance(60s);
     EXPECT_EQ(keys(), 1);
-    EXPECT_EQ(idents(), 1);
+    EXPECT_EQ(count("SendCwText"), 1);
 }
 
 TEST_F(Beacons, AFailingIdentEndsTheProgramWithTheReport) {
@@ -147,32 +118,23 @@ TEST_F(Beacons, AFailingIdentEndsTheProgramWithTheReport) {
     EXPECT_NE(r.dialogs.boxes[0].text.find("Run-time error '440'"), std::string::npos);
 }
 
+// Only the exact code, case and all, starts the file, without listing the
+// node busy; an empty code matches only an empty string.
 TEST_F(Beacons, DtmfMatchesOnlyTheExactCode) {
-    start("DTMFInfo3=12*#\n");
-    for (const char* other : {"12*", "12*#3", "012*#", "12*# ", "", "12*#\n"}) {
-        r.node.raiseDTMF(other);
+    start("DTMFInfo3=12*#\nLISTASBUSYCHECK=1\n");
+    auto dtmf = [&](const char* digits) {
+        r.node.raiseDTMF(digits);
         r.loop.advance(10ms);
-    }
-    EXPECT_EQ(keys(), 0);
-    r.node.raiseDTMF("12*#");
-    r.loop.advance(10ms);
-    EXPECT_EQ(keys(), 1);
-    EXPECT_EQ(r.node.trace.back().rfind("SetListedBusy", 0), std::string::npos);
-}
-
-TEST_F(Beacons, DtmfCaseCountsAndAnEmptyCodeMatchesOnlyAnEmptyString) {
-    start("DTMFInfo3=\nLISTASBUSYCHECK=1\n");
-    r.node.raiseDTMF("A");
-    r.loop.advance(10ms);
-    EXPECT_EQ(keys(), 0);
-    r.node.raiseDTMF("");
-    r.loop.advance(10ms);
-    EXPECT_EQ(keys(), 1);
-    for (const auto& l : r.node.trace) EXPECT_NE(l, "SetListedBusy -1");  // never listed busy for DTMF
+        return keys();
+    };
+    for (const char* other : {"12*", "12*#3", "012*#", "12*# ", "", "12*#\n"}) EXPECT_EQ(dtmf(other), 0) << other;
+    EXPECT_EQ(dtmf("12*#"), 1);
+    f().DTMFInfo3.setText("");
+    EXPECT_EQ(dtmf("A"), 1);
+    EXPECT_EQ(dtmf(""), 2);
     f().DTMFInfo3.setText("ab");
-    r.node.raiseDTMF("AB");
-    r.loop.advance(10ms);
-    EXPECT_EQ(keys(), 1);
+    EXPECT_EQ(dtmf("AB"), 2);
+    EXPECT_EQ(count("SetListedBusy -1"), 0);
 }
 
 TEST_F(Beacons, DtmfWhileTheNodeIsInUseIsDroppedAfterAllThreeQueries) {

@@ -54,7 +54,7 @@ TEST(NodeSimTrace, WritesOneStampedLinePerCallAndEvent) {
               "1765053600130 event Closing\n");
 }
 
-TEST(NodeSimTrace, EscapesQuotesBackslashesAndLineBreaksInStrings) {
+TEST(NodeSimTrace, EscapesQuotesBackslashesAndLineBreaksAndANullStreamWritesNothing) {
     EXPECT_EQ(quoted(R"(say "hi" \ now)"), R"("say \"hi\" \\ now")");
     EXPECT_EQ(quoted("two\nlines\r\tx"), R"("two\nlines\r\tx")");
     EXPECT_EQ(quoted(""), R"("")");
@@ -63,36 +63,23 @@ TEST(NodeSimTrace, EscapesQuotesBackslashesAndLineBreaksInStrings) {
     s.sim.GetCallsign();
     s.sim.noteDtmf("1\"2");
     EXPECT_EQ(s.bodies(), (std::vector<std::string>{R"(GetCallsign => "K1\"X\\-L")", R"(event DTMFString "1\"2")"}));
-}
 
-TEST(NodeSimTrace, NullStreamWritesNothing) {
     TraceWriter silent(nullptr, [] { return std::int64_t{0}; });
     silent.write("SetPtt", "0");
     EXPECT_TRUE(silent.good());
 }
 
+// PARIS timing: a unit per dot, three per dash, one between the parts of a
+// character, three between characters, seven between words; unknown
+// characters are skipped and runs of blanks count as one.
 TEST(NodeSimMorse, UsesParisTiming) {
-    EXPECT_EQ(morseUnits("PARIS "), 50);
     EXPECT_EQ(morseDurationMs("PARIS ", 20), 3000);
     EXPECT_EQ(morseDurationMs("PARIS ", 40), 1500);
-    EXPECT_EQ(morseUnits("PARIS"), 43);  // no gap after the last character
-    EXPECT_EQ(morseUnits("paris "), 50);
-    EXPECT_EQ(morseUnits("E"), 1);
-    EXPECT_EQ(morseUnits("T"), 3);
-    EXPECT_EQ(morseUnits("EE"), 5);
-    EXPECT_EQ(morseUnits("E E"), 9);
-    EXPECT_EQ(morseUnits("0"), 19);
-    EXPECT_EQ(morseUnits("/"), 13);
-    EXPECT_EQ(morseUnits("?"), 15);
-}
-
-TEST(NodeSimMorse, SkipsUnknownCharactersAndCollapsesBlanks) {
-    EXPECT_EQ(morseUnits("PA@RIS "), 50);
-    EXPECT_EQ(morseUnits("E   E"), morseUnits("E E"));
-    EXPECT_EQ(morseUnits("  E"), 1);
-    EXPECT_EQ(morseUnits("E @ E"), morseUnits("E E"));
-    EXPECT_EQ(morseUnits(""), 0);
-    EXPECT_EQ(morseUnits("@#$ "), 0);
+    for (auto [text, units] : {std::pair{"PARIS ", 50}, {"PARIS", 43}, {"paris ", 50}, {"E", 1}, {"T", 3},
+                               {"EE", 5}, {"E E", 9}, {"0", 19}, {"/", 13}, {"?", 15}, {"PA@RIS ", 50},
+                               {"E   E", 9}, {"  E", 1}, {"E @ E", 9}, {"", 0}, {"@#$ ", 0}}) {
+        EXPECT_EQ(morseUnits(text), units) << '"' << text << '"';
+    }
     for (const char c : std::string("ABCXYZ0123456789/-?.,")) EXPECT_FALSE(morseCode(c).empty()) << c;
 }
 
@@ -121,6 +108,9 @@ TEST(NodeSimPtt, CwKeysTheTransmitterForItsMorseTime) {
     s.mono += 1;
     EXPECT_EQ(s.sim.GetPttState(), kFalse);
     EXPECT_EQ(s.sim.lastCwText(), "PARIS ");
+    s.sim.SendCwText(0, "@@");  // nothing to send: no keying
+    EXPECT_EQ(s.sim.GetPttState(), kFalse);
+    EXPECT_EQ(s.sim.lastCwText(), "@@");
 }
 
 TEST(NodeSimPtt, QueuedTextsFollowEachOtherAndKeyingStaysContinuous) {
@@ -138,18 +128,15 @@ TEST(NodeSimPtt, QueuedTextsFollowEachOtherAndKeyingStaysContinuous) {
     EXPECT_FALSE(s.sim.keyed());
 }
 
-TEST(NodeSimPtt, TextWithNothingToSendDoesNotKey) {
-    SimOnFakeClocks s;
-    s.sim.SendCwText(0, "@@");
-    EXPECT_EQ(s.sim.GetPttState(), kFalse);
-    EXPECT_EQ(s.sim.lastCwText(), "@@");
-}
-
-TEST(NodeSimFailNext, FailsOnlyTheNextCallOfThatOperationWithoutEffect) {
+TEST(NodeSimFailNext, FailsOnlyTheNextCallOfEachOperationWithoutEffect) {
     SimOnFakeClocks s;
     s.sim.failNext(Operation::SetPtt);
     s.sim.failNext(Operation::GetPttState);
     s.sim.failNext(Operation::GetPttState);
+    for (Operation op :
+         {Operation::SendCwText, Operation::GetSysopInfo, Operation::GetCallsign, Operation::SetListedBusy}) {
+        s.sim.failNext(op);
+    }
 
     EXPECT_FALSE(s.sim.SetPtt(kTrue));
     EXPECT_FALSE(s.sim.keyed());
@@ -158,34 +145,17 @@ TEST(NodeSimFailNext, FailsOnlyTheNextCallOfThatOperationWithoutEffect) {
     EXPECT_EQ(s.sim.GetPttState(), std::nullopt);
     EXPECT_EQ(s.sim.GetPttState(), kFalse);
     EXPECT_TRUE(s.sim.SetPtt(kTrue));
-
-    EXPECT_EQ(s.bodies(), (std::vector<std::string>{"SetPtt -1 => error", "GetBusyFlagA => 0", "GetPttState => error",
-                                                    "GetPttState => error", "GetPttState => 0", "SetPtt -1"}));
-}
-
-TEST(NodeSimFailNext, CoversEveryOperationIncludingSysopInfo) {
-    SimOnFakeClocks s;
-    s.sim.failNext(Operation::SendCwText);
-    s.sim.failNext(Operation::GetSysopInfo);
-    s.sim.failNext(Operation::GetCallsign);
-    s.sim.failNext(Operation::SetListedBusy);
     EXPECT_FALSE(s.sim.SendCwText(0, "X"));
-    EXPECT_FALSE(s.sim.keyed());
     EXPECT_EQ(s.sim.lastCwText(), "");
     EXPECT_FALSE(s.sim.GetSysopInfo());
     EXPECT_EQ(s.sim.GetCallsign(), std::nullopt);
     EXPECT_FALSE(s.sim.SetListedBusy(kTrue));
     EXPECT_FALSE(s.sim.listedBusy());
-    EXPECT_EQ(s.bodies(), (std::vector<std::string>{R"(SendCwText 0 "X" => error)", "GetSysopInfo => error",
-                                                    "GetCallsign => error", "SetListedBusy -1 => error"}));
-}
 
-TEST(NodeSimOperations, NamesParseIgnoringCase) {
-    EXPECT_EQ(parseOperation("GetPttState"), Operation::GetPttState);
-    EXPECT_EQ(parseOperation("setlistedbusy"), Operation::SetListedBusy);
-    EXPECT_EQ(parseOperation("GetCallsign"), Operation::GetCallsign);
-    EXPECT_EQ(parseOperation("GetPtt"), std::nullopt);
-    EXPECT_EQ(parseOperation(""), std::nullopt);
+    EXPECT_EQ(s.bodies(), (std::vector<std::string>{"SetPtt -1 => error", "GetBusyFlagA => 0", "GetPttState => error",
+                                                    "GetPttState => error", "GetPttState => 0", "SetPtt -1",
+                                                    R"(SendCwText 0 "X" => error)", "GetSysopInfo => error",
+                                                    "GetCallsign => error", "SetListedBusy -1 => error"}));
 }
 
 TEST(NodeSimState, ReportsEverySwitchAndTheLastText) {
@@ -254,23 +224,11 @@ TEST(NodeSimCommandLine, ControlCommands) {
 
 TEST(NodeSimCommandLine, RefusesWhatItCannotRun) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--ctl"},
-        {"--ctl", "rx"},
-        {"--ctl", "rx", "2"},
-        {"--ctl", "fail", "Bogus"},
-        {"--ctl", "jump"},
-        {"--ctl", "close", "x"},
-        {"--headless", "--ctl", "state"},
-        {"--cw-wpm", "0"},
-        {"--cw-wpm", "20x"},
-        {"--cw-wpm", "101"},
-        {"--call"},
-        {"--call", ""},
-        {"--verbose"},
+        {"--ctl"},         {"--ctl", "rx"},    {"--ctl", "rx", "2"},   {"--ctl", "fail", "Bogus"},
+        {"--ctl", "jump"}, {"--ctl", "close", "x"}, {"--headless", "--ctl", "state"},
+        {"--cw-wpm", "0"}, {"--cw-wpm", "20x"}, {"--cw-wpm", "101"},   {"--call"}, {"--call", ""}, {"--verbose"},
     };
-    for (const auto& args : bad) {
-        EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);
-    }
+    for (const auto& args : bad) EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);
 }
 
 }  // namespace
