@@ -5,15 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -27,13 +22,6 @@ using namespace std::chrono_literals;
 // the last samples reach the monitor a little after the player is done.
 constexpr auto kRecordLeadIn = 400ms;
 constexpr auto kRecordTail = 400ms;
-
-bool writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
-
 
 }  // namespace
 
@@ -98,7 +86,9 @@ std::string makeMidi(const TempDir& dir) {
                                           0x81, 0x40, 0x80, 0x45, 0x40,  // 192 ticks, note off
                                           0x00, 0xFF, 0x2F, 0x00};       // end of track
     const std::string path = dir.file("note.mid");
-    return writeFile(path, std::string(std::begin(kSong), std::end(kSong))) ? path : "";
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(kSong), sizeof kSong);
+    return out ? path : "";
 }
 
 std::string makePicture(const TempDir& dir, const std::string& extension) {
@@ -109,15 +99,8 @@ std::string makePicture(const TempDir& dir, const std::string& extension) {
 MonitorRecording::MonitorRecording(std::string path) : path_(std::move(path)) {
     const char* sink = std::getenv("PULSE_SINK");
     const std::string device = std::string(sink != nullptr ? sink : "radio") + ".monitor";
-    std::vector<std::string> args = {"parec",
-                                     "-d",
-                                     device,
-                                     "--file-format=wav",
-                                     "--format=s16le",
-                                     "--rate=44100",
-                                     "--channels=2",
-                                     "--latency-msec=20",
-                                     path_};
+    std::vector<std::string> args = {"parec",         "-d",           device, "--file-format=wav", "--format=s16le",
+                                     "--rate=44100", "--channels=2", "--latency-msec=20", path_};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -137,6 +120,5 @@ const std::string& MonitorRecording::stop() {
     }
     return path_;
 }
-
 
 }  // namespace tarnwick::test

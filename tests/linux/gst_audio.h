@@ -1,9 +1,5 @@
-// Helpers of the playback adapter tests: test media made at run time and a
-// recorder on the null sink's monitor (shared/wav_measure measures it).
-//
-// The tests run under support/with-session.sh --pulse, whose private
-// PulseAudio server has one null sink (PULSE_SINK, "radio"); what the graph
-// plays there is recorded from its monitor with parec.
+// Test media made at run time, and a parec recorder on the monitor of the
+// private null sink (PULSE_SINK) that support/with-session.sh --pulse sets up.
 #pragma once
 
 #include <sys/types.h>
@@ -28,12 +24,11 @@ private:
     std::string path_;
 };
 
-// Runs a shell command; true when it exits with status 0.
-bool shell(const std::string& command);
+bool shell(const std::string& command);      // true on exit status 0
 std::string quoted(const std::string& text);  // for the shell, in single quotes
 
-// Test media. Each returns the path it wrote, or "" when its tool failed.
-// A 1 kHz sine at half of full scale, `seconds` long, stereo or mono.
+// Each returns the path it wrote, or "" when its tool failed.
+// A 1 kHz sine at half of full scale.
 std::string makeTone(const TempDir& dir, const std::string& name, double seconds, int channels);
 // The 2 s stereo tone encoded as mp3 or mp2, or as the sound track of a
 // small mpg (MPEG-2 video, MP2 audio) or avi (JPEG video, PCM audio).
@@ -43,9 +38,8 @@ std::string makeMidi(const TempDir& dir);
 // A 16 x 16 picture; `extension` (bmp, jpg) names its format.
 std::string makePicture(const TempDir& dir, const std::string& extension);
 
-// Records the null sink's monitor into a wav file from construction to
-// stop(). Construction waits a moment so that the recording is running
-// before anything plays.
+// Records the sink's monitor into a wav file from construction (which waits
+// until parec runs) to stop().
 class MonitorRecording {
 public:
     explicit MonitorRecording(std::string path);
@@ -54,7 +48,7 @@ public:
     MonitorRecording& operator=(const MonitorRecording&) = delete;
     bool running() const { return pid_ > 0; }
     // Lets the tail of the sound arrive, ends parec (which completes the wav
-    // header) and returns the file's path.
+    // header); the file's path.
     const std::string& stop();
 
 private:

@@ -1,15 +1,14 @@
-// The GStreamer graph against a real PulseAudio server: run through
-// support/with-session.sh --pulse, it plays generated files into the private
-// null sink and checks what the sink's monitor recorded.
-//
-// Levels: the test tone is a sine at half of full scale, whose RMS is
-// 32767 * 0.5 / sqrt(2), about 11585.
+// The GStreamer graph against a real PulseAudio server (support/with-session.sh
+// --pulse): it plays generated files into the private null sink and checks
+// what the sink's monitor recorded. The test tone is a sine at half of full
+// scale, whose RMS is 32767 * 0.5 / sqrt(2), about 11585.
 #include "platform/linux/gst_graph.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -27,34 +26,31 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kToneRms = 11585;
 
-struct Media {
-    test::TempDir dir;
-    std::string tone;       // 2 s, stereo
-    std::string shortTone;  // 1 s, stereo
-    std::string shortMono;  // 1 s, mono
-    std::string longTone;   // 12.5 s, stereo
-    std::string notAudio;   // text named .wav
-};
+// Waits, looking every 10 ms, until `done` holds; false if `limit` passed first.
+bool waitFor(const std::function<bool()>& done, Clock::duration limit = 10s) {
+    const auto until = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > until) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
 
 class GstGraphTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        media_ = std::make_unique<Media>();
-        Media& m = *media_;
-        m.tone = test::makeTone(m.dir, "tone.wav", 2, 2);
-        m.shortTone = test::makeTone(m.dir, "short.wav", 1, 2);
-        m.shortMono = test::makeTone(m.dir, "mono.wav", 1, 1);
-        m.longTone = test::makeTone(m.dir, "long.wav", 12.5, 2);
-        m.notAudio = m.dir.file("notes.wav");
-        test::shell("echo 'Station notes: this is text, not sound.' > " + test::quoted(m.notAudio));
-    }
+    struct Media {
+        test::TempDir dir;
+        std::string tone = test::makeTone(dir, "tone.wav", 2, 2);
+        std::string shortTone = test::makeTone(dir, "short.wav", 1, 2);
+        std::string shortMono = test::makeTone(dir, "mono.wav", 1, 1);
+        std::string longTone = test::makeTone(dir, "long.wav", 12.5, 2);
+    };
+    static void SetUpTestSuite() { media_ = std::make_unique<Media>(); }
     static void TearDownTestSuite() { media_.reset(); }
-
     void SetUp() override {
         ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << "run under tests/support/with-session.sh --pulse";
         ASSERT_FALSE(media().tone.empty()) << "sox could not make the test tones";
     }
-
     static const Media& media() { return *media_; }
 
     static std::unique_ptr<MediaGraph> load(const std::string& path) {
@@ -62,27 +58,21 @@ protected:
         graph->RenderFile(path);
         return graph;
     }
-
-    // Starts the file as a transmission does (Run, then position 0) and
-    // reads the position every 10 ms, as the progress tick does, until it
-    // reads the length; false when that has not happened within `limit`.
-    static bool playToEnd(MediaGraph& graph, Clock::duration limit = 20s) {
+    // Starts the file as a transmission does (Run, then position 0).
+    static void start(MediaGraph& graph) {
         graph.Run();
         graph.SetCurrentPosition(0);
-        const auto until = Clock::now() + limit;
-        while (graph.CurrentPosition() != graph.Duration()) {
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
     }
-
-    // Where a recording goes; never the name of a file that is played.
-    static std::string recordingPath(const std::string& name) { return media().dir.file("recorded-" + name); }
-
+    // Starts it and reads the position as the progress tick does until it
+    // reads the length.
+    static bool playToEnd(MediaGraph& graph) {
+        start(graph);
+        return waitFor([&] { return graph.CurrentPosition() == graph.Duration(); }, 20s);
+    }
+    static MonitorRecording record(const std::string& name) { return MonitorRecording(media().dir.file("rec-" + name)); }
     // Plays the file to its end while recording the sink.
     static Sound playRecorded(MediaGraph& graph, const std::string& name) {
-        MonitorRecording recording(recordingPath(name));
+        MonitorRecording recording = record(name);
         EXPECT_TRUE(recording.running()) << "parec did not start";
         EXPECT_TRUE(playToEnd(graph)) << "the end of " << name << " was not reached";
         return test::measure(recording.stop());
@@ -97,7 +87,7 @@ TEST_F(GstGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekRep
     auto& concrete = dynamic_cast<GstGraph&>(*graph);
     EXPECT_DOUBLE_EQ(graph->Duration(), 2.0);
 
-    MonitorRecording recording(recordingPath("twice.wav"));
+    MonitorRecording recording = record("twice.wav");
     ASSERT_TRUE(playToEnd(*graph));
     EXPECT_TRUE(concrete.endOfStreamTime().has_value());
     const double length = graph->Duration();
@@ -105,23 +95,19 @@ TEST_F(GstGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekRep
         ASSERT_EQ(graph->CurrentPosition(), length) << "read " << read;
         std::this_thread::sleep_for(10ms);
     }
-    // Resume after the end runs without leaving it.
-    graph->Run();
+    graph->Run();  // Resume after the end runs without leaving it
     EXPECT_EQ(graph->CurrentPosition(), length);
     EXPECT_EQ(graph->Duration(), length);
 
     // Play again: the rewind leaves the end at once, so that the tick does
     // not end the new transmission, and the file is heard a second time.
-    graph->Run();
-    graph->SetCurrentPosition(0);
+    start(*graph);
     EXPECT_LT(graph->CurrentPosition(), 0.5);
     EXPECT_FALSE(concrete.endOfStreamTime().has_value());
     std::this_thread::sleep_for(500ms);
     EXPECT_GT(graph->CurrentPosition(), 0.2);
     EXPECT_LT(graph->CurrentPosition(), length);
-    const auto until = Clock::now() + 10s;
-    while (graph->CurrentPosition() != length && Clock::now() < until) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(graph->CurrentPosition(), length);
+    EXPECT_TRUE(waitFor([&] { return graph->CurrentPosition() == length; }));
 
     const Sound sound = test::measure(recording.stop());
     ASSERT_TRUE(sound.readable);
@@ -130,30 +116,28 @@ TEST_F(GstGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekRep
     EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
 }
 
-TEST_F(GstGraphTest, VolumeScalesTheAmplitudeByTenToTheVolumeOverTwoThousand) {
+// Volume scales the amplitude by 10^(volume/2000); balance lowers the other
+// channel alike, for mono files too.
+TEST_F(GstGraphTest, VolumeAndBalanceScaleTheChannels) {
     auto graph = load(media().shortTone);
     const Sound full = playRecorded(*graph, "volume0.wav");
     graph->SetVolume(-600);
     const Sound half = playRecorded(*graph, "volume-600.wav");
     graph->SetVolume(-10000);
     const Sound silent = playRecorded(*graph, "volume-10000.wav");
-
     ASSERT_TRUE(full.readable && half.readable && silent.readable);
     EXPECT_NEAR(full.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_NEAR(half.leftRms / full.leftRms, 0.501, 0.025);
     EXPECT_NEAR(half.rightRms / full.rightRms, 0.501, 0.025);
     EXPECT_EQ(silent.soundingSeconds, 0);
-}
 
-TEST_F(GstGraphTest, BalanceAttenuatesTheOtherChannelAlsoForMonoFiles) {
-    auto graph = load(media().shortTone);
+    graph->SetVolume(0);
     graph->SetBalance(-10000);
     const Sound leftOnly = playRecorded(*graph, "balance-10000.wav");
     graph->SetBalance(10000);
     const Sound rightOnly = playRecorded(*graph, "balance10000.wav");
     graph->SetBalance(-600);
     const Sound rightLowered = playRecorded(*graph, "balance-600.wav");
-
     EXPECT_NEAR(leftOnly.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_LT(leftOnly.rightRms, leftOnly.leftRms * 0.01);
     EXPECT_NEAR(rightOnly.rightRms, kToneRms, kToneRms * 0.1);
@@ -174,36 +158,24 @@ TEST_F(GstGraphTest, BalanceAttenuatesTheOtherChannelAlsoForMonoFiles) {
 TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPlayingTime) {
     auto graph = load(media().longTone);
     EXPECT_NEAR(graph->Duration(), 12.5, 0.001);
-
-    // The speed is set before the start, as the speed bar may be; the start's
-    // rewind carries it.
-    graph->SetRate(2.0);
-    MonitorRecording recording(recordingPath("rate2.wav"));
+    graph->SetRate(2.0);  // before the start, as the speed bar may be; the start's rewind carries it
+    MonitorRecording recording = record("rate2.wav");
     const auto started = Clock::now();
     ASSERT_TRUE(playToEnd(*graph));
     const double wall = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
-
-    const Sound sound = test::measure(recording.stop());
-    EXPECT_NEAR(sound.soundingSeconds, 6.25, 0.4);
+    EXPECT_NEAR(test::measure(recording.stop()).soundingSeconds, 6.25, 0.4);
     EXPECT_GT(wall, 5.0);
     EXPECT_LT(wall, 9.5) << "at normal speed it would take 12.5 s";
 }
 
 TEST_F(GstGraphTest, APlaybackThatStallsCountsAsEndedSoNothingStaysKeyed) {
     auto graph = load(media().longTone);
-    graph->Run();
-    graph->SetCurrentPosition(0);
-    const auto started = Clock::now() + 5s;
-    while (graph->CurrentPosition() < 0.5 && Clock::now() < started) std::this_thread::sleep_for(10ms);
-    // The sound server stops taking sound: the position stands still.
-    ASSERT_EQ(std::system("pactl suspend-sink radio 1"), 0);
+    start(*graph);
+    waitFor([&] { return graph->CurrentPosition() >= 0.5; }, 5s);
+    ASSERT_EQ(std::system("pactl suspend-sink radio 1"), 0);  // the sound server stops taking sound
     const auto stalled = Clock::now();
-    bool ended = false;
-    while (!ended && Clock::now() < stalled + 10s) {
-        ended = graph->CurrentPosition() == graph->Duration();
-        std::this_thread::sleep_for(20ms);
-    }
+    const bool ended = waitFor([&] { return graph->CurrentPosition() == graph->Duration(); });
     const auto after = Clock::now() - stalled;
     std::system("pactl suspend-sink radio 0");
     EXPECT_TRUE(ended) << "a stalled graph never reached its end";
@@ -212,11 +184,8 @@ TEST_F(GstGraphTest, APlaybackThatStallsCountsAsEndedSoNothingStaysKeyed) {
 
 TEST_F(GstGraphTest, StopKeepsThePositionRunContinuesAndReleasingSilencesAtOnce) {
     auto graph = load(media().tone);
-    graph->Run();
-    graph->SetCurrentPosition(0);
-    const auto until = Clock::now() + 5s;
-    while (graph->CurrentPosition() < 0.6 && Clock::now() < until) std::this_thread::sleep_for(10ms);
-
+    start(*graph);
+    waitFor([&] { return graph->CurrentPosition() >= 0.6; }, 5s);
     graph->Stop();
     const double stopped = graph->CurrentPosition();
     EXPECT_GE(stopped, 0.6);
@@ -224,21 +193,24 @@ TEST_F(GstGraphTest, StopKeepsThePositionRunContinuesAndReleasingSilencesAtOnce)
     EXPECT_NEAR(graph->CurrentPosition(), stopped, 0.02) << "the position moved while stopped";
 
     graph->Run();
-    const auto later = Clock::now() + 5s;
-    while (graph->CurrentPosition() < stopped + 0.3 && Clock::now() < later) std::this_thread::sleep_for(10ms);
+    waitFor([&] { return graph->CurrentPosition() >= stopped + 0.3; }, 5s);
     const double resumed = graph->CurrentPosition();
     EXPECT_GE(resumed, stopped + 0.3);
     EXPECT_LT(resumed, graph->Duration()) << "Run after Stop must continue, not jump to the end";
 
-    // Releasing the graph while it plays discards the playback, no Stop first.
-    graph.reset();
-    MonitorRecording recording(recordingPath("released.wav"));
+    graph.reset();  // released while it plays, no Stop first
+    MonitorRecording recording = record("released.wav");
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(test::measure(recording.stop()).soundingSeconds, 0);
 }
 
-TEST_F(GstGraphTest, FilesThatCannotBePlayedFailToRenderNamingTheFile) {
-    for (const std::string& path : {media().dir.file("missing.wav"), media().notAudio}) {
+// What cannot be played fails to render, naming the file, and then plays
+// nothing; pictures at least neither hang nor crash; and without any audio
+// output the render fails instead of playing into nowhere.
+TEST_F(GstGraphTest, FilesThatCannotBePlayedFailToRenderAndPicturesDoNotHang) {
+    const std::string notAudio = media().dir.file("notes.wav");
+    test::shell("echo 'Station notes: this is text, not sound.' > " + test::quoted(notAudio));
+    for (const std::string& path : {media().dir.file("missing.wav"), notAudio}) {
         auto graph = factory_.create();
         try {
             graph->RenderFile(path);
@@ -246,22 +218,18 @@ TEST_F(GstGraphTest, FilesThatCannotBePlayedFailToRenderNamingTheFile) {
         } catch (const Failure& failure) {
             EXPECT_NE(failure.description().find(path), std::string::npos) << failure.description();
         }
-        // A graph that has rendered nothing plays nothing.
         EXPECT_THROW(graph->Run(), Failure);
         EXPECT_THROW(graph->CurrentPosition(), Failure);
         EXPECT_THROW(graph->Duration(), Failure);
     }
-}
-
-TEST_F(GstGraphTest, PicturesNeitherHangNorCrash) {
-    for (const std::string& path : {test::makePicture(media().dir, "bmp"), test::makePicture(media().dir, "jpg")}) {
+    for (const char* extension : {"bmp", "jpg"}) {
+        const std::string path = test::makePicture(media().dir, extension);
         ASSERT_FALSE(path.empty());
         auto graph = factory_.create();
         const auto started = Clock::now();
         try {
             graph->RenderFile(path);
-            // Should GStreamer find something to play, it must at least play to an end.
-            EXPECT_TRUE(playToEnd(*graph)) << path;
+            EXPECT_TRUE(playToEnd(*graph)) << path;  // should GStreamer find something to play
         } catch (const Failure&) {
         }
         EXPECT_LT(Clock::now() - started, 25s) << path;
@@ -269,21 +237,17 @@ TEST_F(GstGraphTest, PicturesNeitherHangNorCrash) {
 }
 
 // Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
+struct ScopedEnv {
+    ScopedEnv(const char* name, const char* value) : name(name) {
+        if (const char* was = std::getenv(name)) old = was;
         setenv(name, value, 1);
     }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 TEST_F(GstGraphTest, WithoutASoundServerRenderFailsInsteadOfPlayingIntoNowhere) {
-    // Neither the sound server nor an ALSA device can be reached.
     ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/tarnwick-no-server");
     ScopedEnv noAlsa("ALSA_CONFIG_PATH", "/nonexistent/tarnwick-no-alsa.conf");
     auto graph = factory_.create();
@@ -311,10 +275,8 @@ TEST_P(GstGraphFormatTest, PlaysItsSoundToTheEnd) {
     const std::string path =
         name == "mid" ? test::makeMidi(media().dir) : test::makeEncoded(media().dir, media().tone, name);
     ASSERT_FALSE(path.empty()) << "could not make the ." << name << " file";
-
     auto graph = load(path);
-    // Containers that only estimate their length may be a little off.
-    EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);
+    EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);  // containers that estimate their length may be off
     const Sound sound = playRecorded(*graph, "format-" + name + ".wav");
     EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
     EXPECT_NEAR(sound.soundingSeconds, format.seconds, 0.5);
