@@ -1,18 +1,12 @@
 #!/usr/bin/env bash
 # Runs the DirectShow graph tests (a Windows program under Wine) with what
-# only the Linux side can do for them:
-#   - the test media, made with sox and gst-launch-1.0 into a fresh folder
-#     that the program finds in TARNWICK_DSHOW_MEDIA and reads through Wine's
-#     Z: drive;
-#   - recordings of the null sink "radio", made with parec on the program's
-#     request through files in that folder: NAME.start records the sink's
-#     monitor into NAME.wav and is answered by NAME.recording once parec
-#     runs; NAME.stop ends that recording (completing the wav) and is
-#     answered by NAME.done.
-# The program runs twice: all its tests, then those that need the sound
-# server out of reach (TARNWICK_DSHOW_NO_SOUND_SERVER=1, PULSE_SERVER leading
-# nowhere). Run it under support/with-session.sh --pulse --display (the
-# CTest entry does). Usage: dshow_media_run.sh COMMAND...
+# only the Linux side can do for them: makes the test media (sox,
+# gst-launch-1.0) in a folder named by TARNWICK_DSHOW_MEDIA, and records the
+# null sink "radio" on request: NAME.start starts parec into NAME.wav and is
+# answered by NAME.recording, NAME.stop ends it and is answered by NAME.done.
+# A second pass runs the tests that need the sound server out of reach.
+# Run under support/with-session.sh --pulse --display (the CTest entry does).
+#   dshow_media_run.sh COMMAND...
 set -uo pipefail
 
 media=$(mktemp -d /tmp/tarnwick-dshow-XXXXXX)
