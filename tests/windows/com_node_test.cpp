@@ -8,9 +8,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,11 +40,6 @@ DWORD nodesim(const std::string& arguments, std::string* out = nullptr) {
 }
 DWORD ctl(const std::string& arguments, std::string* out = nullptr) { return nodesim("--ctl " + arguments, out); }
 bool setRegistered(bool on) { return nodesim(on ? "--register" : "--unregister") == 0; }
-
-std::int64_t epochMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 // A stand-in started by hand (headless) with its own trace file; ended when
 // the object goes, whatever state it is in.
@@ -93,24 +87,14 @@ public:
         return code;
     }
 
-    // The trace lines without their stamps, each of which must be a time of
-    // this run in milliseconds since the epoch.
+    // The trace lines without their stamps (whose form the core tests check).
     Lines trace() const {
         Lines bodies;
         const std::string text = testing::readFile(trace_);
-        const std::int64_t now = epochMs();
         for (std::size_t from = 0, end; from < text.size(); from = end + 1) {
-            end = text.find('\n', from);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(from, end - from);
-            if (line.empty()) continue;
-            const auto blank = line.find(' ');
-            const std::string stamp = line.substr(0, blank);
-            char* rest = nullptr;
-            const long long ms = std::strtoll(stamp.c_str(), &rest, 10);
-            EXPECT_TRUE(!stamp.empty() && *rest == '\0' && ms >= started_ - 1000 && ms <= now + 1000)
-                << "bad stamp: " << line;
-            bodies.push_back(blank == std::string::npos ? std::string() : line.substr(blank + 1));
+            end = std::min(text.find('\n', from), text.size());
+            const std::size_t blank = text.find(' ', from);
+            if (end > from) bodies.push_back(blank < end ? text.substr(blank + 1, end - blank - 1) : std::string());
         }
         return bodies;
     }
@@ -118,7 +102,6 @@ public:
 private:
     testing::TempDir dir_;
     std::string trace_ = dir_.file("trace.txt");
-    std::int64_t started_ = epochMs();
     HANDLE process_ = nullptr;
     HANDLE thread_ = nullptr;
     bool up_ = false;
@@ -375,12 +358,14 @@ TEST_F(ComNodeTest, ANodeThatDoesNotAnswerFailsTheCallAndRecovers) {
     EXPECT_EQ(trace.back(), "GetPttState => 0");
 }
 
-// A closing node stays for its caller's unkey, and ends once that caller
-// has gone, also when it was killed rather than releasing the node.
-TEST_F(ComNodeTest, AClosingNodeAnswersUntilItsCallerHasGone) {
+// A closing node stays for its caller's unkey, and ends once its callers
+// have gone, also one that was killed rather than releasing the node.
+TEST_F(ComNodeTest, AClosingNodeAnswersUntilItsCallersHaveGone) {
     StandIn node;
     ASSERT_TRUE(node.up());
     auto link = connect();
+    DWORD code = 0;
+    EXPECT_EQ(testing::runSelf(kConnectAndDieFlag, code).rfind("connected", 0), 0u);
     ASSERT_EQ(ctl("close"), 0u);
     ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
     EXPECT_EQ(events.events, Lines{"Closing"});
@@ -389,18 +374,7 @@ TEST_F(ComNodeTest, AClosingNodeAnswersUntilItsCallerHasGone) {
     link.reset();
     ASSERT_TRUE(node.ended());
     EXPECT_EQ(node.exitCode(), 0u);
-    EXPECT_EQ(node.trace(), (Lines{"event Closing", "SetPtt 0"}));
-}
-
-TEST_F(ComNodeTest, AClosingNodeEndsOnceACallerThatWasKilledHasGone) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    DWORD code = 0;
-    EXPECT_EQ(testing::runSelf(kConnectAndDieFlag, code).rfind("connected", 0), 0u);
-    ASSERT_EQ(ctl("close"), 0u);
-    ASSERT_TRUE(node.ended());
-    EXPECT_EQ(node.exitCode(), 0u);
-    EXPECT_EQ(node.trace(), (Lines{"SetPtt 0", "event Closing"}));
+    EXPECT_EQ(node.trace(), (Lines{"SetPtt 0", "event Closing", "SetPtt 0"}));
 }
 
 // Last of all: Wine's COM keeps the class registration of a server that was
@@ -419,7 +393,7 @@ TEST_F(ComNodeGoneTest, ANodeThatHasGoneFailsTheCall) {
     EXPECT_EQ(f.description().rfind("GetPttState: ", 0), 0u) << f.description();
 }
 
-// The child of AClosingNodeEndsOnceACallerThatWasKilledHasGone: connects,
+// The child of AClosingNodeAnswersUntilItsCallersHaveGone: connects,
 // then ends without releasing anything, as Tarnwick ends on Closing.
 int connectAndDie() {
     OleInitialize(nullptr);
