@@ -1,5 +1,3 @@
-// QtEventLoop: the system's timers on Qt's loop, inside modal boxes too, and
-// ending the process at once.
 #include "platform/linux/qt_event_loop.h"
 
 #include <gtest/gtest.h>
@@ -59,8 +57,7 @@ TEST(QtEventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
     ASSERT_TRUE(spinUntil([&] { return answered; }));
     EXPECT_EQ(result, MsgResult::Ok);
     EXPECT_GE(countWhenAnswered, 5);
-    // The opener's own ticks did not re-enter it while it waited.
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(opened, 1);  // its own ticks did not re-enter the opener while it waited
     // And the loop goes on waking after the nested loop has returned.
     ASSERT_TRUE(spinUntil([&] { return counter >= countWhenAnswered + 3; }));
     loop.removeTimer(ticker);

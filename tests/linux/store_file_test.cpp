@@ -1,5 +1,5 @@
 // The Linux settings store on real files: what lands on disk, what is left
-// alone, and that a save that fails leaves the old file as it was.
+// alone, and that a failed save leaves the old file as it was.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -43,6 +43,11 @@ protected:
         return s.str();
     }
     static void put(const std::string& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
+    struct stat status() const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0);
+        return st;
+    }
     // Every name in the directory, to catch a temporary file left behind.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -77,14 +82,12 @@ TEST_F(StoreFile, UnchangedBatchLeavesTheFileAlone) {
     // An old time stamp, so that a rewrite could not hide inside the clock's resolution.
     const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const struct stat before = status();
 
     FileProfileStore store(dir);
     EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"DTMFINFO3", "BB"}}).empty());
 
-    struct stat after {};
-    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    const struct stat after = status();
     EXPECT_EQ(slurp(path), text);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
@@ -94,14 +97,12 @@ TEST_F(StoreFile, UnchangedBatchLeavesTheFileAlone) {
 TEST_F(StoreFile, ChangedBatchReplacesTheFileKeepingItsPermissions) {
     put(path, "[SETTINGS]\nTEXT6=50\n");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const struct stat before = status();
 
     FileProfileStore store(dir);
     EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "0"}, {"VOLSET", "-300"}}).empty());
 
-    struct stat after {};
-    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    const struct stat after = status();
     EXPECT_EQ(slurp(path), "[SETTINGS]\nTEXT6=0\nVOLSET=-300\n");
     EXPECT_NE(after.st_ino, before.st_ino) << "the file is replaced whole, not rewritten in place";
     EXPECT_EQ(after.st_mode & 07777, 0640u);
@@ -119,25 +120,23 @@ TEST_F(StoreFile, SaveThroughALinkReplacesTheFileItPointsTo) {
     EXPECT_EQ(slurp(dir + "/real/station.ini"), "[SETTINGS]\nTEXT6=9\n");
 }
 
-TEST_F(StoreFile, MissingDirectoryIsReportedAndNothingIsCreated) {
-    FileProfileStore store(dir + "/nowhere");
-    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
-    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].file, dir + "/nowhere/tarnwick.ini");
-    EXPECT_EQ(problems[0].reason, "cannot create a temporary file in " + dir + "/nowhere: No such file or directory");
-    EXPECT_FALSE(fs::exists(dir + "/nowhere"));
-}
-
-TEST_F(StoreFile, DirectoryThatIsAFileIsReported) {
-    // Even root cannot create a file below a regular file.
+// A directory that is missing, or is a file (below which even root cannot
+// create one): the save is reported with the file and the reason, reads give
+// the defaults, and nothing is created.
+TEST_F(StoreFile, ADirectoryThatCannotHoldTheFileIsReported) {
     put(dir + "/plain", "not a directory\n");
-    FileProfileStore store(dir + "/plain");
-    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
-    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].file, dir + "/plain/tarnwick.ini");
-    EXPECT_NE(problems[0].reason.find("Not a directory"), std::string::npos) << problems[0].reason;
+    for (auto [where, reason] :
+         {std::pair{dir + "/nowhere",
+                    "cannot create a temporary file in " + dir + "/nowhere: No such file or directory"},
+          {dir + "/plain", "cannot read " + dir + "/plain/tarnwick.ini: Not a directory"}}) {
+        FileProfileStore store(where);
+        EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
+        auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].file, where + "/tarnwick.ini");
+        EXPECT_EQ(problems[0].reason, reason);
+    }
+    EXPECT_FALSE(fs::exists(dir + "/nowhere"));
     EXPECT_EQ(slurp(dir + "/plain"), "not a directory\n");
 }
 
