@@ -18,14 +18,6 @@ namespace {
 using std::chrono::milliseconds;
 using testing::pumpUntil;
 
-// Presses a button of the message box titled `title` once it is open.
-bool answerBox(const char* title, int button) {
-    HWND box = testing::findThreadWindow("#32770", title);
-    if (box == nullptr) return false;
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
-    return true;
-}
-
 TEST(Win32EventLoop, KeepsTheContractOfEveryLoop) {
     Win32EventLoop loop;
     const test::PumpUntil pump = [](const std::function<bool()>& done) { return pumpUntil(done); };
@@ -53,9 +45,10 @@ TEST(Win32EventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
         loop.removeTimer(opener);
     });
     const TimerId ticker = loop.addTimer(milliseconds(10), [&] {
-        ++counter;
-        if (counter == 10) {
-            EXPECT_TRUE(answerBox("Tarnwick loop test", IDOK));
+        if (++counter == 10) {
+            HWND box = testing::findDialog("Tarnwick loop test");
+            ASSERT_NE(box, nullptr);
+            testing::press(box, IDOK);
         }
     });
     const TimerId oneMs = loop.addTimer(milliseconds(1), [&] { ++fast; });

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "window/form.h"
 #include "windows/win_support.h"
@@ -285,30 +287,28 @@ TEST_F(BoundWindow, CloseRequestsGoToTheCallbackAndTheWindowStays) {
 }
 
 TEST_F(BoundWindow, ThePositionIsInTwipsOfTheOuterWindowAndKeptWhileMinimised) {
+    auto outer = [&] {
+        RECT r{};
+        GetWindowRect(window.handle(), &r);
+        return std::pair<LONG, LONG>(r.left, r.top);
+    };
+    auto twips = [&] { return std::pair(window.left(), window.top()); };
     window.moveTo(450, 600);
-    RECT outer{};
-    GetWindowRect(window.handle(), &outer);
-    EXPECT_EQ(outer.left, 30);
-    EXPECT_EQ(outer.top, 40);
-    EXPECT_EQ(window.left(), 450);
-    EXPECT_EQ(window.top(), 600);
-    EXPECT_GT(window.outerWidth(), 6255);
+    EXPECT_EQ(outer(), std::pair(30L, 40L));
+    EXPECT_EQ(twips(), std::pair(450, 600));
+    EXPECT_GT(window.outerWidth(), 6255);  // the client area and a frame
     EXPECT_GT(window.outerHeight(), 6465);
     window.moveTo(-1500, 300);  // on a screen left of the main one
-    EXPECT_EQ(window.left(), -1500);
+    EXPECT_EQ(twips(), std::pair(-1500, 300));
 
     window.moveTo(450, 600);
     ShowWindow(window.handle(), SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(window.handle()));
-    EXPECT_EQ(window.left(), 450);
-    EXPECT_EQ(window.top(), 600);
-    // Placing a minimised window sets where it comes back to.
-    window.moveTo(900, 750);
-    EXPECT_EQ(window.left(), 900);
+    EXPECT_EQ(twips(), std::pair(450, 600));
+    window.moveTo(900, 750);  // where the minimised window comes back to
+    EXPECT_EQ(twips(), std::pair(900, 750));
     ShowWindow(window.handle(), SW_RESTORE);
-    GetWindowRect(window.handle(), &outer);
-    EXPECT_EQ(outer.left, 60);
-    EXPECT_EQ(outer.top, 50);
+    EXPECT_EQ(outer(), std::pair(60L, 50L));
 
     const std::vector<TwipsRect> screens = window.screens();
     ASSERT_FALSE(screens.empty());

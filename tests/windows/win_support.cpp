@@ -1,6 +1,9 @@
 #include "windows/win_support.h"
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
 
 namespace tarnwick::testing {
 
@@ -23,73 +26,37 @@ TempDir::TempDir() {
     char base[MAX_PATH + 1] = {};
     GetTempPathA(MAX_PATH, base);
     static unsigned counter = 0;
-    for (;;) {
-        path_ = std::string(base) + "tarnwick-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(++counter);
-        if (CreateDirectoryA(path_.c_str(), nullptr)) return;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return;
-    }
+    do {
+        path_ = base + ("tarnwick-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter));
+    } while (!CreateDirectoryA(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 TempDir::~TempDir() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((path_ + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = path_ + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveDirectoryA(full.c_str());
-            } else {
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryA(path_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string readFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return {};
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-HWND findThreadWindow(const char* className, const char* title) {
-    struct Search {
-        const char* cls;
-        const char* title;
-        HWND found;
-    } search{className, title, nullptr};
+HWND findDialog(const char* title) {
+    std::pair<const char*, HWND> search{title, nullptr};
     struct Each {
         static BOOL CALLBACK window(HWND hwnd, LPARAM data) {
-            auto* s = reinterpret_cast<Search*>(data);
-            if (!win32::className(hwnd).empty() && lstrcmpiA(win32::className(hwnd).c_str(), s->cls) == 0 &&
-                (s->title == nullptr || win32::windowText(hwnd) == s->title)) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
+            auto* s = reinterpret_cast<std::pair<const char*, HWND>*>(data);
+            if (win32::className(hwnd) != "#32770" || win32::windowText(hwnd) != s->first) return TRUE;
+            s->second = hwnd;
+            return FALSE;
         }
     };
     EnumThreadWindows(GetCurrentThreadId(), &Each::window, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return search.second;
 }
 
 ModalWatchdog::ModalWatchdog() {

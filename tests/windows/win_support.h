@@ -36,9 +36,12 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
 
-// A top-level window of this thread with this class and title (nullptr:
-// any title), or nullptr.
-HWND findThreadWindow(const char* className, const char* title);
+// The dialog or message box of this thread with this title, or nullptr.
+HWND findDialog(const char* title);
+// Clicks a dialog's button, as the user would.
+inline void press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
 
 // Once the hang guard has expired, answers every dialog still open on this
 // thread (Cancel, else OK), so that a box nobody answers fails the test
