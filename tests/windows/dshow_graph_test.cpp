@@ -10,8 +10,8 @@
 
 #include <cctype>
 #include <chrono>
-#include <functional>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -387,8 +387,8 @@ TEST_P(DshowGraphFormatTest, PlaysItsSoundToTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, DshowGraphFormatTest,
                          ::testing::Values(Format{"tone.mp2", 2.0}, Format{"tone.mp3", 2.0}, Format{"note.mid", 1.0},
-                                           Format{"tone.mpg", 2.0}, Format{"tone.avi", 2.0},
-                                           Format{"long.wav", 12.5}, Format{"t\xF4ne.wav", 1.0}),
+                                           Format{"tone.mpg", 2.0}, Format{"tone.avi", 2.0}, Format{"long.wav", 12.5},
+                                           Format{"t\xF4ne.wav", 1.0}),
                          [](const ::testing::TestParamInfo<Format>& info) { return plainName(info.param.file); });
 
 }  // namespace

@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <chrono>
 #include <string>
-#include <vector>
 #include <vector>
 
 #include "platform/windows/win32_event_loop.h"

@@ -134,8 +134,8 @@ TEST(Win32ProfileStore, ABareNameIsTheFileInTheWindowsDirectoryAndTwoSavesMatch)
     const std::string name = "tarnwick-test-" + std::to_string(GetCurrentProcessId()) + ".ini";
     Win32ProfileStore store(name);
     ASSERT_EQ(store.location(), std::string(windows) + "\\" + name);
-    const Entries entries{{"TEXT6", "75"}, {"BEACONPERIOD8", "1"}, {"CWCALLSIGN", "W1AW-L"}, {"DTMFINFO3", "12"},
-                          {"LEFT", "300"}};
+    const Entries entries{
+        {"TEXT6", "75"}, {"BEACONPERIOD8", "1"}, {"CWCALLSIGN", "W1AW-L"}, {"DTMFINFO3", "12"}, {"LEFT", "300"}};
     ASSERT_TRUE(store.putStrings("SETTINGS", entries).empty());
     const std::string first = readFile(store.location());
     EXPECT_EQ(first, "[SETTINGS]\r\nTEXT6=75\r\nBEACONPERIOD8=1\r\nCWCALLSIGN=W1AW-L\r\nDTMFINFO3=12\r\nLEFT=300\r\n");

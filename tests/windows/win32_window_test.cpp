@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -99,10 +100,8 @@ TEST_F(BoundWindow, EveryVisibleControlIsANativeControlAtItsPlaceInAFixedSizeWin
         ++shown;
         EXPECT_TRUE(IsWindowVisible(w)) << c->name();
         EXPECT_EQ(GetParent(w), window.handle()) << c->name();
-        const RECT got = placed(w), want = expectedPixels(*c);
-        EXPECT_TRUE(EqualRect(&got, &want))
-            << c->name() << " at " << got.left << "," << got.top << " to " << got.right << "," << got.bottom
-            << ", want " << want.left << "," << want.top << " to " << want.right << "," << want.bottom;
+        auto edges = [](const RECT& r) { return std::tuple(r.left, r.top, r.right, r.bottom); };
+        EXPECT_EQ(edges(placed(w)), edges(expectedPixels(*c))) << c->name();
         for (const NativeKind& k : kNativeKinds) {
             if (k.kind != c->kind()) continue;
             EXPECT_EQ(lstrcmpiA(win32::className(w).c_str(), k.cls), 0) << c->name();
