@@ -158,9 +158,15 @@ TEST(NodeSimFailNext, FailsOnlyTheNextCallOfEachOperationWithoutEffect) {
                                                     "GetCallsign => error", "SetListedBusy -1 => error"}));
 }
 
-TEST(NodeSimState, ReportsEverySwitchAndTheLastText) {
+// Switches are not node calls, and the window hears of every change (but
+// not of queries).
+TEST(NodeSimState, ReportsEverySwitchAndTheLastTextAndNotifiesTheWindow) {
     SimOnFakeClocks s;
     EXPECT_EQ(s.sim.stateText(), R"(ptt=0 listed_busy=0 rx=0 busy_a=0 busy_b=0 cw="")");
+    int changes = 0;
+    std::vector<std::string> texts;
+    s.sim.onChange = [&] { ++changes; };
+    s.sim.onCwText = [&](const std::string& t) { texts.push_back(t); };
 
     s.sim.setReceiving(true);
     s.sim.setBusyB(true);
@@ -169,57 +175,25 @@ TEST(NodeSimState, ReportsEverySwitchAndTheLastText) {
     EXPECT_EQ(s.sim.stateText(), R"(ptt=-1 listed_busy=-1 rx=-1 busy_a=0 busy_b=-1 cw="CQ \"DE\" \\")");
     EXPECT_EQ(s.sim.GetReceivingSignal(), kTrue);
     EXPECT_EQ(s.sim.GetBusyFlagB(), kTrue);
-
-    // Switches are not node calls: only the two queries above were traced
-    // after the listing and the text.
-    EXPECT_EQ(s.bodies().size(), 4u);
+    EXPECT_EQ(s.bodies().size(), 4u);  // the listing, the text and the two queries
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(texts, std::vector<std::string>{R"(CQ "DE" \)"});
 }
 
-TEST(NodeSimState, NotifiesTheWindowOfChanges) {
-    SimOnFakeClocks s;
-    int changes = 0;
-    std::vector<std::string> texts;
-    s.sim.onChange = [&] { ++changes; };
-    s.sim.onCwText = [&](const std::string& t) { texts.push_back(t); };
-    s.sim.SetPtt(kTrue);
-    s.sim.setBusyA(true);
-    s.sim.SendCwText(0, "N0CALL");
-    s.sim.GetPttState();  // a query changes nothing
-    EXPECT_EQ(changes, 3);
-    EXPECT_EQ(texts, std::vector<std::string>{"N0CALL"});
-}
-
-TEST(NodeSimCommandLine, RunOptionsInBothSpellings) {
+// The options the D-Bus tests start the stand-in and its --ctl with are
+// exercised there; here the defaults, the = spelling and what is refused.
+TEST(NodeSimCommandLine, DefaultsAndTheEqualsSpelling) {
     const CommandLine plain = parseCommandLine({});
     EXPECT_EQ(plain.mode, CommandLine::Mode::Run);
     EXPECT_EQ(plain.callsign, "N0CALL-L");
     EXPECT_EQ(plain.cwWpm, 20);
     EXPECT_FALSE(plain.headless);
-
-    const CommandLine line = parseCommandLine({"--call", "K1ABC-L", "--trace=/tmp/t", "--headless", "--cw-wpm", "35"});
+    const CommandLine line = parseCommandLine({"--call=K1ABC-L", "--trace=/tmp/t", "--cw-wpm=35"});
     EXPECT_EQ(line.callsign, "K1ABC-L");
     EXPECT_EQ(line.tracePath, "/tmp/t");
-    EXPECT_TRUE(line.headless);
     EXPECT_EQ(line.cwWpm, 35);
-}
-
-TEST(NodeSimCommandLine, ControlCommands) {
-    const CommandLine dtmf = parseCommandLine({"--ctl", "dtmf", "1234"});
-    EXPECT_EQ(dtmf.mode, CommandLine::Mode::Ctl);
-    EXPECT_EQ(dtmf.ctl, CtlCommand::Dtmf);
-    EXPECT_EQ(dtmf.ctlText, "1234");
-
-    const CommandLine busyB = parseCommandLine({"--ctl", "busy-b", "1"});
-    EXPECT_EQ(busyB.ctl, CtlCommand::BusyB);
-    EXPECT_TRUE(busyB.ctlSwitch);
-    EXPECT_FALSE(parseCommandLine({"--ctl", "rx", "0"}).ctlSwitch);
-
-    const CommandLine fail = parseCommandLine({"--ctl", "fail", "getpttstate"});
-    EXPECT_EQ(fail.ctl, CtlCommand::Fail);
-    EXPECT_EQ(fail.ctlOperation, Operation::GetPttState);
-
-    EXPECT_EQ(parseCommandLine({"--ctl", "close"}).ctl, CtlCommand::Close);
-    EXPECT_EQ(parseCommandLine({"--ctl", "state"}).ctl, CtlCommand::State);
+    EXPECT_TRUE(parseCommandLine({"--ctl", "busy-b", "1"}).ctlSwitch);
+    EXPECT_EQ(parseCommandLine({"--ctl", "fail", "getpttstate"}).ctlOperation, Operation::GetPttState);
 }
 
 TEST(NodeSimCommandLine, RefusesWhatItCannotRun) {

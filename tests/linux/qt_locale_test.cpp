@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QLocale>
 #include <ctime>
 
 namespace tarnwick {
@@ -28,10 +27,6 @@ TEST(QtLocale, LocalNowCountsWeekdaysFromSunday) {
         return;
     }
     FAIL() << "the clock kept turning over";
-}
-
-TEST(QtLocale, DecimalSeparatorIsTheSystemLocales) {
-    EXPECT_EQ(QtLocale().decimalSeparator(), QLocale::system().decimalPoint().toStdString());
 }
 
 }  // namespace

@@ -123,7 +123,6 @@ TEST_F(BoundWindow, ProgramWritesShowInTheWidgets) {
 
     // Colours are 0xBBGGRR: Text4's 0x000080 is a dark red.
     EXPECT_EQ(widget<QLineEdit>(form.Text4)->palette().color(QPalette::Text), QColor(0x80, 0, 0));
-    EXPECT_EQ(widget<QLineEdit>(form.Text4)->palette().color(QPalette::Base), QColor(0xFF, 0xFF, 0xE1));
     // A frame's colour does not flow into the controls inside it.
     EXPECT_EQ(widget<QCheckBox>(form.Sun3)->palette().color(QPalette::WindowText), QColor(0, 0, 0));
 
