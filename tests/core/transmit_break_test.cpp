@@ -58,14 +58,6 @@ TEST_F(Break, TheCountAddsUpKeyedTimeAcrossTransmissions) {
     ASSERT_EQ(keying.size(), 2u);  // 100 s into the second file
 }
 
-TEST_F(Break, UseUntickedFreezesBothCounts) {
-    start("BEACONPERIOD8=1\nTEXT6=100\nSTOPCLOCK8=0\n", 1000);
-    f().Command1.userClick();
-    r.loop.advance(200s);
-    EXPECT_EQ(f().BeaconSeconds8.caption(), "60");
-    EXPECT_EQ(r.node.ptt, kNodeTrue);
-}
-
 TEST_F(Break, TheBreakLastsItsMillisecondsOnACoarseTimerToo) {
     start("BEACONPERIOD8=1\nTEXT6=50\nSTOPCLOCK8=1\n", 1000);
     f().Timer3.setInterval(16);  // a window timer's real grain
@@ -90,14 +82,18 @@ TEST_F(Break, AnIdleCountdownNeverKeysTheTransmitter) {
     EXPECT_EQ(keys(), 0);
 }
 
-TEST_F(Break, AZeroBreakLengthMeansNoBreakAtAll) {
-    start("BEACONPERIOD8=1\nTEXT6=0\nSTOPCLOCK8=1\n", 1000);
-    f().Command1.userClick();
-    r.loop.advance(59s);
-    advanceWatching(2000ms);
-    EXPECT_TRUE(keying.empty());
-    EXPECT_EQ(r.node.ptt, kNodeTrue);
-    EXPECT_EQ(f().BeaconSeconds8.caption(), "59");  // counting on
+// "Use" unticked freezes the count; a zero length means no break while it
+// counts on. Either way the transmitter stays keyed throughout.
+TEST(BreakOff, UseUntickedOrAZeroLengthMeansNoBreak) {
+    for (auto [settings, count] : {std::pair{"TEXT6=100\nSTOPCLOCK8=0\n", "60"}, {"TEXT6=0\nSTOPCLOCK8=1\n", "59"}}) {
+        StartedRig s;
+        s.start(std::string("BEACONPERIOD8=1\n") + settings, 1000);
+        s.click(s.f().Command1);
+        s.r.loop.advance(61s);
+        EXPECT_EQ(s.keys(), 1) << settings;
+        EXPECT_EQ(s.r.node.ptt, kNodeTrue) << settings;
+        EXPECT_EQ(s.f().BeaconSeconds8.caption(), count) << settings;
+    }
 }
 
 TEST_F(Break, ATransmissionThatEndsDuringABreakEndsTheBreak) {
