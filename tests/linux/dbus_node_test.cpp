@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <chrono>
 #include <csignal>
@@ -341,72 +340,6 @@ TEST_F(DbusNodeTest, LinkStaysWithTheNodeItWasMadeFor) {
     EXPECT_EQ(relinked->GetPttState(), kNodeFalse);
 }
 
-// A node program answering in types the client must not take: served from a
-// thread of its own, since the client's calls block the main thread.
-class OddNode : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.tarnwick.Node")
-
-public Q_SLOTS:
-    Q_SCRIPTABLE int GetPttState() { return -1; }     // int32, not int16
-    Q_SCRIPTABLE qint16 GetBusyFlagA() { return 1; }  // a true that is not -1
-    Q_SCRIPTABLE qint16 GetReceivingSignal() { return 0; }
-    Q_SCRIPTABLE qint16 GetBusyFlagB() { return 0; }
-    Q_SCRIPTABLE QString GetSysopInfo() { return QStringLiteral("/not/a/path"); }  // 's', not 'o'
-};
-
-class OddNodeServer {
-public:
-    OddNodeServer() {
-        node_.moveToThread(&thread_);
-        thread_.start();
-        QMetaObject::invokeMethod(
-            &node_,
-            [this] {
-                QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnection);
-                bus.registerObject(QLatin1String(kNodePath), &node_, QDBusConnection::ExportScriptableSlots);
-                bus.registerService(QLatin1String(kNodeService));
-            },
-            Qt::BlockingQueuedConnection);
-    }
-    ~OddNodeServer() {
-        QMetaObject::invokeMethod(
-            &node_,
-            [this] {
-                QDBusConnection bus(kConnection);
-                bus.unregisterService(QLatin1String(kNodeService));
-                bus.unregisterObject(QLatin1String(kNodePath));
-                QDBusConnection::disconnectFromBus(kConnection);
-            },
-            Qt::BlockingQueuedConnection);
-        thread_.quit();
-        thread_.wait();
-    }
-
-private:
-    inline static const QString kConnection = QStringLiteral("odd-node");
-    QThread thread_;
-    OddNode node_;
-};
-
-TEST_F(DbusNodeTest, RepliesOfTheWrongTypeAreFailures) {
-    ASSERT_TRUE(runEventsUntil([] { return !nodeNameOwned(); }));
-    OddNodeServer odd;
-    ASSERT_TRUE(runEventsUntil(nodeNameOwned));
-    auto link = connect();
-
-    const std::string what = failureOf([&] { link->GetPttState(); });
-    EXPECT_NE(what.find("GetPttState"), std::string::npos) << what;
-    EXPECT_NE(what.find("\"i\""), std::string::npos) << what;
-    EXPECT_NE(failureOf([&] { link->GetSysopInfo(); }), "");
-
-    EXPECT_EQ(link->GetBusyFlagA(), 1);  // handed over as it came
-    EXPECT_TRUE(NodeInUse(*link));
-    // A method the node does not have is a failure too.
-    EXPECT_NE(failureOf([&] { link->SetPtt(kNodeTrue); }).find("SetPtt: org.freedesktop.DBus.Error.UnknownMethod"),
-              std::string::npos);
-}
-
 }  // namespace
 }  // namespace tarnwick
 
@@ -416,4 +349,3 @@ int main(int argc, char** argv) {
     return RUN_ALL_TESTS();
 }
 
-#include "dbus_node_test.moc"
