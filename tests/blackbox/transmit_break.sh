@@ -22,7 +22,10 @@ check "$gap >= $break_ms - 20 && $gap <= $break_ms + 60" "the break lasted $gap 
 check "$period + $gap + $second >= 63900 && $period + $gap + $second <= 64700" "the file did not play to its end"
 [[ $(keyed_spans | wc -l) == 2 ]] || fail "more than one break in a 64 s file"
 loud=$(sounding_seconds "$work/rec.wav")
-check "$loud > 63.8 && $loud < 64.5" "the recording holds $loud s of sound, not the 64 s file"
+# A playback that ended at the break would give 60 s (a pause shows in the
+# silence check below); a loaded machine can make
+# Wine's sound output drop a few hundred ms.
+check "$loud > 63.5 && $loud < 64.5" "the recording holds $loud s of sound, not the 64 s file"
 silence=$(longest_gap_ms "$work/rec.wav")
 check "$silence < 30" "the sound stopped for $silence ms during the break"
 pass "transmit break: keyed $period ms, off $gap ms, then $second ms to the end; sound without a gap"
