@@ -226,8 +226,12 @@ wait_unkeyed() {
 tone() { sox -n -r 44100 -c 2 "$1" synth "$2" sine "${3:-1000}" vol 0.5; }
 
 # Records what reaches the null sink into a wav file until stop_recording.
+# At a low latency: an idle null sink renders up to 2 s ahead and, when a
+# stream starts, renders that stretch again with the new sound in it, which
+# the monitor never passes on; a recorder at 5 ms holds the sink to 5 ms, so
+# nothing is lost (tests/air/air_live_test.cpp shows it).
 start_recording() {
-  parec -d "${PULSE_SINK:-radio}.monitor" --file-format=wav --rate=44100 --channels=2 "$1" &
+  parec -d "${PULSE_SINK:-radio}.monitor" --file-format=wav --rate=44100 --channels=2 --latency-msec=5 "$1" &
   rec_pid=$!
   sleep 0.4
 }

@@ -57,8 +57,10 @@ agent() {
       [[ -e "$f" ]] || continue
       name=${f%.start}
       rm -f "$f"
+      # At 5 ms: at a larger latency the null sink renders ahead, and what
+      # it renders again when a stream starts never reaches the monitor.
       parec -d "${PULSE_SINK:-radio}.monitor" --file-format=wav --format=s16le --rate=44100 --channels=2 \
-        --latency-msec=20 "$name.wav" &
+        --latency-msec=5 "$name.wav" &
       echo $! >"$name.pid"
       # parec needs a moment to connect before the first sample it records.
       sleep 0.4
