@@ -22,6 +22,9 @@ if [[ -z "${BB_INSIDE:-}" ]]; then
   build=$(cd "${2:?}" && pwd)
   export PB_WHAT=${3:?} PB_ARG=${4:-}
   if [[ "$platform" == windows ]]; then
+    # Wine of the build's own architecture, whatever this machine would pick.
+    arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$build/CMakeCache.txt")
+    [[ -n "$arch" ]] && export TARNWICK_WIN_ARCH=$arch
     # A prefix of this run's own, copied from the build's (made first if
     # need be), so that runs do not share a Wine server or settings file.
     (source "$root/scripts/wine-env.sh" "$build/wineprefix")

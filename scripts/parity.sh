@@ -14,6 +14,9 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 linux_build=$(cd "${1:-$root/build-test}" 2>/dev/null && pwd || echo "${1:-$root/build-test}")
 win_build=$(cd "${2:-$root/build-test-win}" 2>/dev/null && pwd || echo "${2:-$root/build-test-win}")
+# A scenario run here uses Wine of the Windows build's own architecture.
+win_arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$win_build/CMakeCache.txt" 2>/dev/null)
+[[ -n "$win_arch" ]] && export TARNWICK_WIN_ARCH=$win_arch
 
 # Scenario | script (tests/blackbox)
 scenarios=(

@@ -37,17 +37,33 @@ if [[ $want_tests -eq 1 ]]; then
   packages+=(sox gstreamer1.0-tools)
 fi
 if [[ $want_windows -eq 1 ]]; then
-  # The Windows program is a 32-bit one (see the README), so it runs under
-  # 32-bit Wine, which needs dpkg to know the i386 architecture. googletest
-  # brings the sources its Windows tests are built with.
-  packages+=(g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine wine32:i386 nsis zip unzip googletest)
-  # Wine's DirectShow decodes through GStreamer, so the 32-bit Wine needs the
-  # 32-bit plugins: wav (base, good), mp3 and mp2 (ugly, libav), MPEG files
-  # and MIDI (bad, with fluidsynth). The video renderer draws with Direct3D
-  # on OpenGL; without the 32-bit OpenGL a picture or a video crashes it.
-  packages+=(gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
-    gstreamer1.0-plugins-bad:i386 gstreamer1.0-libav:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386)
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  # The Windows build this machine makes and tests (scripts/win-arch.sh):
+  # the 32-bit program where 32-bit code runs, else the x86-64 build.
+  # shellcheck source=win-arch.sh
+  source "$(dirname "$0")/win-arch.sh"
+  echo "setup: for the $TARNWICK_WIN_ARCH Windows program ($TARNWICK_WIN_ARCH_WHY)"
+  # googletest brings the sources its Windows tests are built with; widl
+  # (mingw-w64-tools) and Wine's IDL files (libwine-dev) the stand-in
+  # node's type library.
+  packages+=(mingw-w64-tools libwine-dev wine nsis zip unzip googletest)
+  if [[ $TARNWICK_WIN_ARCH == i686 ]]; then
+    # The 32-bit program runs under 32-bit Wine, which needs dpkg to know the
+    # i386 architecture. Wine's DirectShow decodes through GStreamer, so the
+    # 32-bit Wine needs the 32-bit plugins: wav (base, good), mp3 and mp2
+    # (ugly, libav), MPEG files and MIDI (bad, with fluidsynth). The video
+    # renderer draws with Direct3D on OpenGL; without the 32-bit OpenGL a
+    # picture or a video crashes it.
+    packages+=(g++-mingw-w64-i686-posix wine32:i386)
+    packages+=(gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386
+      gstreamer1.0-plugins-bad:i386 gstreamer1.0-libav:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386)
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  fi
+  if [[ $TARNWICK_WIN_ARCH == x86_64 || $want_tests -eq 1 ]]; then
+    # The x86-64 build runs under 64-bit Wine, whose DirectShow uses the
+    # machine's own GStreamer plugins and OpenGL. The tests build it beside
+    # the 32-bit program too, so that it never stops compiling.
+    packages+=(g++-mingw-w64-x86-64-posix wine64 libgl1 libglx-mesa0 libgl1-mesa-dri)
+  fi
 fi
 
 missing=()

@@ -6,8 +6,19 @@
 # the whole CTest suite, cross-builds the Windows program into
 # build-test-win/ and runs its tests under Wine (in a Wine prefix of that
 # build's own), and prints each benchmark's figure beside its goal.
+#
+# The Windows program tested is the 32-bit one (the product) where this
+# machine runs 32-bit code, and the x86-64 build where it does not;
+# TARNWICK_WIN_ARCH=i686|x86_64 forces either (scripts/win-arch.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+started=$(date +%s)
+# shellcheck source=win-arch.sh
+source "$root/scripts/win-arch.sh"
+win_label="the $TARNWICK_WIN_ARCH Windows program"
+[[ $TARNWICK_WIN_ARCH == x86_64 ]] && win_label="the x86-64 Windows program under 64-bit Wine"
+[[ $TARNWICK_WIN_ARCH == i686 ]] && win_label="the 32-bit Windows program under 32-bit Wine"
+echo "test: $win_label, because $TARNWICK_WIN_ARCH_WHY"
 bash "$root/scripts/setup.sh" --tests
 
 build="$root/build-test"
@@ -23,31 +34,34 @@ bash "$root/scripts/build-windows.sh" "$win_build" || { echo "test: the Windows 
 (cd "$build" && ctest --output-on-failure -j2 --timeout 300) || rc=$?
 
 echo
-echo "== The Windows program (MinGW-w64; tests under Wine) =="
+echo "== The Windows program: $win_label ($TARNWICK_WIN_ARCH_WHY) =="
 if [[ $win_built -eq 1 ]]; then
   (cd "$win_build" && ctest --output-on-failure -j2 --timeout 300) || rc=$?
 else
   rc=1
 fi
 
+# Where the 32-bit program was tested, the x86-64 build is made from the
+# same source too, and its core suite and shell adapters run under 64-bit
+# Wine: pointer-size faults show here first.
+if [[ $TARNWICK_WIN_ARCH == i686 ]]; then
+  echo
+  echo "== The x86-64 Windows build (same source; core suite and shell adapters under 64-bit Wine) =="
+  win64_build="$root/build-test-win64"
+  if TARNWICK_WIN_ARCH=x86_64 bash "$root/scripts/build-windows.sh" "$win64_build" >/dev/null; then
+    (cd "$win64_build" && ctest --output-on-failure --timeout 300 -R '^(core_tests|win_shell)$') || rc=$?
+  else
+    echo "test: the x86-64 Windows build failed"
+    rc=1
+  fi
+fi
+
 echo
 echo "== Benchmarks (figure and goal) =="
-# The real-time beacon benchmarks take ten minutes of wall-clock time each;
-# they run beside the other benchmarks (each program in a session of its
-# own, after the tests, whose load would delay the beacons' ticks) and
-# report at the end.
-drift_log=$(mktemp)
-bash "$root/bench/program_bench.sh" linux "$build" drift 10 >"$drift_log" 2>&1 &
-drift_pids=$!
-if [[ $win_built -eq 1 ]]; then
-  bash "$root/bench/program_bench.sh" windows "$win_build" drift 10 >"$drift_log.win" 2>&1 &
-  drift_pids="$drift_pids $!"
-fi
+# Timing benchmarks run one after another, never beside each other or a
+# build, so that a figure that misses means the program missed, not that
+# the machine was busy.
 bash "$root/scripts/bench.sh" "$build" || echo "bench: a benchmark could not run"
-# Each program against the stand-in node: the DTMF latency, the four break
-# lengths (each in a session of its own; the Linux ones at once, the Windows
-# ones one after another, as each Wine adds its own server and two of them
-# beside the drift run delay the break's end by a few ms), then the idle cost.
 programs=(linux)
 [[ $win_built -eq 1 ]] && programs+=(windows)
 for program in "${programs[@]}"; do
@@ -55,25 +69,12 @@ for program in "${programs[@]}"; do
   [[ $program == windows ]] && dir=$win_build
   echo "-- the $program program against the stand-in node"
   bash "$root/bench/program_bench.sh" "$program" "$dir" dtmf 2>&1 | grep -E '^(DTMF|FAIL|program_bench)' || true
-  break_pids=()
   for ms in 50 100 500 2000; do
-    bash "$root/bench/program_bench.sh" "$program" "$dir" break "$ms" >"$drift_log.break$ms" 2>&1 &
-    break_pids+=($!)
-    if [[ $program == windows ]]; then
-      wait "${break_pids[@]}" 2>/dev/null || true
-      break_pids=()
-    fi
+    bash "$root/bench/program_bench.sh" "$program" "$dir" break "$ms" 2>&1 | grep -E '^(break of|FAIL|program_bench)' ||
+      echo "bench: the break benchmark could not run"
   done
-  [[ ${#break_pids[@]} -eq 0 ]] || wait "${break_pids[@]}" 2>/dev/null || true
-  grep -h -E '^(break of|FAIL)' "$drift_log".break* || echo "bench: the break benchmark could not run"
-  rm -f "$drift_log".break*
   bash "$root/bench/program_bench.sh" "$program" "$dir" idle 2>&1 | grep -E '^(idle|FAIL|program_bench)' || true
 done
-# shellcheck disable=SC2086
-wait $drift_pids 2>/dev/null || true
-grep -h -E '^(beacon drift|first transmission|FAIL)' "$drift_log" "$drift_log.win" 2>/dev/null ||
-  echo "bench: the beacon drift benchmark could not run"
-rm -f "$drift_log" "$drift_log".*
 if [[ -x "$win_build/bench/bench_win_timers.exe" ]]; then
   echo "-- bench_win_timers.exe (under Wine)"
   "$root/tests/support/with-session.sh" --display "$root/tests/support/wine-run.sh" "$win_build/wineprefix" \
@@ -94,10 +95,20 @@ if [[ -x "$win_build/bench/bench_dshow_end_to_unkey.exe" ]]; then
       echo "bench: bench_dshow_end_to_unkey.exe could not run"
   done
 fi
+# The real-time beacons last, each program alone: minutes of wall-clock
+# time each (program_bench.sh ... drift 30 for a longer run).
+for program in "${programs[@]}"; do
+  dir=$build
+  [[ $program == windows ]] && dir=$win_build
+  bash "$root/bench/program_bench.sh" "$program" "$dir" drift 5 2>&1 |
+    grep -E '^(beacon drift|first transmission|FAIL|program_bench)' || echo "bench: the beacon drift benchmark could not run"
+done
 
 # The black-box scenarios side by side: the Linux program and the Windows
 # program under Wine. CTest has judged them already; this only prints.
 echo
 echo "== Parity of the two programs =="
 bash "$root/scripts/parity.sh" "$build" "$win_build" || echo "parity: the comparison could not run"
+echo
+echo "test: $win_label was tested ($TARNWICK_WIN_ARCH_WHY); the whole command took $((($(date +%s) - started) / 60)) min $((($(date +%s) - started) % 60)) s"
 exit $rc

@@ -1,6 +1,9 @@
 ; The Tarnwick installer. Built by scripts/package-windows.sh:
-;   makensis -DVERSION=1.0.0.5 -DEXE=tarnwick.exe -DREADME=readme.txt \
+;   makensis -DVERSION=1.0.0.5 -DARCH=i686 -DEXE=tarnwick.exe -DREADME=readme.txt \
 ;            -DICON=tarnwick.ico -DOUTFILE=tarnwick-setup.exe tarnwick.nsi
+; ARCH is the program's: i686 (the product, a 32-bit installer) or x86_64 (a
+; 64-bit installer, which installs into the 64-bit Program Files and
+; registry view).
 ;
 ; It installs the program for every user of the machine (elevated), with a
 ; Start-menu shortcut and an uninstaller, and prepares the machine's one
@@ -9,7 +12,14 @@
 ; creates the file when it is missing and gives the Users group the right
 ; to change that one file, and every user's save lands in the same file.
 
-Unicode true
+!ifndef ARCH
+  !define ARCH i686
+!endif
+!if "${ARCH}" == "x86_64"
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -24,8 +34,12 @@ Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 Icon "${ICON}"
 UninstallIcon "${ICON}"
-; A 32-bit program: Program Files (x86) on 64-bit Windows.
-InstallDir "$PROGRAMFILES\${PRODUCT}"
+!if "${ARCH}" == "x86_64"
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!else
+  ; A 32-bit program: Program Files (x86) on 64-bit Windows.
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
+!endif
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 

@@ -25,7 +25,7 @@ check() {  # check DESCRIPTION COMMAND...
 
 bash "$root/scripts/package-windows.sh" "$build" "$work/out" || exit 1
 setup=$(ls "$work"/out/tarnwick-*-setup.exe)
-archive=$(ls "$work"/out/tarnwick-*-win32.zip)
+archive=$(ls "$work"/out/tarnwick-*-win*.zip)
 check "the zip holds the program and its read-me" \
   bash -c "unzip -Z1 '$archive' | sort | tr '\n' ' ' | grep -qx 'Tarnwick/ Tarnwick/readme.txt Tarnwick/tarnwick.exe '"
 

@@ -24,6 +24,7 @@ using testing::writeFile;
 // and the text functions in memory.
 class BothWays : public ::testing::Test {
 protected:
+    TempDir dir;  // first: the members below are made from it
     std::string path = dir.file("tarnwick.ini");
     Win32ProfileStore store{path};
     std::string text;  // the text functions' copy of the file
@@ -44,8 +45,6 @@ protected:
         EXPECT_EQ(system, ours) << "[" << section << "] " << key;
         return system;
     }
-
-    TempDir dir;
 };
 
 TEST_F(BothWays, ReadingsAgreeOnCutsQuotesBlanksAndMissingKeys) {

@@ -34,7 +34,10 @@ std::wstring programPath() {
     }
 }
 
-// The classes roots written: the user's, and the machine's under Wine.
+// The classes roots written: the user's, and the machine's under Wine. Keys
+// are opened in the process's own registry view, which is the view a client
+// of the same pointer size looks in: the 64-bit stand-in registers for
+// 64-bit clients, the 32-bit one (as EchoLink itself) for 32-bit clients.
 std::vector<std::pair<HKEY, const wchar_t*>> classRoots() {
     std::vector<std::pair<HKEY, const wchar_t*>> roots{{HKEY_CURRENT_USER, L"HKCU"}};
     if (runningUnderWine()) roots.emplace_back(HKEY_LOCAL_MACHINE, L"HKLM");
@@ -134,8 +137,10 @@ std::string registerForUser(std::string& summary) {
 }
 
 std::string unregisterForUser(std::string& summary) {
-    // Not registered is not an error: the result is the same.
-    UnRegisterTypeLibForUser(kNodeLibraryId, kNodeLibraryMajor, kNodeLibraryMinor, 0, SYS_WIN32);
+    // Not registered is not an error: the result is the same. The library
+    // was registered for this build's pointer size (its own SYSKIND).
+    constexpr SYSKIND kOwnKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+    UnRegisterTypeLibForUser(kNodeLibraryId, kNodeLibraryMajor, kNodeLibraryMinor, 0, kOwnKind);
     const std::wstring classes = L"Software\\Classes\\";
     for (const auto& [root, rootName] : classRoots()) {
         std::vector<std::wstring> keys{classes + L"CLSID\\" + kNodeClassIdText,
