@@ -24,6 +24,8 @@ SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
+!include "Sections.nsh"
 
 !define PRODUCT "Tarnwick"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
@@ -51,12 +53,14 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "CompanyName" "${PRODUCT}"
 VIAddVersionKey "LegalCopyright" "${PRODUCT}"
 
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-Section "Tarnwick"
+Section "Tarnwick" SecProgram
+  SectionIn RO
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=tarnwick.exe" "${EXE}"
@@ -93,6 +97,25 @@ Section "Tarnwick"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; A node machine restarts unattended (updates, power cuts): started at every
+; log-on, the station is back on the air without anyone at the keyboard.
+; Off unless chosen (a silent install chooses it with /AUTOSTART), since a
+; machine shared with other work may not want it.
+Section /o "Start Tarnwick when a user logs on" SecAutostart
+  SetShellVarContext all
+  CreateShortcut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\tarnwick.exe"
+  DetailPrint "Tarnwick starts at every log-on: $SMSTARTUP\${PRODUCT}.lnk"
+SectionEnd
+
+Function .onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/AUTOSTART" $1
+  ${IfNot} ${Errors}
+    !insertmacro SelectSection ${SecAutostart}
+  ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
   SetShellVarContext all
   Delete "$INSTDIR\tarnwick.exe"
@@ -102,6 +125,7 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
+  Delete "$SMSTARTUP\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ; $WINDIR\tarnwick.ini stays: it holds the station's settings, and a
   ; reinstall finds them again.

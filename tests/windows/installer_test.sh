@@ -36,24 +36,29 @@ program="$c/Program Files/Tarnwick"
 menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarnwick"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick'
 
+# The common Startup folder (Wine spells it "StartUp").
+startup="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/Tarnwick.lnk"
+
 wine "$setup" /S
 wineserver -w
 check "the program is in Program Files" test -f "$program/tarnwick.exe"
+check "it does not start at log-on unless chosen" test ! -e "$startup"
 check "the uninstaller is beside it" test -f "$program/uninstall.exe"
 check "the Start menu has the program's shortcut" test -f "$menu/Tarnwick.lnk"
 check "the settings file of the machine exists, empty" test -f "$c/windows/tarnwick.ini" -a ! -s "$c/windows/tarnwick.ini"
 check "Add/Remove Programs lists it" bash -c "wine reg query '$key' /v DisplayVersion 2>/dev/null | grep -q 1.0.0.5"
 
 printf '[SETTINGS]\r\nTEXT6=75\r\n' >"$c/windows/tarnwick.ini"
-wine "$setup" /S
+wine "$setup" /S /AUTOSTART
 wineserver -w
 check "a reinstall keeps the station's settings" grep -q "TEXT6=75" "$c/windows/tarnwick.ini"
+check "chosen, it starts at every user's log-on" test -f "$startup"
 
 wine "$program/uninstall.exe" /S
 wineserver -w
 check "the uninstaller removes the program" test ! -e "$program/tarnwick.exe"
 check "and its folder" test ! -e "$program"
-check "and the shortcuts" test ! -e "$menu"
+check "and the shortcuts" test ! -e "$menu" -a ! -e "$startup"
 check "and the Add/Remove Programs entry" bash -c "! wine reg query '$key' >/dev/null 2>&1"
 check "but keeps the settings" grep -q "TEXT6=75" "$c/windows/tarnwick.ini"
 
