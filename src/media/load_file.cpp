@@ -2,6 +2,7 @@
 
 #include "app/system.h"
 #include "platform/dialogs.h"
+#include "platform/locale.h"
 #include "transmit/transmit_sequence.h"
 #include "window/convert.h"
 #include "window/errors.h"
@@ -13,9 +14,9 @@ namespace tarnwick {
 
 namespace {
 
-bool isExistingFile(const std::string& path) {
+bool isExistingFile(const Locale& locale, const std::string& path) {
     std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(std::filesystem::path(path), ec);
+    return !path.empty() && std::filesystem::is_regular_file(locale.filePath(path), ec);
 }
 
 struct LoadingFlag {
@@ -41,7 +42,7 @@ bool LoadFile(System& s, bool ReLoad) {
             f.CommonDialog1.fileName = dialogs.openFile(f.CommonDialog1.fileName, f.CommonDialog1.filter);
         }
         const std::string path = f.CommonDialog1.fileName;
-        if (!isExistingFile(path)) {
+        if (!isExistingFile(s.platform.locale, path)) {
             dialogs.messageBox("Please select a file", "Error", mb::kOk | mb::kIconInformation);
             return s.hasGraph();
         }

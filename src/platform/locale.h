@@ -1,6 +1,8 @@
-// The user's number and time conventions, and the local clock.
+// The system's text conventions (the user's number format, how a path text
+// names a file) and the local clock.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace tarnwick {
@@ -19,6 +21,13 @@ public:
     virtual std::string decimalSeparator() const = 0;
     // The local date and time now.
     virtual LocalTime localNow() const = 0;
+    // The file that a path text names. Path texts are held as the window,
+    // the file dialog and the settings file hold them: in the system's narrow
+    // character set, the ANSI code page on Windows and the file name's own
+    // bytes on Linux. The system looks at files through this, never through a
+    // std::filesystem::path made from the text, which on Windows would read
+    // each byte as a character of its own and miss every name beyond ASCII.
+    virtual std::filesystem::path filePath(const std::string& text) const = 0;
 };
 
 }  // namespace tarnwick

@@ -114,6 +114,24 @@ TEST_F(Player, WithNoUsablePathPlayAsksForAFileAndKeysNothing) {
     EXPECT_EQ(r.node.traceText(), "");
 }
 
+TEST_F(Player, AFileIsFoundByTheNameThePlatformReadsAndKeptUnderTheTextAsWritten) {
+    // "Today's ID.wav" with the closing quote of code page 1252: its bytes
+    // name no file, the name the platform reads them as does.
+    const std::string file = r.mediaFile("Today's ID.wav", 2);
+    const std::string ansi = (r.mediaDir / "Today\x92s ID.wav").string();
+    ASSERT_FALSE(std::filesystem::exists(ansi));
+    r.locale.files[ansi] = file;
+    r.graphs.lengths[ansi] = 2;
+    start("TEXT4=" + ansi + "\n", 0);
+    click(f().Command1);
+    EXPECT_TRUE(r.dialogs.boxes.empty());
+    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
+    // The window, the settings and the graph go on speaking the text.
+    EXPECT_EQ(f().Text4.text(), ansi);
+    ASSERT_NE(r.graphs.current, nullptr);
+    EXPECT_EQ(r.graphs.current->path(), ansi);
+}
+
 TEST_F(Player, CancelOnLoadFileKeepsTheEarlierGraphInUse) {
     start("", 30);
     click(f().Command1);

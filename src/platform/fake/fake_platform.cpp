@@ -46,4 +46,9 @@ LocalTime FakeLocale::localNow() const {
     return t;
 }
 
+std::filesystem::path FakeLocale::filePath(const std::string& text) const {
+    const auto it = files.find(text);
+    return it != files.end() ? it->second : std::filesystem::path(text);
+}
+
 }  // namespace tarnwick

@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,14 +74,18 @@ public:
 
 // Without a loop the clock stands at `time`; with one it runs from `time`
 // with the loop's virtual time, plus `offsetMs` (a test may nudge it).
+// A path text names the file of its own bytes, unless `files` reads it as
+// another (as a code page other than the file system's would).
 class FakeLocale : public Locale {
 public:
     std::string separator = ".";
     LocalTime time;
     const EventLoop* loop = nullptr;
     long long offsetMs = 0;
+    std::map<std::string, std::filesystem::path> files;
     std::string decimalSeparator() const override { return separator; }
     LocalTime localNow() const override;
+    std::filesystem::path filePath(const std::string& text) const override;
 };
 
 

@@ -12,6 +12,9 @@ public:
     std::string decimalSeparator() const override;
     // The local date and time, to the millisecond; weekday 1 is Sunday.
     LocalTime localNow() const override;
+    // The text's bytes as they are: Linux file names are bytes, and the
+    // window, the dialog and the settings file hold them unchanged.
+    std::filesystem::path filePath(const std::string& text) const override { return text; }
 };
 
 }  // namespace tarnwick

@@ -280,12 +280,10 @@ void DshowGraph::RenderFile(const std::string& path) {
     pollEvents();
     if (rendered_) raise(VFW_E_WRONG_STATE, "RenderFile: this graph has rendered " + path_ + " already");
     path_ = path;
-    const int length = static_cast<int>(path.size());
-    const int wide = path.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
-    if (!path.empty() && wide <= 0) fail(HRESULT_FROM_WIN32(GetLastError()), "Cannot read the file name");
-    BSTR name = SysAllocStringLen(nullptr, static_cast<UINT>(wide));
+    const std::wstring wide = win32::wideFromAnsi(path);
+    if (!path.empty() && wide.empty()) fail(HRESULT_FROM_WIN32(GetLastError()), "Cannot read the file name");
+    BSTR name = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (name == nullptr) fail(E_OUTOFMEMORY, "Cannot play the file");
-    if (wide > 0) MultiByteToWideChar(CP_ACP, 0, path.data(), length, name, wide);
     const HRESULT hr = control_->RenderFile(name);
     SysFreeString(name);
     if (FAILED(hr)) fail(hr, "Cannot play the file");

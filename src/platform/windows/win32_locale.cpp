@@ -28,4 +28,11 @@ LocalTime Win32Locale::localNow() const {
     return out;
 }
 
+std::filesystem::path Win32Locale::filePath(const std::string& text) const {
+    // Not std::filesystem::path(text): the C++ library reads a narrow string
+    // in its own locale ("C", a byte a character), not in the code page the
+    // window and the settings file speak.
+    return std::filesystem::path(win32::wideFromAnsi(text));
+}
+
 }  // namespace tarnwick

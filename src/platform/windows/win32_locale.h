@@ -1,5 +1,6 @@
 // The user's number format and the local clock, from the system's regional
-// settings (the user's locale, not the thread's).
+// settings (the user's locale, not the thread's), and path texts in the
+// system's ANSI code page.
 #pragma once
 
 #include "platform/locale.h"
@@ -13,6 +14,9 @@ public:
     std::string decimalSeparator() const override;
     // GetLocalTime, to the millisecond; weekday 1 is Sunday.
     LocalTime localNow() const override;
+    // The text read in the system's ANSI code page, as the window and the
+    // profile functions wrote it.
+    std::filesystem::path filePath(const std::string& text) const override;
 };
 
 }  // namespace tarnwick

@@ -36,6 +36,19 @@ inline std::string errorText(DWORD code) {
     return text.empty() ? number : text + " (" + number + ")";
 }
 
+// The UTF-16 form of a text in the ANSI code page (CP_ACP), the character
+// set of the window texts, the file dialog and the profile functions, and so
+// of every path text the system holds. Bytes that are no character of the
+// code page become the system's default character.
+inline std::wstring wideFromAnsi(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), n);
+    return wide;
+}
+
 // A window's text (GetWindowTextA), whole whatever its length.
 inline std::string windowText(HWND hwnd) {
     const int length = GetWindowTextLengthA(hwnd);
