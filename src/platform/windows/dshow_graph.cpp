@@ -295,6 +295,7 @@ void DshowGraph::RenderFile(const std::string& path) {
     const HRESULT got = position_->get_Duration(&duration);
     if (FAILED(got)) fail(got, "The length of the file is unknown");
     if (!(duration > 0) || !std::isfinite(duration)) fail(VFW_E_TIME_EXPIRED, "The length of the file is unknown");
+    duration_ = duration;
     // Nothing from the building counts as playback.
     pollEvents();
     forgetEnd();
@@ -324,40 +325,36 @@ void DshowGraph::Stop() {
     // file again on the next Run: the end that was reached no longer holds.
     if (ended_) {
         REFTIME now = 0;
-        if (SUCCEEDED(position_->get_CurrentPosition(&now)) && now < readDuration("Stop")) forgetEnd();
+        if (SUCCEEDED(position_->get_CurrentPosition(&now)) && now < duration_) forgetEnd();
     }
-}
-
-double DshowGraph::readDuration(const char* operation) {
-    REFTIME duration = 0;
-    const HRESULT hr = position_->get_Duration(&duration);
-    if (FAILED(hr)) fail(hr, std::string(operation) + ": cannot read the length");
-    return duration;
 }
 
 double DshowGraph::Duration() {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("Duration");
-    return readDuration("Duration");
+    return duration_;
 }
 
 double DshowGraph::CurrentPosition() {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("CurrentPosition");
-    // The end of a transmission is detected by comparing this with
-    // Duration(), so at the end it must be that very number.
-    const double duration = readDuration("CurrentPosition");
-    if (ended_) return duration;
+    // The end of a transmission is detected by comparing this with the
+    // length read at the load (the window's Text3), so at the end it must be
+    // that very number, whatever the component says the length is by now.
+    if (ended_) return duration_;
     REFTIME position = 0;
     const HRESULT hr = position_->get_CurrentPosition(&position);
     if (FAILED(hr)) fail(hr, "CurrentPosition: cannot read the position");
     if (running_) {
         // The two ways a file that will not end by itself is told: the
-        // position ran past the length without EC_COMPLETE, or it stands still.
+        // position ran past the component's own length without EC_COMPLETE,
+        // or it stands still. The component's length, not the one read at
+        // the load: should it have grown since (a length estimated from the
+        // start of a file), the sound goes on past the old one.
         const auto now = Clock::now();
-        if (position >= duration) {
+        if (position >= componentLength()) {
             if (!pastEndSince_) pastEndSince_ = now;
         } else {
             pastEndSince_.reset();
@@ -366,12 +363,17 @@ double DshowGraph::CurrentPosition() {
         lastPosition_ = position;
         if ((pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) || now - *stillSince_ >= kStallLimit) {
             ended_ = true;
-            return duration;
+            return duration_;
         }
     }
     // Only EC_COMPLETE may make the position equal the length: the clock
     // reaches it while the last samples are still on their way out.
-    return std::clamp(position, 0.0, std::max(0.0, duration - kOneUnit));
+    return std::clamp(position, 0.0, std::max(0.0, duration_ - kOneUnit));
+}
+
+double DshowGraph::componentLength() {
+    REFTIME length = 0;
+    return SUCCEEDED(position_->get_Duration(&length)) && length > 0 && std::isfinite(length) ? length : duration_;
 }
 
 void DshowGraph::SetCurrentPosition(double seconds) {
@@ -381,8 +383,7 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     pollEvents();
     requireRendered("CurrentPosition");
     if (!std::isfinite(seconds)) raise(E_INVALIDARG, "CurrentPosition: the position is not a number");
-    const double duration = readDuration("CurrentPosition");
-    const double target = std::clamp(seconds, 0.0, duration);
+    const double target = std::clamp(seconds, 0.0, duration_);
     HRESULT hr = position_->put_CurrentPosition(target);
     if (FAILED(hr)) fail(hr, "Cannot seek to " + std::to_string(target) + " s");
     // A component may go on reporting the end it reached before the seek
@@ -390,7 +391,7 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     // only on Stop), and a transmission started now would then read the
     // length and end at once. Stop forgets it; seek again and play on.
     REFTIME now = 0;
-    if (target < duration && SUCCEEDED(position_->get_CurrentPosition(&now)) && now >= duration) {
+    if (target < duration_ && SUCCEEDED(position_->get_CurrentPosition(&now)) && now >= duration_) {
         hr = control_->Stop();
         if (SUCCEEDED(hr)) hr = position_->put_CurrentPosition(target);
         if (SUCCEEDED(hr) && running_) hr = control_->Run();

@@ -78,7 +78,10 @@ public:
     // file is forgotten then. Raises Failure before a successful RenderFile.
     void Stop() override;
 
-    // IMediaPosition::get_Duration, read afresh on every call.
+    // IMediaPosition::get_Duration as read by RenderFile. It never changes,
+    // even where the component revises its length later (one estimated from
+    // the start of a file): the window holds the length of the load, and the
+    // end of the file is the position reading exactly that.
     double Duration() override;
     // IMediaPosition::get_CurrentPosition, kept below Duration() until
     // EC_COMPLETE (or a playback error: EC_ERRORABORT, EC_USERABORT, a
@@ -86,8 +89,8 @@ public:
     // call until the next seek or a Stop that rewinds. So that a transmission
     // never stays keyed for a file that will not end by itself, a running
     // graph also counts as ended when its own position has stood at or past
-    // the length for 1.5 s (EC_COMPLETE missed) or has not moved for 5 s (the
-    // graph never started).
+    // the component's present length for 1.5 s (EC_COMPLETE missed) or has
+    // not moved for 5 s (the graph never started).
     double CurrentPosition() override;
     // IMediaPosition::put_CurrentPosition, with `seconds` clamped to
     // 0 .. Duration(); forgets the end. Keeps the running or stopped state.
@@ -117,7 +120,7 @@ public:
 private:
     void pollEvents();
     void requireRendered(const char* operation) const;
-    double readDuration(const char* operation);
+    double componentLength();
     void forgetEnd();
     void forgetWatch();
     [[noreturn]] void fail(long hr, const std::string& what) const;
@@ -131,6 +134,7 @@ private:
 
     std::string path_;
     bool rendered_ = false;
+    double duration_ = 0;   // the length read by RenderFile
     bool running_ = false;  // Run was called and no Stop since
 
     // EC_COMPLETE (or a playback error) has arrived since the last seek.
