@@ -26,8 +26,10 @@ std::string Dispatcher::reportText(const Failure& f) {
 
 void Dispatcher::report(const Failure& f) {
     // Stop deliveries first: the report is modal, and ticks falling due
-    // while it is open must not run any more handlers.
+    // while it is open must not run any more handlers. So no end-of-file
+    // tick would unkey: the transmitter is made safe before the box opens.
     ending_ = true;
+    if (safeState_) safeState_();
     dialogs_.messageBox(reportText(f), kProductName, mb::kOk | mb::kIconError);
     loop_.endProgram(1);
     std::abort();  // an event loop whose endProgram returns is broken

@@ -2,14 +2,18 @@
 //
 // A Failure (or any other exception) that escapes a handler shows the
 // standard error report, a modal message with the failure's number and
-// description, and then ends the program at once. From the moment the
-// program starts to end, no further event is delivered: not the ticks that
-// fall due while the report is open, not a node event.
+// description, and then ends the program at once. Before the report opens,
+// the transmitter is put in a safe state (the system's `safeState` hook):
+// nothing runs while the report is open, so nothing else would unkey. From
+// the moment an exit path begins (beginExit, the report, endProgram), no
+// further event is delivered: not the ticks that fall due while a box is
+// open, not a node event, not a click.
 #pragma once
 
 #include "window/controls.h"
 #include "window/errors.h"
 
+#include <functional>
 #include <string>
 
 namespace tarnwick {
@@ -30,7 +34,13 @@ public:
     // Ends the program at once; no event is delivered after this.
     [[noreturn]] void endProgram(int status);
 
+    // An exit path has begun: the handler running now finishes it, and no
+    // other event is delivered from here on (its boxes wait alone).
+    void beginExit() { ending_ = true; }
     bool ending() const { return ending_; }
+
+    // Run once before the error report opens; must not raise.
+    void setSafeState(std::function<void()> makeSafe) { safeState_ = std::move(makeSafe); }
 
     // The text of the standard error report for `f`.
     static std::string reportText(const Failure& f);
@@ -39,6 +49,7 @@ private:
     Dialogs& dialogs_;
     EventLoop& loop_;
     bool ending_ = false;
+    std::function<void()> safeState_;
 };
 
 }  // namespace tarnwick

@@ -34,6 +34,10 @@ void Form_Load(System& s) {
     s.EchoLink = s.platform.nodes.create(s);
 
     if (readCallsign(s.node()).find('-') == std::string::npos) {
+        // The refusal ends the program, and nothing may run while it is open:
+        // a node closing meanwhile would save the window's design values
+        // over the user's settings.
+        s.beginExit();
         s.platform.dialogs.messageBox(sysopRefusalText(), kProductName, mb::kOk);
         s.endProgram(0);
     }
@@ -43,16 +47,21 @@ void Form_Load(System& s) {
     s.node().SetPtt(kNodeFalse);
     f.Beacon8.setEnabled(false);
     f.PTT.setCaption("PTT OFF");
-    LoadSettings(s);
+    const std::string unusable = LoadSettings(s);
 
     s.platform.frame.show();
     s.timers.start();
+    s.startRunning();
+    // Shown once the station runs: a station that restarted unattended goes
+    // on identifying with the defaults while the message waits for someone.
+    if (!unusable.empty()) s.platform.dialogs.messageBox(unusable, kProductName, mb::kOk | mb::kIconExclamation);
 }
 
 void Form_QueryUnload(System& s) {
     const MsgResult answer = s.platform.dialogs.messageBox("Quit - Remember to save your settings - Are You Sure ? ",
                                                            "Exit Program", mb::kYesNo | mb::kIconQuestion);
     if (answer != MsgResult::Yes) return;
+    s.beginExit();
     Form& f = s.form;
     f.PTT.setCaption("PTT OFF");
     s.node().SetPtt(kNodeFalse);
@@ -61,19 +70,27 @@ void Form_QueryUnload(System& s) {
     s.endProgram(0);
 }
 
+// The save comes whatever the node does: a node that fails (or is already
+// gone) must not cost the user their settings. Its failure is reported after.
 void SaveAndExit_Click(System& s) {
     Form& f = s.form;
+    s.beginExit();
+    FirstFailure node;
     f.PTT.setCaption("PTT OFF");
-    s.node().SetPtt(kNodeFalse);
+    node.attempt([&] { s.node().SetPtt(kNodeFalse); });
     f.Beacon8.setEnabled(false);
-    s.node().SetListedBusy(kNodeFalse);
-    SaveData(s);
+    node.attempt([&] { s.node().SetListedBusy(kNodeFalse); });
+    SaveData(s, AfterSave::Exit);
+    if (node.failure()) s.dispatcher.report(*node.failure());
     s.endProgram(0);
 }
 
+// The node is going away: whether it still answers the unkey or not, the
+// settings are saved, and its failure is not worth a box nobody asked for.
 void EchoLink_Closing(System& s) {
-    s.node().SetPtt(kNodeFalse);
-    SaveData(s);
+    s.beginExit();
+    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    SaveData(s, AfterSave::Exit);
     s.endProgram(0);
 }
 

@@ -16,7 +16,19 @@ System::System(Platform p)
     decimalSeparator_ = platform.locale.decimalSeparator();
     // Every control event runs under the uncaught-error regime.
     form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });
+    dispatcher.setSafeState([this] { makeSafe(); });
     bindHandlers();
+}
+
+void System::makeSafe() {
+    transmitting = false;
+    if (EchoLink) {
+        skipOnFailure([&] { EchoLink->SetPttIgnoringAnswer(kNodeFalse); });
+        skipOnFailure([&] { EchoLink->SetListedBusyIgnoringAnswer(kNodeFalse); });
+    }
+    skipOnFailure([&] {
+        if (graph_) graph_->Stop();
+    });
 }
 
 System::~System() = default;
@@ -64,11 +76,24 @@ void System::requestClose() {
 }
 
 void System::DTMFString(const std::string& digits) {
+    // Before the window and its timers are up nothing would end a
+    // transmission; after an exit began the dispatcher drops it anyway.
+    if (phase_ != Phase::Running) return;
     dispatcher.deliver([this, digits] { EchoLink_DTMFString(*this, digits); });
 }
 
 void System::Closing() {
-    dispatcher.deliver([this] { EchoLink_Closing(*this); });
+    dispatcher.deliver([this] {
+        // The node goes away before the settings were even read: there is
+        // nothing of the user's to save, and saving the window's design
+        // values would overwrite the file.
+        if (phase_ == Phase::Starting) {
+            beginExit();
+            makeSafe();
+            endProgram(0);
+        }
+        EchoLink_Closing(*this);
+    });
 }
 
 NodeLink& System::node() {

@@ -69,6 +69,24 @@ public:
     // Ends the program at once (the last step of every exit path).
     [[noreturn]] void endProgram(int status) { dispatcher.endProgram(status); }
 
+    // Where the program is in its life. Nothing keys the node before
+    // start-up has shown the window with its timers running (the end-of-file
+    // tick among them), nor once an exit path has begun.
+    enum class Phase { Starting, Running, Exiting };
+    Phase phase() const { return phase_; }
+    // Start-up is done: the window is shown and the timers run.
+    void startRunning() { phase_ = Phase::Running; }
+    // An exit path begins: no further event is delivered while it ends.
+    void beginExit() {
+        phase_ = Phase::Exiting;
+        dispatcher.beginExit();
+    }
+    // The transmitter's safe state, for paths on which no tick will run
+    // again: unkey, list the node free, stop the playback, each step skipped
+    // if it fails. The node calls are sent without waiting for answers, so a
+    // node that stopped answering cannot hold the unkey back.
+    void makeSafe();
+
     Platform platform;
     Form form;
     Dispatcher dispatcher;
@@ -92,6 +110,7 @@ public:
 private:
     void bindHandlers();
     std::string decimalSeparator_ = ".";
+    Phase phase_ = Phase::Starting;
 };
 
 }  // namespace tarnwick

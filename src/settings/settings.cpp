@@ -138,7 +138,7 @@ void keepOnScreen(WindowFrame& frame) {
 
 }  // namespace
 
-void LoadSettings(System& s) {
+std::string LoadSettings(System& s) {
     Form& f = s.form;
     ProfileStore& store = s.platform.profile;
     WindowFrame& frame = s.platform.frame;
@@ -175,10 +175,7 @@ void LoadSettings(System& s) {
     f.V1.setValue(static_cast<int>(textToWhole(f.VolSet.text(), -3000, 0, sep)));
     keepOnScreen(frame);
 
-    if (!bad.empty()) {
-        s.platform.dialogs.messageBox(unusableSettingsMessage(store.location(), bad), kProductName,
-                                      mb::kOk | mb::kIconExclamation);
-    }
+    return bad.empty() ? std::string() : unusableSettingsMessage(store.location(), bad);
 }
 
 std::string unusableSettingsMessage(const std::string& file, const std::vector<UnusableSetting>& bad) {
@@ -190,7 +187,7 @@ std::string unusableSettingsMessage(const std::string& file, const std::vector<U
     return text;
 }
 
-void SaveData(System& s) {
+void SaveData(System& s, AfterSave after) {
     Form& f = s.form;
     WindowFrame& frame = s.platform.frame;
     std::vector<std::pair<std::string, std::string>> entries;
@@ -213,10 +210,14 @@ void SaveData(System& s) {
     const auto problems = s.platform.profile.putStrings(kSettingsSection, entries);
     if (!problems.empty()) {
         const SaveProblem& p = problems.front();
-        s.platform.dialogs.messageBox("The settings could not be saved to " + p.file + ".\r\n\r\n" + p.reason +
-                                          "\r\n\r\nThe settings in the window are kept; "
-                                          "correct the problem and save again.",
-                                      kProductName, mb::kOk | mb::kIconExclamation);
+        // On an exit path the window is about to go: say what the file holds.
+        const std::string outcome = after == AfterSave::Exit
+                                        ? "Tarnwick is closing now, so the settings in the window that could "
+                                          "not be saved are lost."
+                                        : "The settings in the window are kept; correct the problem and save again.";
+        s.platform.dialogs.messageBox(
+            "The settings could not be saved to " + p.file + ".\r\n\r\n" + p.reason + "\r\n\r\n" + outcome,
+            kProductName, mb::kOk | mb::kIconExclamation);
     }
 }
 

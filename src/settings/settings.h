@@ -15,15 +15,20 @@ inline constexpr const char* kSettingsSection = "SETTINGS";
 
 // Reads the 24 keys in order into the controls (running the fields' change
 // rules), then sets V1 from VolSet and keeps the window on a screen. A stored
-// value that cannot be used is replaced by its key's default and reported in
-// one message after the load; the file is not changed. Called once by
-// start-up. Raises only on a failing control or node (not on stored values).
-void LoadSettings(System& s);
+// value that cannot be used is replaced by its key's default; the text of the
+// one message that reports them is returned ("" when every value was usable)
+// for start-up to show once the station runs. The file is not changed.
+// Called once by start-up. Raises only on a failing control or node (not on
+// stored values).
+std::string LoadSettings(System& s);
+
+// What follows a save: the program runs on, or it ends right after.
+enum class AfterSave { KeepRunning, Exit };
 
 // Writes the 24 keys in order from the controls. A save that does not reach
-// the disk is reported in a message naming the file and the reason; the
-// window keeps its settings.
-void SaveData(System& s);
+// the disk is reported in a message naming the file and the reason, which
+// says what becomes of the settings in the window.
+void SaveData(System& s, AfterSave after = AfterSave::KeepRunning);
 
 // The digits-only rule: adds the edit style that restricts typing to 0-9.
 void applyDigitsOnly(TextBox& box);

@@ -11,10 +11,15 @@
 //     (app/dispatcher.h), which shows the standard error report and ends the
 //     program at once.
 //
+// The exit paths that save run their node steps in a third, narrow way
+// (FirstFailure): a failing unkey must not stop the save behind it, so the
+// first failure is kept and reported after the save.
+//
 // Code must never catch (...) : ending the program in the test fakes unwinds
 // with an exception that is not a Failure, and it must reach the top.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -57,5 +62,23 @@ bool skipOnFailure(Step&& step) {
         return false;
     }
 }
+
+// Runs steps that must not stop what follows them, keeping the first
+// Failure for afterwards.
+class FirstFailure {
+public:
+    template <typename Step>
+    void attempt(Step&& step) {
+        try {
+            step();
+        } catch (const Failure& f) {
+            if (!failure_) failure_ = f;
+        }
+    }
+    const std::optional<Failure>& failure() const { return failure_; }
+
+private:
+    std::optional<Failure> failure_;
+};
 
 }  // namespace tarnwick

@@ -77,18 +77,89 @@ TEST_F(Exits, SaveAndExitSavesWithoutAsking) {
     EXPECT_NE(r.store.text->find("CWCALLSIGN=K1ABC"), std::string::npos);
 }
 
-// The report stays open a second: no tick runs under it, nothing is saved.
-TEST_F(Exits, AFailingNodeCallInSaveAndExitEndsBeforeTheSave) {
-    int ticks = 0;
-    r.form().Timer4.onTick = [&] { ++ticks; };
-    r.node.failing.insert("SetListedBusy");
-    r.dialogs.answers.push_back({MsgResult::Ok, [&] { r.loop.advance(1s); }});
-    EXPECT_FALSE(r.act([&] { r.form().SaveAndExit.userClick(); }));
-    EXPECT_FALSE(r.store.text.has_value());
-    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
-    EXPECT_NE(r.dialogs.boxes[0].text.find("SetListedBusy"), std::string::npos);
-    EXPECT_EQ(r.loop.exitStatus(), 1);
-    EXPECT_EQ(ticks, 0);
+// A node that fails (or is already gone) must not cost the save: the
+// settings land first, then the report, under which no tick runs.
+TEST_F(Exits, AFailingNodeInAnExitThatSavesStillSaves) {
+    for (const std::string op : {"SetPtt", "SetListedBusy"}) {
+        Rig e;
+        ASSERT_TRUE(e.start());
+        int ticks = 0;
+        e.form().Timer4.onTick = [&] { ++ticks; };
+        e.form().Mon3.userToggle();
+        e.node.failing.insert(op);
+        e.dialogs.answers.push_back({MsgResult::Ok, [&] { e.loop.advance(1s); }});
+        EXPECT_FALSE(e.act([&] { e.form().SaveAndExit.userClick(); }));
+        ASSERT_TRUE(e.store.text.has_value()) << op;
+        EXPECT_NE(e.store.text->find("MON3=1"), std::string::npos) << op;
+        ASSERT_EQ(e.dialogs.boxes.size(), 1u) << op;
+        EXPECT_NE(e.dialogs.boxes[0].text.find(op), std::string::npos) << op;
+        EXPECT_EQ(e.loop.exitStatus(), 1);
+        EXPECT_EQ(ticks, 0);
+    }
+    // The node closing: it may well not answer any more; no box for that.
+    r.form().Mon3.userToggle();
+    r.node.failing = {"SetPtt", "SetListedBusy"};
+    r.node.raiseClosing();
+    EXPECT_FALSE(r.loop.advance(10ms));
+    ASSERT_TRUE(r.store.text.has_value());
+    EXPECT_NE(r.store.text->find("MON3=1"), std::string::npos);
+    EXPECT_TRUE(r.dialogs.boxes.empty());
+    EXPECT_EQ(r.loop.exitStatus(), 0);
+}
+
+// Once an exit has begun nothing keys the node: not a DTMF command nor a
+// beacon falling due while the save's failure is reported. The message
+// does not promise to keep what is about to go.
+TEST_F(Exits, NothingKeysWhileAFailedSaveOnTheWayOutIsReported) {
+    Rig e;
+    const std::string file = e.mediaFile("id.wav", 5);
+    e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nDTMFInfo3=55\nBEACONPERIOD6=1\nCHECK2=0\n";
+    ASSERT_TRUE(e.start());
+    e.store.failWith = {{"/var/lib/tarnwick/tarnwick.ini", "Read-only file system"}};
+    const std::size_t from = e.node.trace.size();
+    e.dialogs.answers.push_back({MsgResult::Ok, [&] {
+                                     e.node.raiseDTMF("55");
+                                     e.loop.advance(120s);
+                                 }});
+    EXPECT_FALSE(e.act([&] { e.form().SaveAndExit.userClick(); }));
+    EXPECT_EQ(e.node.traceText(from).find("SetPtt -1"), std::string::npos) << e.node.traceText(from);
+    ASSERT_EQ(e.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(e.dialogs.boxes[0].text.find("kept"), std::string::npos);
+    EXPECT_NE(e.dialogs.boxes[0].text.find("closing"), std::string::npos);
+}
+
+// No handler runs while the standard error report is open, so no
+// end-of-file tick would unkey: the node is unkeyed and listed free and the
+// playback stopped before the box opens, also when those calls fail too.
+TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
+    for (const bool nodeFailsToo : {false, true}) {
+        Rig e;
+        const std::string file = e.mediaFile("id.wav", 30);
+        e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nCHECK2=0\nListAsBusyCheck=1\n";
+        ASSERT_TRUE(e.start());
+        ASSERT_TRUE(e.act([&] { e.form().Command1.userClick(); }));
+        e.node.listedBusy = kNodeTrue;
+        ASSERT_EQ(e.node.ptt, kNodeTrue);
+        ASSERT_TRUE(e.graphs.current->running());
+        bool safeWhileOpen = false;
+        e.dialogs.answers.push_back({MsgResult::Ok, [&] {
+                                         safeWhileOpen = e.node.ptt == 0 && e.node.listedBusy == 0 &&
+                                                         !e.graphs.current->running();
+                                         e.loop.advance(60s);
+                                     }});
+        e.node.failing.insert("GetReceivingSignal");  // the monitor's query, 100 ms on
+        if (nodeFailsToo) e.node.failing.insert("SetPtt");
+        EXPECT_FALSE(e.loop.advance(1s));
+        ASSERT_EQ(e.dialogs.boxes.size(), 1u);
+        EXPECT_NE(e.dialogs.boxes[0].text.find("Run-time error"), std::string::npos);
+        EXPECT_EQ(safeWhileOpen, !nodeFailsToo) << e.node.traceText();
+        if (nodeFailsToo) {
+            // The unkey failed, but the listing and the playback were still seen to.
+            EXPECT_EQ(e.node.listedBusy, 0);
+            EXPECT_FALSE(e.graphs.current->running());
+        }
+        EXPECT_EQ(e.loop.exitStatus(), 1);
+    }
 }
 
 TEST_F(Exits, NodeClosingUnkeysSavesAndEndsWithoutAQuestion) {

@@ -43,6 +43,42 @@ TEST(StartUp, RefusesANodeOutsideSysopModeWithoutTouchingAnything) {
 
 // The values themselves are in the first save's file (settings_test); here
 // what the change rules made of them, and the timers that run.
+// The refusal ends the program: a node closing while it is open neither
+// saves the window's design values nor touches the transmitter.
+TEST(StartUp, ANodeClosingDuringTheRefusalChangesNothing) {
+    Rig r;
+    r.node.callsign = "N0CALL";
+    r.store.text = "[SETTINGS]\nCWCALLSIGN=K1ABC\n";
+    r.dialogs.answers.push_back({MsgResult::Ok, [&] {
+                                     r.node.raiseClosing();
+                                     r.node.raiseDTMF("BB");
+                                     r.loop.advance(1s);
+                                 }});
+    EXPECT_FALSE(r.start());
+    EXPECT_EQ(*r.store.text, "[SETTINGS]\nCWCALLSIGN=K1ABC\n");
+    EXPECT_EQ(r.node.traceText().find("SetPtt"), std::string::npos) << r.node.traceText();
+    EXPECT_EQ(r.loop.exitStatus(), 0);
+}
+
+// The message about unusable stored values opens once the station runs:
+// a command meanwhile transmits and its end unkeys, as at any other time.
+TEST(StartUp, TheStationRunsWhileTheMessageAboutStoredValuesWaits) {
+    Rig r;
+    const std::string file = r.mediaFile("id.wav", 5);
+    r.store.text = "[SETTINGS]\nTEXT4=" + file + "\nDTMFInfo3=55\nCHECK2=x\nVOLSET=abc\n";
+    bool runningWhenShown = false;
+    r.dialogs.answers.push_back({MsgResult::Ok, [&] {
+                                     runningWhenShown = r.frame.shown && r.form().Timer1.enabled();
+                                     r.node.raiseDTMF("55");
+                                     r.loop.advance(120s);
+                                 }});
+    ASSERT_TRUE(r.start());
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(runningWhenShown);
+    EXPECT_NE(r.node.traceText().find("SetPtt -1"), std::string::npos);
+    EXPECT_EQ(r.node.ptt, 0);  // the 5 s file ended long before OK
+}
+
 TEST(StartUp, WithoutASettingsFileTheDefaultsCountDownAndOnlyTheKeyedCountWaits) {
     Rig r;
     ASSERT_TRUE(r.start());
