@@ -11,9 +11,14 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "shared/wav_measure.h"
@@ -42,6 +47,55 @@ std::string mediaDir() {
 std::string media(const std::string& name) {
     const std::string path = mediaDir() + "\\" + name;
     return !mediaDir().empty() && testing::fileExists(path) ? path : std::string();
+}
+
+// Milliseconds since the Unix epoch, the clock the recording agent stamps
+// its recordings with.
+double epochMs() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 1e4;
+}
+
+// When a recording's sound was heard: the epoch milliseconds at which the
+// sink played its first and last samples above 1 % of full scale.
+struct Heard {
+    bool found = false;
+    double firstMs = 0, lastMs = 0;
+};
+
+// From BASE.wav (16-bit stereo at 44.1 kHz) and BASE.stamps, the agent's
+// lines "BYTES SECONDS": how many bytes the recorder had received by that
+// epoch time. A stamp taken late only makes a line later, so the earliest
+// of them all, less its bytes' playing time, is when the recording started.
+Heard heard(const std::string& base) {
+    Heard h;
+    std::ifstream wav(base + ".wav", std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(wav)), std::istreambuf_iterator<char>());
+    std::ifstream stampFile(base + ".stamps");
+    constexpr double kBytesPerMs = 44100 * 4 / 1000.0;
+    double startMs = 1e300;
+    for (std::string line; std::getline(stampFile, line);) {
+        std::istringstream fields(line);
+        double bytes = 0, seconds = 0;
+        if (fields >> bytes >> seconds) startMs = std::min(startMs, seconds * 1000 - bytes / kBytesPerMs);
+    }
+    const auto at = data.find("data");
+    if (at == std::string::npos || startMs > 1e299) return h;
+    long first = -1, last = -1;
+    for (std::size_t i = at + 8, frame = 0; i + 4 <= data.size(); i += 4, ++frame) {
+        const auto sample = [&](std::size_t k) {
+            return std::abs(static_cast<int>(static_cast<std::int16_t>(
+                static_cast<std::uint8_t>(data[k]) | static_cast<std::uint8_t>(data[k + 1]) << 8)));
+        };
+        if (sample(i) > 328 || sample(i + 2) > 328) {
+            if (first < 0) first = static_cast<long>(frame);
+            last = static_cast<long>(frame);
+        }
+    }
+    if (first < 0) return h;
+    return {true, startMs + first / 44.1, startMs + last / 44.1};
 }
 
 // A name made of letters, digits and '_' (for test and recording names).
@@ -75,6 +129,8 @@ public:
         finish();
         return test::measure(base_ + ".wav");
     }
+    // When the stopped recording's sound was heard.
+    Heard heardTimes() const { return heard(base_); }
 
 private:
     void finish() {
@@ -101,14 +157,12 @@ protected:
     }
 
     static std::optional<Clock::time_point> endSeen(MediaGraph& graph) {
-        return dynamic_cast<DshowGraph&>(graph).endOfStreamTime();
+        return dynamic_cast<DshowGraph&>(graph).playedOutTime();
     }
 
     // Starts the file as a transmission does (Run, then position 0) and
     // reads the position every 10 ms, as the progress tick does, until it
     // reads the length; false when that has not happened within `limit`.
-    // The length must never be read before the component said the file has
-    // ended: the transmission would be cut before its last sound.
     static bool playToEnd(MediaGraph& graph, Clock::duration limit = 30s) {
         graph.Run();
         graph.SetCurrentPosition(0);
@@ -116,7 +170,7 @@ protected:
         for (;;) {
             const double position = graph.CurrentPosition();
             if (position == graph.Duration()) {
-                EXPECT_TRUE(endSeen(graph).has_value()) << "the length was read before EC_COMPLETE";
+                EXPECT_TRUE(endSeen(graph).has_value()) << "the length was read without an end";
                 return true;
             }
             EXPECT_LT(position, graph.Duration());
@@ -176,6 +230,37 @@ TEST_F(DshowGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekR
     EXPECT_NEAR(sound.soundingSeconds, 4.0, 0.35) << "the file twice";
     EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
+}
+
+// A transmission unkeys one tick after the position reads the length, so
+// the length may be read only once the last sound has left the output: a
+// graph that reads it when the component reports the end (under Wine a
+// quarter of a second early) cuts the end of every identification. Read
+// every millisecond, so that the moment is known to within one.
+TEST_F(DshowGraphTest, ReadsTheLengthOnlyOnceTheLastSoundHasBeenHeard) {
+    // The recorder stamps a sample when it receives it, at most its 5 ms
+    // latency after the sink played it, never before.
+    constexpr double kRecorderLatencyMs = 5;
+    for (const char* file : {"tone.wav", "tone.mp3", "long.wav"}) {
+        SCOPED_TRACE(file);
+        ASSERT_FALSE(media(file).empty());
+        auto graph = load(file);
+        MonitorRecording recording(std::string("heard-") + plainName(file));
+        ASSERT_TRUE(recording.running());
+        graph->Run();
+        graph->SetCurrentPosition(0);
+        double atLength = 0;
+        for (const auto until = Clock::now() + 30s; atLength == 0 && Clock::now() < until; Sleep(1))
+            if (graph->CurrentPosition() == graph->Duration()) atLength = epochMs();
+        ASSERT_GT(atLength, 0) << "the end was not reached";
+        recording.stop();
+        const Heard heard = recording.heardTimes();
+        ASSERT_TRUE(heard.found) << "nothing was recorded";
+        EXPECT_LE(heard.lastMs, atLength + kRecorderLatencyMs)
+            << "the length was read " << heard.lastMs - atLength << " ms before the last sound was heard";
+        // Held back much longer, the transmitter would carry silence.
+        EXPECT_LT(atLength - heard.lastMs, 250) << "the length was read that many ms after the last sound";
+    }
 }
 
 TEST_F(DshowGraphTest, VolumeAndBalanceScaleEachChannelAlsoForMonoFiles) {
@@ -275,8 +360,7 @@ TEST_F(DshowGraphTest, StopHaltsRunPlaysOnAndReleasingSilencesAtOnce) {
     graph->Stop();
     if (position() < length) {
         graph->Run();
-        Sleep(300);
-        EXPECT_GT(position(), 0.1);
+        EXPECT_TRUE(waitFor([&] { return position() > 0.1; }));
         EXPECT_LT(position(), length);
         EXPECT_TRUE(waitFor([&] { return position() == length; }));
     }

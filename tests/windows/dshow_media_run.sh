@@ -2,8 +2,10 @@
 # Runs the DirectShow graph tests (a Windows program under Wine) with what
 # only the Linux side can do for them: makes the test media (sox,
 # gst-launch-1.0) in a folder named by TARNWICK_DSHOW_MEDIA, and records the
-# null sink "radio" on request: NAME.start starts parec into NAME.wav and is
-# answered by NAME.recording, NAME.stop ends it and is answered by NAME.done.
+# null sink "radio" on request: NAME.start starts parec and is answered by
+# NAME.recording, NAME.stop ends it, leaves NAME.wav and NAME.stamps (lines
+# "BYTES SECONDS": the bytes received by that time since the epoch) and is
+# answered by NAME.done.
 # A second pass runs the tests that need the sound server out of reach.
 # Run under support/with-session.sh --pulse --display (the CTest entry does).
 #   dshow_media_run.sh COMMAND...
@@ -13,7 +15,7 @@ media=$(mktemp -d /tmp/tarnwick-dshow-XXXXXX)
 agent_pid=""
 cleanup() {
   [[ -n "$agent_pid" ]] && kill "$agent_pid" 2>/dev/null && wait "$agent_pid" 2>/dev/null
-  for pidfile in "$media"/*.pid; do
+  for pidfile in "$media"/*.pid "$media"/*.stamper; do
     [[ -e "$pidfile" ]] && kill "$(cat "$pidfile")" 2>/dev/null
   done
   rm -rf "$media"
@@ -49,6 +51,18 @@ format=avi encode avimux name=mux ! filesink location="$media/tone.avi" \
 printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x10' >"$media/note.mid"
 printf '\x00\xc0\x13\x00\x90\x45\x7f\x81\x40\x80\x45\x40\x00\xff\x2f\x00' >>"$media/note.mid"
 
+# Stamps a running recorder's progress every few milliseconds with the
+# shell's own clock, file reads and waits (no process started per stamp, so
+# the stamps keep pace): stamp PID STAMPS.
+stamp() {
+  local pos _ idle
+  exec {idle}<> <(:)
+  while kill -0 "$1" 2>/dev/null; do
+    { read -r _ pos; } <"/proc/$1/fdinfo/1" 2>/dev/null && echo "$pos $EPOCHREALTIME"
+    read -rt 0.003 -u "$idle" _ || :
+  done >>"$2"
+}
+
 # The recording agent: answers the program's requests until it is ended.
 agent() {
   local f name pid
@@ -59,9 +73,12 @@ agent() {
       rm -f "$f"
       # At 5 ms: at a larger latency the null sink renders ahead, and what
       # it renders again when a stream starts never reaches the monitor.
-      parec -d "${PULSE_SINK:-radio}.monitor" --file-format=wav --format=s16le --rate=44100 --channels=2 \
-        --latency-msec=5 "$name.wav" &
+      parec -d "${PULSE_SINK:-radio}.monitor" --raw --format=s16le --rate=44100 --channels=2 \
+        --latency-msec=5 >"$name.raw" &
       echo $! >"$name.pid"
+      : >"$name.stamps"
+      stamp $! "$name.stamps" &
+      echo $! >"$name.stamper"
       # parec needs a moment to connect before the first sample it records.
       sleep 0.4
       : >"$name.recording"
@@ -74,7 +91,9 @@ agent() {
         pid=$(cat "$name.pid")
         kill -INT "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
-        rm -f "$name.pid"
+        wait "$(cat "$name.stamper")" 2>/dev/null
+        rm -f "$name.pid" "$name.stamper"
+        sox -t raw -r 44100 -e signed -b 16 -c 2 "$name.raw" "$name.wav"
       fi
       : >"$name.done"
     done

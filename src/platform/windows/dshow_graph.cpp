@@ -1,7 +1,10 @@
 #include "platform/windows/dshow_graph.h"
 
 #include <dshow.h>
+// After dshow.h: the other order declares its pixel formats twice.
+#include <audioclient.h>
 #include <float.h>
+#include <mmdeviceapi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -19,14 +22,22 @@ using namespace std::chrono_literals;
 // below the length that still reads as a different seconds text.
 constexpr double kOneUnit = 1e-7;
 // How long a running graph's own position may stand at or past the length
-// before a missing EC_COMPLETE is given up on. Well above the output
-// latency by which the position leads the sound (some 40 ms under Wine).
+// before a missing EC_COMPLETE is given up on. Well above the quarter of a
+// second by which Wine's position leads the sound.
 constexpr auto kMissedEndGrace = 1500ms;
 // How long a running graph's position may stand still before the graph
 // counts as stalled: a running graph's position follows its clock, so it
 // stands still only when the graph never started (under Wine, a video
 // renderer that cannot prepare holds the whole graph back).
 constexpr auto kStallLimit = 5s;
+// How long a load waits for the graph to be ready to play. A sound file is
+// ready in milliseconds; one that is not by then starts as it would have
+// without the wait, preparing on Run.
+constexpr auto kPrepareWait = 1s;
+// How many of the output device's latency periods DirectSound keeps mixed
+// ahead of what the device plays (Wine's dsound queues three periods of the
+// device's stream latency in the device's buffer).
+constexpr int kPeriodsMixedAhead = 3;
 
 // Keeps the calling thread's floating-point control (precision, rounding)
 // across a call into the component. A video renderer may set up Direct3D
@@ -132,6 +143,34 @@ std::string describe(long hr) {
 
 [[noreturn]] void raise(long hr, const std::string& description) { throw Failure(hr, description); }
 
+// How long, in seconds, the default sound output holds a sample after the
+// renderer has presented it: the periods DirectSound mixes ahead into the
+// device's buffer and the device's own stream latency, both judged by the
+// latency the device reports (IAudioClient::GetStreamLatency). 0 when there
+// is no device to ask.
+double deviceLatencySeconds() {
+    double seconds = 0;
+    IMMDeviceEnumerator* devices = nullptr;
+    IMMDevice* device = nullptr;
+    IAudioClient* client = nullptr;
+    WAVEFORMATEX* format = nullptr;
+    REFERENCE_TIME latency = 0;
+    if (SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                   __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&devices))) &&
+        SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
+        SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_INPROC_SERVER, nullptr,
+                                   reinterpret_cast<void**>(&client))) &&
+        SUCCEEDED(client->GetMixFormat(&format)) &&
+        SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, format, nullptr)) &&
+        SUCCEEDED(client->GetStreamLatency(&latency)) && latency > 0)
+        seconds = (kPeriodsMixedAhead + 1) * static_cast<double>(latency) / 1e7;
+    if (format != nullptr) CoTaskMemFree(format);
+    if (client != nullptr) client->Release();
+    if (device != nullptr) device->Release();
+    if (devices != nullptr) devices->Release();
+    return seconds;
+}
+
 template <typename T>
 void release(T*& p) {
     if (p != nullptr) p->Release();
@@ -159,34 +198,17 @@ DshowGraph::DshowGraph() {
             raise(hr, std::string("The DirectShow filter graph has no ") + w.name + ": " + describe(hr));
         }
     }
-    OAEVENT handle = 0;
-    hr = events_->GetEventHandle(&handle);
-    if (FAILED(hr)) {
-        releaseAll();
-        raise(hr, "The DirectShow filter graph has no event handle: " + describe(hr));
+    // The graph's own position does not say what has been heard (see
+    // playedPosition); the stream clock does, once it is in the graph.
+    IFilterGraph* filters = nullptr;
+    if (SUCCEEDED(control_->QueryInterface(IID_IFilterGraph, reinterpret_cast<void**>(&filters)))) {
+        clockInGraph_ = SUCCEEDED(filters->AddFilter(streamClock_.filter(), L"Tarnwick stream clock"));
+        filters->Release();
     }
-    queued_ = reinterpret_cast<HANDLE>(handle);
-
-    InitializeCriticalSection(&stampLock_);
-    stopStamping_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    drained_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (stopStamping_ != nullptr && drained_ != nullptr)
-        stamper_ = CreateThread(nullptr, 0, &DshowGraph::stampMain, this, 0, nullptr);
-    // Without the helper the end is still detected; it is only timed by the
-    // read that finds it instead of by its arrival.
 }
 
 DshowGraph::~DshowGraph() {
     const FpuGuard fpu;
-    // The helper waits on the graph's handle: it ends before the graph goes.
-    if (stamper_ != nullptr) {
-        SetEvent(stopStamping_);
-        WaitForSingleObject(stamper_, INFINITE);
-        CloseHandle(stamper_);
-    }
-    if (stopStamping_ != nullptr) CloseHandle(stopStamping_);
-    if (drained_ != nullptr) CloseHandle(drained_);
-    DeleteCriticalSection(&stampLock_);
     releaseAll();
 }
 
@@ -197,60 +219,35 @@ void DshowGraph::releaseAll() {
     release(events_);
 }
 
-DWORD WINAPI DshowGraph::stampMain(void* self) {
-    auto* graph = static_cast<DshowGraph*>(self);
-    for (;;) {
-        HANDLE queued[] = {graph->stopStamping_, graph->queued_};
-        if (WaitForMultipleObjects(2, queued, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
-        const auto seen = Clock::now();
-        EnterCriticalSection(&graph->stampLock_);
-        // Only an event still waiting counts: the loop thread may have read
-        // the queue between the wake-up and here.
-        if (!graph->stamp_ && WaitForSingleObject(graph->queued_, 0) == WAIT_OBJECT_0) graph->stamp_ = seen;
-        LeaveCriticalSection(&graph->stampLock_);
-        // The handle stays set until the queue is read; wait for that instead
-        // of spinning on it.
-        HANDLE drained[] = {graph->stopStamping_, graph->drained_};
-        if (WaitForMultipleObjects(2, drained, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
-    }
-}
-
 void DshowGraph::pollEvents() {
-    bool any = false, completed = false;
-    std::optional<Clock::time_point> stamp;
-    EnterCriticalSection(&stampLock_);
     long code = 0;
     LONG_PTR param1 = 0, param2 = 0;
     while (events_->GetEvent(&code, &param1, &param2, 0) == S_OK) {
-        any = true;
         switch (code) {
             case EC_COMPLETE:
-                completed = true;
+                complete_ = true;
                 break;
+            case EC_DEVICE_LOST:
+                // The second parameter is 0 when the device went away, 1
+                // when it came back.
+                if (param2 != 0) break;
+                [[fallthrough]];
             case EC_ERRORABORT:
             case EC_ERRORABORTEX:
             case EC_USERABORT:
+            case EC_ERROR_STILLPLAYING:
             case EC_STREAM_ERROR_STOPPED:
                 // The graph stopped playing (the output went away, a decoder
-                // broke, the video window was closed): the file will not reach
-                // its end by itself, so it counts as ended and the progress
-                // tick ends the transmission instead of keeping it keyed.
-                ended_ = true;
+                // broke, the video window was closed, a run failed): the file
+                // will not reach its end by itself, so it counts as ended and
+                // the progress tick ends the transmission instead of keeping
+                // it keyed.
+                reachEnd(Clock::now());
                 break;
             default:
                 break;
         }
         events_->FreeEventParams(code, param1, param2);
-    }
-    stamp = stamp_;
-    stamp_.reset();
-    LeaveCriticalSection(&stampLock_);
-    if (any && drained_ != nullptr) SetEvent(drained_);
-    if (completed) {
-        ended_ = true;
-        // The helper saw the queue become non-empty no later than this batch's
-        // first event; should it not have run yet, now is the best we know.
-        endTime_ = stamp.value_or(Clock::now());
     }
 }
 
@@ -264,15 +261,40 @@ void DshowGraph::requireRendered(const char* operation) const {
               std::string(operation) + ": no file has been rendered in this graph (" + hex(VFW_E_WRONG_STATE) + ")");
 }
 
+void DshowGraph::reachEnd(Clock::time_point when) {
+    ended_ = true;
+    if (!playedOut_) playedOut_ = when;
+}
+
 void DshowGraph::forgetEnd() {
     ended_ = false;
-    endTime_.reset();
+    complete_ = false;
+    playedOut_.reset();
     forgetWatch();
 }
 
 void DshowGraph::forgetWatch() {
     pastEndSince_.reset();
     stillSince_.reset();
+}
+
+bool DshowGraph::playsSoundOnly() {
+    // A graph with a video renderer answers for its picture's size; one
+    // without says it has no such interface.
+    IBasicVideo* video = nullptr;
+    if (FAILED(control_->QueryInterface(IID_IBasicVideo, reinterpret_cast<void**>(&video)))) return true;
+    long width = 0;
+    const bool picture = SUCCEEDED(video->get_VideoWidth(&width));
+    video->Release();
+    return !picture;
+}
+
+void DshowGraph::prepare(bool wait) {
+    // Under Wine a video renderer on a virtual display never gets ready, and
+    // a graph that tried to is not released again: only sound is prepared.
+    if (!soundOnly_ || FAILED(control_->Pause()) || !wait) return;
+    OAFilterState state = State_Stopped;
+    control_->GetState(static_cast<LONG>(kPrepareWait / 1ms), &state);
 }
 
 void DshowGraph::RenderFile(const std::string& path) {
@@ -296,9 +318,16 @@ void DshowGraph::RenderFile(const std::string& path) {
     if (FAILED(got)) fail(got, "The length of the file is unknown");
     if (!(duration > 0) || !std::isfinite(duration)) fail(VFW_E_TIME_EXPIRED, "The length of the file is unknown");
     duration_ = duration;
+    outputLatency_ = deviceLatencySeconds();
+    soundOnly_ = playsSoundOnly();
+    // Ready before the transmission keys: the first Run then only starts
+    // the clock, instead of opening the output and decoding the start of the
+    // file while the transmitter is keyed.
+    prepare(true);
     // Nothing from the building counts as playback.
     pollEvents();
     forgetEnd();
+    base_ = 0;
     running_ = false;
     rendered_ = true;
 }
@@ -307,9 +336,16 @@ void DshowGraph::Run() {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("Run");
+    if (!running_) {
+        // A stopped or paused graph plays on from where it stands (after a
+        // seek, or where the component put it at Stop), at its own rate.
+        REFTIME from = 0, rate = 1;
+        if (SUCCEEDED(position_->get_CurrentPosition(&from))) base_ = std::clamp(from, 0.0, duration_);
+        rate_ = SUCCEEDED(position_->get_Rate(&rate)) && rate > 0 ? rate : 1.0;
+        forgetWatch();
+    }
     const HRESULT hr = control_->Run();
     if (FAILED(hr)) fail(hr, "Cannot start playback");
-    if (!running_) forgetWatch();
     running_ = true;
 }
 
@@ -320,6 +356,7 @@ void DshowGraph::Stop() {
     const HRESULT hr = control_->Stop();
     if (FAILED(hr)) fail(hr, "Cannot stop playback");
     running_ = false;
+    complete_ = false;
     forgetWatch();
     // A component that rewinds on Stop (Wine's quartz does) plays the whole
     // file again on the next Run: the end that was reached no longer holds.
@@ -327,6 +364,8 @@ void DshowGraph::Stop() {
         REFTIME now = 0;
         if (SUCCEEDED(position_->get_CurrentPosition(&now)) && now < duration_) forgetEnd();
     }
+    // Ready again for Resume, without holding up the Stop button.
+    prepare(false);
 }
 
 double DshowGraph::Duration() {
@@ -334,6 +373,14 @@ double DshowGraph::Duration() {
     pollEvents();
     requireRendered("Duration");
     return duration_;
+}
+
+std::optional<double> DshowGraph::playedPosition() {
+    if (!clockInGraph_) return std::nullopt;
+    const auto stream = streamClock_.streamTime();
+    // Not started yet (still preparing, or the first sample not yet due).
+    if (!stream) return base_;
+    return base_ + rate_ * std::max(0.0, *stream - outputLatency_);
 }
 
 double DshowGraph::CurrentPosition() {
@@ -347,28 +394,43 @@ double DshowGraph::CurrentPosition() {
     REFTIME position = 0;
     const HRESULT hr = position_->get_CurrentPosition(&position);
     if (FAILED(hr)) fail(hr, "CurrentPosition: cannot read the position");
-    if (running_) {
-        // The two ways a file that will not end by itself is told: the
-        // position ran past the component's own length without EC_COMPLETE,
-        // or it stands still. The component's length, not the one read at
-        // the load: should it have grown since (a length estimated from the
-        // start of a file), the sound goes on past the old one.
-        const auto now = Clock::now();
-        if (position >= componentLength()) {
-            if (!pastEndSince_) pastEndSince_ = now;
-        } else {
-            pastEndSince_.reset();
-        }
-        if (position != lastPosition_ || !stillSince_) stillSince_ = now;
-        lastPosition_ = position;
-        if ((pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) || now - *stillSince_ >= kStallLimit) {
-            ended_ = true;
-            return duration_;
-        }
+    if (!running_) return std::clamp(position, 0.0, std::max(0.0, duration_ - kOneUnit));
+
+    const auto now = Clock::now();
+    // The end: every renderer has had its last sample (EC_COMPLETE) and the
+    // device has played it. On Windows the audio renderer sends EC_COMPLETE
+    // only once its last sample has been played, but Wine's sends it as soon
+    // as the last sample is in its DirectSound buffer, a quarter of a second
+    // before that sample is heard; and Wine's graph reports the length as
+    // its position from then on, while its position before runs 200 ms
+    // ahead of what its renderers present (it starts them 200 ms after the
+    // time it counts from). Neither can end a transmission. What the
+    // renderers present follows the stream clock; what has been heard
+    // follows it by the output latency.
+    const auto played = playedPosition();
+    if (complete_ && (!played || *played >= duration_)) {
+        reachEnd(played ? now - std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>((*played - duration_) / rate_))
+                        : now);
+        return duration_;
     }
-    // Only EC_COMPLETE may make the position equal the length: the clock
-    // reaches it while the last samples are still on their way out.
-    return std::clamp(position, 0.0, std::max(0.0, duration_ - kOneUnit));
+    // The two ways a file that will not end by itself is told: the
+    // position ran past the component's own length without EC_COMPLETE,
+    // or it stands still. The component's length, not the one read at
+    // the load: should it have grown since (a length estimated from the
+    // start of a file), the sound goes on past the old one.
+    if (position >= componentLength()) {
+        if (!pastEndSince_) pastEndSince_ = now;
+    } else {
+        pastEndSince_.reset();
+    }
+    if (position != lastPosition_ || !stillSince_) stillSince_ = now;
+    lastPosition_ = position;
+    if ((pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) || now - *stillSince_ >= kStallLimit) {
+        reachEnd(now);
+        return duration_;
+    }
+    return std::clamp(played.value_or(position), 0.0, std::max(0.0, duration_ - kOneUnit));
 }
 
 double DshowGraph::componentLength() {
@@ -384,6 +446,13 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     requireRendered("CurrentPosition");
     if (!std::isfinite(seconds)) raise(E_INVALIDARG, "CurrentPosition: the position is not a number");
     const double target = std::clamp(seconds, 0.0, duration_);
+    // A transmission runs the graph and then seeks to where it already
+    // starts. Until its first sample is due, that seek would only throw the
+    // prepared start away and make the component prepare it again.
+    if (running_ && !ended_ && !complete_ && target == base_ && clockInGraph_) {
+        const auto stream = streamClock_.streamTime();
+        if (!stream || *stream < 0) return;
+    }
     HRESULT hr = position_->put_CurrentPosition(target);
     if (FAILED(hr)) fail(hr, "Cannot seek to " + std::to_string(target) + " s");
     // A component may go on reporting the end it reached before the seek
@@ -397,6 +466,7 @@ void DshowGraph::SetCurrentPosition(double seconds) {
         if (SUCCEEDED(hr) && running_) hr = control_->Run();
         if (FAILED(hr)) fail(hr, "Cannot play again from " + std::to_string(target) + " s");
     }
+    base_ = target;
     forgetEnd();
 }
 
@@ -429,10 +499,10 @@ void DshowGraph::SetBalance(long hundredthsDb) {
     if (FAILED(hr)) fail(hr, "Cannot set the balance " + std::to_string(hundredthsDb));
 }
 
-std::optional<Clock::time_point> DshowGraph::endOfStreamTime() {
+std::optional<Clock::time_point> DshowGraph::playedOutTime() {
     const FpuGuard fpu;
     pollEvents();
-    return endTime_;
+    return playedOut_;
 }
 
 std::unique_ptr<MediaGraph> DshowGraphFactory::create() { return std::make_unique<DshowGraph>(); }

@@ -8,19 +8,18 @@
 // through the sound server. Volume, balance and rate are the component's
 // own too: a new graph starts at full volume, centre balance and rate 1.0.
 //
-// The end of the file is ours to report exactly: the component's position
-// follows its clock, which runs ahead of what has been heard by the output's
-// latency and goes on past the length (under Wine it reads up to some 40 ms
-// past it before the last sample has played). The graph therefore reads the
-// length as the position only once EC_COMPLETE has arrived (every renderer
-// has played its last sample), and stays below the length until then.
+// The end of the file is ours to report, and only once it has been heard:
+// the transmission unkeys on it. Neither the component's position nor its
+// EC_COMPLETE says so under Wine (both come a quarter of a second before
+// the last sample leaves the sound output), so the position is what the
+// renderers have presented by the graph's stream clock (StreamClock, a
+// filter of ours in the graph), less the output device's latency; it reads
+// the length once EC_COMPLETE has come and that position has reached it.
 //
 // Threading: every operation is called on the window's thread, which has
 // entered a single-threaded COM apartment (OleInitialize) before the first
 // graph is made. The graph's events are read synchronously at the start of
-// every operation, so no window or message is needed; a small helper thread
-// only waits on the graph's event handle to time the end (endOfStreamTime)
-// and never calls into COM.
+// every operation, so no window or message is needed.
 //
 // Every failure raises tarnwick::Failure whose number is the HRESULT (a
 // negative number, as the original runtime reported COM errors) and whose
@@ -34,6 +33,7 @@
 #include <string>
 
 #include "media/media_graph.h"
+#include "platform/windows/dshow_stream_clock.h"
 #include "platform/windows/win32_platform.h"
 
 struct IMediaControl;
@@ -61,12 +61,16 @@ public:
     // no sound output exists (also when only the picture of a video could be
     // rendered: the graph exists to transmit sound), when the length is
     // unknown, or when this graph has rendered a file already. Afterwards the
-    // graph is stopped at position 0.
+    // graph stands at position 0, paused and ready to play (a graph with a
+    // picture is left stopped), having waited up to 1 s for that.
     void RenderFile(const std::string& path) override;
 
     // IMediaControl::Run: plays from the current position. At the end of the
     // file it stays at the end. Raises Failure before a successful
-    // RenderFile, or when the graph refuses to run.
+    // RenderFile, or when the graph refuses to run. The sound starts when
+    // the component presents its first sample: on Windows at once; under
+    // Wine 200 ms later, since Wine's graph starts its filters that much
+    // after the Run.
     //
     // Every operation keeps the calling thread's floating-point precision
     // and rounding as they were: a video renderer setting up Direct3D on this
@@ -76,6 +80,7 @@ public:
     // component's: under Wine it goes back to where the last seek put it (0
     // for every transmission), so that Run plays from there; the end of the
     // file is forgotten then. Raises Failure before a successful RenderFile.
+    // Afterwards a sound graph gets ready again (paused) in the background.
     void Stop() override;
 
     // IMediaPosition::get_Duration as read by RenderFile. It never changes,
@@ -83,21 +88,29 @@ public:
     // the start of a file): the window holds the length of the load, and the
     // end of the file is the position reading exactly that.
     double Duration() override;
-    // IMediaPosition::get_CurrentPosition, kept below Duration() until
-    // EC_COMPLETE (or a playback error: EC_ERRORABORT, EC_USERABORT, a
-    // stopped stream) has arrived; from then on exactly Duration(), on every
-    // call until the next seek or a Stop that rewinds. So that a transmission
+    // While the graph runs, the position of the sound that has left the
+    // output device: where the run started, plus the stream time, less the
+    // device's latency, times the rate the component plays at. It stays below
+    // Duration() until EC_COMPLETE has arrived and that position has reached
+    // the length, or a playback error came (EC_ERRORABORT, EC_USERABORT,
+    // EC_ERROR_STILLPLAYING, a stopped stream, the sound device lost); from
+    // then on it is exactly Duration(), on every call until the next seek or
+    // a Stop that rewinds. So that a transmission
     // never stays keyed for a file that will not end by itself, a running
     // graph also counts as ended when its own position has stood at or past
     // the component's present length for 1.5 s (EC_COMPLETE missed) or has
-    // not moved for 5 s (the graph never started).
+    // not moved for 5 s (the graph never started). While stopped or paused,
+    // the component's position. Should the stream clock be missing, the
+    // component's position and EC_COMPLETE alone.
     double CurrentPosition() override;
     // IMediaPosition::put_CurrentPosition, with `seconds` clamped to
     // 0 .. Duration(); forgets the end. Keeps the running or stopped state.
     // Where the component still reports the end after seeking before it
     // (Wine's quartz does after EC_COMPLETE, until a Stop), the graph is
     // stopped, seeked again and run again if it ran, so that a file played
-    // again reports its real position.
+    // again reports its real position. A seek to where a running graph
+    // started, before its first sample is due, changes nothing and is not
+    // passed on: the transmissions seek to 0 right after Run.
     void SetCurrentPosition(double seconds) override;
     // IMediaPosition::put_Rate; 0.10 .. 2.00, 1.0 normal. Raises Failure
     // outside that range. (Wine's quartz accepts the call and keeps normal
@@ -111,21 +124,26 @@ public:
     // Raises Failure outside that range or when the graph plays no sound.
     void SetBalance(long hundredthsDb) override;
 
-    // When the graph's event queue received the EC_COMPLETE that ended the
-    // file (std::chrono::steady_clock): the moment every renderer had played
-    // its last sample. Empty until then, and again after a seek. Read by
-    // benchmarks that measure what happens after the end of a file.
-    std::optional<std::chrono::steady_clock::time_point> endOfStreamTime();
+    // When the last sound of the file left the output device
+    // (std::chrono::steady_clock), as CurrentPosition judged it on reaching
+    // the end: the moment its position reached the length (or, for an end
+    // without it, the moment the end was found). Empty until then, and again
+    // after a seek. Read by benchmarks that measure what happens after the
+    // end of a file.
+    std::optional<std::chrono::steady_clock::time_point> playedOutTime();
 
 private:
     void pollEvents();
     void requireRendered(const char* operation) const;
     double componentLength();
+    std::optional<double> playedPosition();
+    bool playsSoundOnly();
+    void prepare(bool wait);
+    void reachEnd(std::chrono::steady_clock::time_point when);
     void forgetEnd();
     void forgetWatch();
     [[noreturn]] void fail(long hr, const std::string& what) const;
     void releaseAll();
-    static DWORD WINAPI stampMain(void* self);
 
     IMediaControl* control_ = nullptr;
     IBasicAudio* audio_ = nullptr;
@@ -137,25 +155,23 @@ private:
     double duration_ = 0;   // the length read by RenderFile
     bool running_ = false;  // Run was called and no Stop since
 
-    // EC_COMPLETE (or a playback error) has arrived since the last seek.
+    StreamClock streamClock_;
+    bool clockInGraph_ = false;
+    bool soundOnly_ = true;      // no picture: the graph may be prepared
+    double outputLatency_ = 0;   // seconds from presented to heard
+    double base_ = 0;            // the position at stream time 0 of this run
+    double rate_ = 1;            // the rate the component plays this run at
+
+    // EC_COMPLETE has arrived since the last seek or Stop.
+    bool complete_ = false;
+    // The end has been reported (or a playback error came) since then.
     bool ended_ = false;
-    std::optional<std::chrono::steady_clock::time_point> endTime_;
+    std::optional<std::chrono::steady_clock::time_point> playedOut_;
     // Since when a running graph's own position has read the length or more,
     // and since when it has stood at `lastPosition_`.
     std::optional<std::chrono::steady_clock::time_point> pastEndSince_;
     std::optional<std::chrono::steady_clock::time_point> stillSince_;
     double lastPosition_ = -1;
-
-    // The helper thread that times the arrival of events. `queued_` is the
-    // graph's event handle (owned by the graph), set while events wait;
-    // `stamp_` is when it was seen set, taken and cleared by pollEvents under
-    // `stampLock_`; `drained_` tells the helper that the queue was read.
-    HANDLE queued_ = nullptr;
-    HANDLE stopStamping_ = nullptr;
-    HANDLE drained_ = nullptr;
-    HANDLE stamper_ = nullptr;
-    CRITICAL_SECTION stampLock_{};
-    std::optional<std::chrono::steady_clock::time_point> stamp_;
 };
 
 class DshowGraphFactory : public GraphFactory {
