@@ -8,6 +8,8 @@
 #   program_bench.sh linux|windows BUILD_DIR break MS    break length for Text6 = MS (within +-3 ms)
 #   program_bench.sh linux|windows BUILD_DIR idle        idle cost over 60 s (<= 1 % of one core)
 #   program_bench.sh linux|windows BUILD_DIR drift MIN   1-minute beacons over MIN minutes (each within +-20 ms)
+#   program_bench.sh linux|windows BUILD_DIR air FORMAT  $PB_PLAYS (5) "Play"s of a 2 s wav, mp3 or a 1 s mid, as
+#                                                        the air check hears them (bench/air_check.sh runs all three)
 #
 # Several may run at once. The Linux program reads the settings directory
 # it was built with, so each run mounts a private directory over it where
@@ -161,6 +163,51 @@ case "$what" in
           if (d < 0) d = -d; if (d > worst) worst = d }
         printf "beacon drift (%s, real time, %d min, 1-minute period): %d beacons, worst %d ms off start + k x 60 s (goal +-20 ms) %s\n", l, n, k, worst, (k >= n && worst <= 20 ? "PASS" : "MISS")
         printf "beacon drift (%s): each beacon off start + k x 60 s, ms:%s\n", l, offs }' "$trace"
+    ;;
+  air)
+    format=${arg:?wav, mp3 or mid} plays=${PB_PLAYS:-5}
+    tone "$work/tone.wav" 2
+    case "$format" in
+      wav) file="$work/tone.wav" ;;
+      mp3)
+        file="$work/tone.mp3"
+        gst-launch-1.0 -q -e filesrc location="$work/tone.wav" ! wavparse ! audioconvert ! lamemp3enc \
+          ! filesink location="$file" >/dev/null || fail "could not make the mp3"
+        ;;
+      mid)
+        # One organ note of 1 s (format 0, 96 ticks a beat), as the graph tests play.
+        file="$work/note.mid"
+        printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x10' >"$file"
+        printf '\x00\xc0\x13\x00\x90\x45\x7f\x81\x40\x80\x45\x40\x00\xff\x2f\x00' >>"$file"
+        ;;
+      *) fail "air: no format $format" ;;
+    esac
+    write_settings '[SETTINGS]' "TEXT4=$(program_path "$file")" 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
+    start_all
+    start_air_check
+    for n in $(seq 1 "$plays"); do
+      click_twips "$win" $((2400 + 427)) $((1200 + 127))  # "Play"
+      wait_unkeyed "$n" 20 >/dev/null || fail "play $n did not end"
+      sleep 0.7
+    done
+    stop_air_check
+    # Median and worst of each figure over the plays, beside its goal.
+    awk -v l="$label" -v f="$format" -v n="$plays" '
+      function field(name,   i) { for (i = 1; i <= NF; i++) if (index($i, name "=") == 1) return substr($i, length(name) + 2); return "" }
+      function median(a, k,   i, j, t, b) { for (i = 1; i <= k; i++) b[i] = a[i]
+        for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (b[j] < b[i]) { t = b[i]; b[i] = b[j]; b[j] = t }
+        return k ? b[int((k + 1) / 2)] : "nan" }
+      function worst(a, k, hi,   i, w) { w = a[1]; for (i = 2; i <= k; i++) if (hi ? a[i] > w : a[i] < w) w = a[i]; return k ? w : "nan" }
+      $1 ~ /^span=/ && field("lead") !~ /^[-?]$/ {
+        k++; lead[k] = field("lead") + 0; tail[k] = field("tail") + 0; lost[k] = field("lost") + 0
+        gap[k] = field("gaps") + 0 > 0 ? field("longest_gap") + 0 : 0; if (tail[k] < 0) cut++ }
+      END {
+        h = "air check (" l ", " f ", " k " of " n " plays heard)"
+        printf "%s: lead median %.1f ms, worst %.1f ms (goal <= 60 ms) %s\n", h, median(lead, k), worst(lead, k, 1), (k == n && worst(lead, k, 1) <= 60 ? "PASS" : "MISS")
+        printf "%s: tail median %.1f ms, shortest %.1f ms, longest %.1f ms; cut %d times (goal never cut, <= 30 ms) %s\n", h, median(tail, k), worst(tail, k, 0), worst(tail, k, 1), cut, (k == n && cut == 0 && worst(tail, k, 1) <= 30 ? "PASS" : "MISS")
+        printf "%s: sound lost after the unkey median %.1f ms, worst %.1f ms (goal 0 ms) %s\n", h, median(lost, k), worst(lost, k, 1), (k == n && worst(lost, k, 1) == 0 ? "PASS" : "MISS")
+        printf "%s: longest gap median %.1f ms, worst %.1f ms (goal no gap >= 5 ms) %s\n", h, median(gap, k), worst(gap, k, 1), (k == n && worst(gap, k, 1) == 0 ? "PASS" : "MISS")
+      }' "$air_report"
     ;;
   *) echo "program_bench: unknown benchmark $what" >&2; exit 2 ;;
 esac

@@ -108,6 +108,18 @@ public:
     bool waitUntilEnded() { return process_.state() == QProcess::NotRunning || process_.waitForFinished(kWaitMs); }
     void signal(int sig) { ::kill(static_cast<pid_t>(process_.processId()), sig); }
 
+    // The stamp of the first trace line with this body, or -1.
+    std::int64_t stampOf(const std::string& body) const {
+        QFile file(tracePath_);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        for (const QByteArray& raw : file.readAll().split('\n')) {
+            const std::string line = raw.toStdString();
+            const auto blank = line.find(' ');
+            if (blank != std::string::npos && line.substr(blank + 1) == body) return std::stoll(line.substr(0, blank));
+        }
+        return -1;
+    }
+
     // The trace without its stamps, each of which must be a time of this run
     // in milliseconds since the epoch.
     std::vector<std::string> trace() const {
@@ -165,9 +177,13 @@ TEST_F(DbusNodeTest, EveryOperationIsTracedAndAnswered) {
     auto link = connect();
 
     EXPECT_EQ(link->GetSysopInfo()->GetCallsign(), "K1ABC-L");
+    const std::int64_t beforeKey = epochMs();
     link->SetPtt(1);
+    const std::int64_t afterKey = epochMs();
     EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    const std::int64_t beforeUnkey = epochMs();
     link->SetPtt(kNodeFalse);
+    const std::int64_t afterUnkey = epochMs();
     EXPECT_EQ(link->GetPttState(), kNodeFalse);
     EXPECT_FALSE(NodeInUse(*link));
     ASSERT_EQ(ctl({"rx", "1"}), 0);
@@ -193,6 +209,12 @@ TEST_F(DbusNodeTest, EveryOperationIsTracedAndAnswered) {
                                         "GetBusyFlagA => 0", "GetReceivingSignal => -1", "GetBusyFlagB => 0",
                                         "GetBusyFlagA => -1", "GetBusyFlagB => -1", "SetListedBusy 5",
                                         "SendCwText 0 \"CQ \xC3\xBC \\\"x\\\" \\\\\""}));
+    // An air check reads the keying's stamps as the node's clock: each is the
+    // wall clock, in ms since the epoch, when the call arrived.
+    EXPECT_GE(node.stampOf("SetPtt 1"), beforeKey);
+    EXPECT_LE(node.stampOf("SetPtt 1"), afterKey);
+    EXPECT_GE(node.stampOf("SetPtt 0"), beforeUnkey);
+    EXPECT_LE(node.stampOf("SetPtt 0"), afterUnkey);
 }
 
 // The calls sent without waiting: each one arrives, in the order made,

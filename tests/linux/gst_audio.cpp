@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 // parec needs a moment to connect before the first sample it records, and
 // the last samples reach the monitor a little after the player is done.
-// It records at 5 ms: at a larger latency the null sink renders ahead, and
+// It records at 1 ms: the null sink then renders at most 1 ms ahead, and
 // what it renders again when a stream starts never reaches the monitor.
 constexpr auto kRecordLeadIn = 400ms;
 constexpr auto kRecordTail = 400ms;
@@ -102,7 +102,7 @@ MonitorRecording::MonitorRecording(std::string path) : path_(std::move(path)) {
     const char* sink = std::getenv("PULSE_SINK");
     const std::string device = std::string(sink != nullptr ? sink : "radio") + ".monitor";
     std::vector<std::string> args = {"parec",         "-d",           device, "--file-format=wav", "--format=s16le",
-                                     "--rate=44100", "--channels=2", "--latency-msec=5", path_};
+                                     "--rate=44100", "--channels=2", "--latency-msec=1", path_};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

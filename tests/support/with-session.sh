@@ -5,14 +5,17 @@
 #   --pulse    a private PulseAudio server whose only sink is a null sink
 #              named "radio"; record what was played from radio.monitor.
 #              The command gets PULSE_SERVER and PULSE_SINK pointing at it.
-# Any of them may be given. Usage: with-session.sh [--bus] [--display] [--pulse] COMMAND...
+#   --pulse-idle the same server without the silent stream that keeps the
+#              sink's latency low (below): its sink idles as a desktop's does
+# Any of them may be given. Usage: with-session.sh [--bus] [--display] [--pulse|--pulse-idle] COMMAND...
 set -euo pipefail
-want_bus=0 want_display=0 want_pulse=0
+want_bus=0 want_display=0 want_pulse=0 keep_sink_busy=1
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --bus) want_bus=1; shift ;;
     --display) want_display=1; shift ;;
     --pulse) want_pulse=1; shift ;;
+    --pulse-idle) want_pulse=1; keep_sink_busy=0; shift ;;
     *) break ;;
   esac
 done
@@ -101,9 +104,11 @@ if [[ $want_pulse -eq 1 ]]; then
   # silent low-latency stream kept playing, and one short play to get past
   # the first, make it keep time like a sound card. Silence mixed in adds
   # nothing to what is recorded from the monitor.
-  pacat --raw --latency-msec=50 /dev/zero >/dev/null 2>&1 &
-  pulse_keepalive_pid=$!
-  head -c 52920 /dev/zero | pacat --raw --latency-msec=50 >/dev/null 2>&1 || true
+  if [[ $keep_sink_busy -eq 1 ]]; then
+    pacat --raw --latency-msec=50 /dev/zero >/dev/null 2>&1 &
+    pulse_keepalive_pid=$!
+    head -c 52920 /dev/zero | pacat --raw --latency-msec=50 >/dev/null 2>&1 || true
+  fi
 fi
 
 if [[ $want_bus -eq 1 ]]; then
