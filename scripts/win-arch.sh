@@ -31,7 +31,8 @@ tarnwick_runs_32bit() {
 
 case "${TARNWICK_WIN_ARCH:-auto}" in
   i686 | x86_64)
-    TARNWICK_WIN_ARCH_WHY="chosen by TARNWICK_WIN_ARCH=$TARNWICK_WIN_ARCH"
+    # A script started by one that decided already keeps its reason.
+    TARNWICK_WIN_ARCH_WHY=${TARNWICK_WIN_ARCH_WHY:-"chosen by TARNWICK_WIN_ARCH=$TARNWICK_WIN_ARCH"}
     ;;
   auto)
     if tarnwick_runs_32bit; then
@@ -47,5 +48,5 @@ case "${TARNWICK_WIN_ARCH:-auto}" in
     return 2 2>/dev/null || exit 2
     ;;
 esac
-export TARNWICK_WIN_ARCH
+export TARNWICK_WIN_ARCH TARNWICK_WIN_ARCH_WHY
 unset tarnwick_32bit_error
