@@ -48,7 +48,8 @@ if [[ $TARNWICK_WIN_ARCH == i686 ]]; then
   echo
   echo "== The x86-64 Windows build (same source; core suite and shell adapters under 64-bit Wine) =="
   win64_build="$root/build-test-win64"
-  if TARNWICK_WIN_ARCH=x86_64 bash "$root/scripts/build-windows.sh" "$win64_build" >/dev/null; then
+  if TARNWICK_WIN_ARCH=x86_64 TARNWICK_WIN_ARCH_WHY="beside the 32-bit program" \
+    bash "$root/scripts/build-windows.sh" "$win64_build" >/dev/null; then
     (cd "$win64_build" && ctest --output-on-failure --timeout 300 -R '^(core_tests|win_shell)$') || rc=$?
   else
     echo "test: the x86-64 Windows build failed"
