@@ -92,11 +92,14 @@ double textToNumber(std::string_view text, std::string_view decimalSeparator) {
 
 std::int64_t roundHalfEven(double value, std::int64_t lo, std::int64_t hi) {
     if (!std::isfinite(value)) throw Failure(err::kOverflow, "Overflow");
-    double r = std::nearbyint(value);  // the default rounding mode is to nearest, ties to even
-    if (r < static_cast<double>(lo) || r > static_cast<double>(hi)) {
-        throw Failure(err::kOverflow, "Overflow");
-    }
-    return static_cast<std::int64_t>(r);
+    const double r = std::nearbyint(value);  // the default rounding mode is to nearest, ties to even
+    // Compared as whole numbers: the 64-bit bounds are not doubles, and
+    // INT64_MAX as a double is 2^63, which no int64_t holds.
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (!(r >= -kTwo63 && r < kTwo63)) throw Failure(err::kOverflow, "Overflow");
+    const auto whole = static_cast<std::int64_t>(r);
+    if (whole < lo || whole > hi) throw Failure(err::kOverflow, "Overflow");
+    return whole;
 }
 
 std::int16_t toInt16(double value) {

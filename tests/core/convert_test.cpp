@@ -1,6 +1,8 @@
 #include "window/convert.h"
 #include "core/started.h"
 
+#include <limits>
+
 namespace tarnwick {
 namespace {
 
@@ -41,6 +43,10 @@ TEST(WholeNumbers, RoundHalvesToEvenAndOutOfRangeIsOverflow) {
     EXPECT_EQ(textToWhole(" 2 ", 0, 2), 2);
     EXPECT_THROW(textToWhole("3", 0, 2), Failure);
     EXPECT_THROW(textToNumber("1e999"), Failure);
+    // The widest range: INT64_MAX is no double, its text reads as 2^63.
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min(), kMax = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(failureNumber([&] { textToWhole("9223372036854775807", kMin, kMax); }), err::kOverflow);
+    EXPECT_EQ(roundHalfEven(-9223372036854775808.0, kMin, kMax), kMin);
 }
 
 }  // namespace
