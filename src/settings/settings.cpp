@@ -105,35 +105,40 @@ std::optional<std::string> unusable(const Row& row, const std::string& value, co
 void keepOnScreen(WindowFrame& frame) {
     const auto screens = frame.screens();
     if (screens.empty()) return;
-    const int left = frame.left(), top = frame.top();
-    const int width = std::max(frame.outerWidth(), 1);
+    // In 64 bits: a stored position may be anywhere in the 32-bit range, and
+    // its far edge or its distance to a screen beyond it.
+    using Twips = long long;
+    const Twips left = frame.left(), top = frame.top();
+    const Twips width = std::max(frame.outerWidth(), 1);
     // The strip a user grabs to move the window: the top 300 twips.
-    const int grab = std::min(300, std::max(frame.outerHeight(), 1));
+    const Twips grab = std::min(300, std::max(frame.outerHeight(), 1));
     auto overlap = [&](const TwipsRect& s) {
-        long long w = std::min(left + width, s.left + s.width) - std::max(left, s.left);
-        long long h = std::min(top + grab, s.top + s.height) - std::max(top, s.top);
+        const Twips w = std::min(left + width, Twips{s.left} + s.width) - std::max(left, Twips{s.left});
+        const Twips h = std::min(top + grab, Twips{s.top} + s.height) - std::max(top, Twips{s.top});
         return (w > 0 && h > 0) ? w * h : 0LL;
     };
     // Enough of the title bar to grab it with the mouse.
-    const long long enough = std::min<long long>(width, 1500) * grab;
+    const Twips enough = std::min<Twips>(width, 1500) * grab;
     for (const auto& s : screens) {
         if (overlap(s) >= enough) return;
     }
     // Pick the screen nearest to the stored position.
     const TwipsRect* best = &screens.front();
-    long long bestDist = -1;
+    double bestDist = -1;
     for (const auto& s : screens) {
-        long long dx = std::max({s.left - left, 0, left - (s.left + s.width)});
-        long long dy = std::max({s.top - top, 0, top - (s.top + s.height)});
-        long long d = dx * dx + dy * dy;
+        const Twips dx = std::max({s.left - left, Twips{0}, left - (Twips{s.left} + s.width)});
+        const Twips dy = std::max({s.top - top, Twips{0}, top - (Twips{s.top} + s.height)});
+        const double d = static_cast<double>(dx) * dx + static_cast<double>(dy) * dy;
         if (bestDist < 0 || d < bestDist) {
             bestDist = d;
             best = &s;
         }
     }
-    const int newLeft = std::clamp(left, best->left, std::max(best->left, best->left + best->width - width));
-    const int newTop = std::clamp(top, best->top, std::max(best->top, best->top + best->height - frame.outerHeight()));
-    frame.moveTo(newLeft, newTop);
+    const Twips newLeft =
+        std::clamp(left, Twips{best->left}, std::max<Twips>(best->left, Twips{best->left} + best->width - width));
+    const Twips newTop = std::clamp(top, Twips{best->top},
+                                    std::max<Twips>(best->top, Twips{best->top} + best->height - frame.outerHeight()));
+    frame.moveTo(static_cast<int>(newLeft), static_cast<int>(newTop));
 }
 
 }  // namespace

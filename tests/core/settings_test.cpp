@@ -80,6 +80,27 @@ TEST(Settings, TypedNonDigitsAreRefusedInTheDigitFields) {
     EXPECT_FALSE(f.Timer3.enabled());
 }
 
+// At the ends of the whole-number range the window's far edge and its
+// distance to a screen lie beyond that range: the window still comes back.
+TEST(Settings, APositionAtTheEndOfTheRangeComesBackOnScreen) {
+    for (const char* stored : {"LEFT=2147483547\nTOP=300\n", "LEFT=300\nTOP=2147483547\n",
+                               "LEFT=-2147483648\nTOP=-2147483648\n"}) {
+        Rig r;
+        r.store.text = std::string("[SETTINGS]\n") + stored;
+        ASSERT_TRUE(r.start()) << stored;
+        const TwipsRect screen = r.frame.screenRects.front();
+        EXPECT_GE(r.frame.left(), screen.left) << stored;
+        EXPECT_LE(r.frame.left() + r.frame.width, screen.left + screen.width) << stored;
+        EXPECT_GE(r.frame.top(), screen.top) << stored;
+        EXPECT_LE(r.frame.top() + r.frame.height, screen.top + screen.height) << stored;
+    }
+    Rig two;  // the nearer screen is the one on the left
+    two.frame.screenRects = {{0, 0, 28800, 16200}, {-28800, 0, 28800, 16200}};
+    two.store.text = "[SETTINGS]\nLEFT=-2147483648\nTOP=300\n";
+    ASSERT_TRUE(two.start());
+    EXPECT_EQ(two.frame.left(), -28800);
+}
+
 TEST(Settings, ACommaDecimalSeparatorReadsPositionsAndWritesThemBack) {
     Rig r;
     r.locale.separator = ",";
