@@ -53,6 +53,14 @@ void BeaconPeriod8_Change(System& s) {
 
 void Beacon8_Timer(System& s) {
     Form& f = s.form;
+    // A period of no minutes means no break, as it means no beacon for the
+    // other two groups. Every transmit start enables this timer whatever the
+    // period; left running, it would find the count at "0" and start a break
+    // that "Use" unticked never lets end: the rest of the file off the air.
+    if (isZeroPeriod(f.BeaconPeriod8.text())) {
+        f.Beacon8.setEnabled(false);
+        return;
+    }
     if (f.StopClock8.value() != 0) f.BeaconSeconds8.setCaption(s.numberText(s.textNumber(f.BeaconSeconds8.caption()) - 1));
     if (f.BeaconSeconds8.caption() != "0") return;
     // A break of no length is no break: the transmitter stays keyed.
