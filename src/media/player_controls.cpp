@@ -48,6 +48,10 @@ void Command2_Click(System& s) {
     skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
     skipOnFailure([&] { f.Beacon8.setEnabled(false); });
     skipOnFailure([&] { s.graph().Stop(); });
+    // A transmission that listed the node busy is not listed free by the
+    // progress tick once stopped (the position no longer equals the length):
+    // other stations would see the node busy until the next file ends.
+    skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
 }
 
 void Command3_Click(System& s) {

@@ -18,7 +18,7 @@ std::string FormatClock(double seconds);
 void Timer1_Timer(System& s);
 
 void Command1_Click(System& s);  // Play: the transmit steps, not listed busy
-void Command2_Click(System& s);  // Stop: unkey and halt; the node stays listed
+void Command2_Click(System& s);  // Stop: unkey, halt and list the node free
 void Command3_Click(System& s);  // Load File: always asks for a file
 void Command4_Click(System& s);  // Resume: key and continue where it stands
 void H1_Scroll(System& s);       // seek while the thumb is dragged

@@ -58,15 +58,14 @@ TEST_F(Player, AfterTheEndResumeIsUnkeyedOnTheNextTickAndPlayReplaysTheSameGraph
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 0.5, 0.011);
 }
 
-TEST_F(Player, StopUnkeysButLeavesTheNodeListedBusyAndResumeContinues) {
+TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
     start("LISTASBUSYCHECK=1\n");
     ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
     EXPECT_EQ(r.node.traceText(), "SetListedBusy -1\nSetPtt -1");
     r.loop.advance(1s);
     r.node.clearTrace();
     click(f().Command2);
-    EXPECT_EQ(r.node.traceText(), "SetPtt 0");
-    EXPECT_EQ(r.node.listedBusy, kNodeTrue);
+    EXPECT_EQ(r.node.traceText(), "SetPtt 0\nSetListedBusy 0");
     EXPECT_EQ(f().PTT.caption(), "PTT OFF");
     EXPECT_FALSE(f().Beacon8.enabled());
     EXPECT_FALSE(r.graphs.current->running());

@@ -55,6 +55,19 @@ TEST_F(Schedule, TheDefaultHour24IsDormant) {
     EXPECT_EQ(keys(), 0);
 }
 
+// Stopped by hand, a transmission that listed the node busy lists it free:
+// no end-of-file tick will, as the position no longer equals the length.
+TEST_F(Schedule, StopListsTheNodeFreeAgainAtOnce) {
+    startAt("MON3=1\nHOUR3=14\nMINS3=30\nLISTASBUSYCHECK=1\n");
+    r.loop.advance(7s);  // 5 s into the 30 s file
+    ASSERT_EQ(r.node.listedBusy, kNodeTrue);
+    click(f().Command2);
+    EXPECT_EQ(r.node.listedBusy, 0);
+    r.loop.advance(120s);
+    EXPECT_EQ(r.node.listedBusy, 0);
+    EXPECT_EQ(count("SetListedBusy -1"), 1);
+}
+
 TEST_F(Schedule, TheNodeIsPolledEverySecondAndInUseAtTheTargetSkipsTheDay) {
     startAt("MON3=1\nHOUR3=14\nMINS3=30\nCHECK2=1\n");
     r.node.rx = kNodeTrue;
