@@ -6,8 +6,9 @@ string(REPLACE "," ";" DIRS "${DIRS}")
 foreach(d ${DIRS})
   file(GLOB_RECURSE files ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
   foreach(f ${files})
-    # The platform faces of the stand-in node live below src/nodesim/<platform>/.
-    if(f MATCHES "/src/nodesim/(linux|windows)/")
+    # The platform faces of the stand-in node and the guardian's mains live
+    # below src/nodesim/<platform>/ and src/guard/<platform>/.
+    if(f MATCHES "/src/(nodesim|guard)/(linux|windows)/")
       continue()
     endif()
     file(STRINGS ${f} lines REGEX "${forbidden}")

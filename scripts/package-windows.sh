@@ -17,7 +17,9 @@ out=$(cd "$out" && pwd)
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [[ -n "$version" ]] || { echo "package-windows: no project version in $build/CMakeCache.txt" >&2; exit 1; }
-[[ -f "$build/tarnwick.exe" ]] || { echo "package-windows: $build/tarnwick.exe is missing; build first" >&2; exit 1; }
+for exe in tarnwick.exe tarnwick-guard.exe; do
+  [[ -f "$build/$exe" ]] || { echo "package-windows: $build/$exe is missing; build first" >&2; exit 1; }
+done
 arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$build/CMakeCache.txt")
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$build/CMakeCache.txt")
 case "$arch" in
@@ -29,17 +31,19 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 # Symbols are of no use to a user; the resources (icon, version) stay.
 "${strip:-i686-w64-mingw32-strip}" -o "$stage/tarnwick.exe" "$build/tarnwick.exe"
+# The guardian that unkeys the node if the program dies keyed: beside it.
+"${strip:-i686-w64-mingw32-strip}" -o "$stage/tarnwick-guard.exe" "$build/tarnwick-guard.exe"
 # Windows users read text files with CR LF.
 sed 's/$/\r/' "$root/packaging/windows/readme.txt" >"$stage/readme.txt"
 
 setup="$out/$setup_name"
-makensis -V2 -DVERSION="$version" -DARCH="$arch" -DEXE="$stage/tarnwick.exe" -DREADME="$stage/readme.txt" \
+makensis -V2 -DVERSION="$version" -DARCH="$arch" -DEXE="$stage/tarnwick.exe" -DGUARD="$stage/tarnwick-guard.exe" -DREADME="$stage/readme.txt" \
   -DICON="$build/tarnwick.ico" -DOUTFILE="$setup" "$root/packaging/windows/tarnwick.nsi"
 
 archive="$out/$zip_name"
 rm -f "$archive"
 mkdir -p "$stage/Tarnwick"
-cp "$stage/tarnwick.exe" "$stage/readme.txt" "$stage/Tarnwick/"
+cp "$stage/tarnwick.exe" "$stage/tarnwick-guard.exe" "$stage/readme.txt" "$stage/Tarnwick/"
 (cd "$stage" && zip -q -X -r "$archive" Tarnwick)
 
 echo "package-windows: $setup"

@@ -30,6 +30,10 @@ scenarios=(
   "Send ID: SendCwText 0, no keying|dtmf_and_ident.sh"
   "Schedule a minute ahead: once, at its second|schedule.sh"
   "Transmit break: off Text6 ms, sound goes on|transmit_break.sh"
+  "Told to end while keyed (signal, session): unkeys|end_from_outside.sh"
+  "Killed while keyed: the guardian unkeys within 1 s|guardian.sh"
+  "Stalled node: the guardian waits until it answers|guardian.sh"
+  "Ordinary end: the guardian ends quietly|guardian.sh"
 )
 
 declare -A result note

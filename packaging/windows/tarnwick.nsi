@@ -1,5 +1,5 @@
 ; The Tarnwick installer. Built by scripts/package-windows.sh:
-;   makensis -DVERSION=1.0.0.5 -DARCH=i686 -DEXE=tarnwick.exe -DREADME=readme.txt \
+;   makensis -DVERSION=1.0.0.5 -DARCH=i686 -DEXE=tarnwick.exe -DGUARD=tarnwick-guard.exe -DREADME=readme.txt \
 ;            -DICON=tarnwick.ico -DOUTFILE=tarnwick-setup.exe tarnwick.nsi
 ; ARCH is the program's: i686 (the product, a 32-bit installer) or x86_64 (a
 ; 64-bit installer, which installs into the 64-bit Program Files and
@@ -64,6 +64,9 @@ Section "Tarnwick" SecProgram
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=tarnwick.exe" "${EXE}"
+  ; Started by the program beside itself: unkeys the node if the program
+  ; ends while it has it keyed (a crash, the task being ended).
+  File "/oname=tarnwick-guard.exe" "${GUARD}"
   File "/oname=readme.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -119,6 +122,7 @@ FunctionEnd
 Section "Uninstall"
   SetShellVarContext all
   Delete "$INSTDIR\tarnwick.exe"
+  Delete "$INSTDIR\tarnwick-guard.exe"
   Delete "$INSTDIR\readme.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

@@ -50,13 +50,29 @@ esac
 
 work=$(mktemp -d)
 trace="$work/trace.log"
-node_pid="" app_pid="" rec_pid="" air_pid=""
+node_pid="" app_pid="" rec_pid="" air_pid="" guard_pid=""
+
+# The guardian of this run's program (tarnwick-guard, a child of it on
+# Linux; under Wine the tarnwick-guard.exe of this prefix), if it runs.
+guard_pids() {
+  local p
+  if [[ "$platform" == windows ]]; then
+    for p in $(pgrep -f 'tarnwick-guard\.exe'); do
+      tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+    done
+  elif [[ -n "$app_pid" ]]; then
+    pgrep -P "$app_pid" -x tarnwick-guard
+  fi
+  return 0
+}
 
 bb_cleanup() {
   local pid
   [[ -n "$rec_pid" ]] && kill "$rec_pid" 2>/dev/null || true
   [[ -n "$air_pid" ]] && kill "$air_pid" 2>/dev/null || true
-  for pid in $app_pid $node_pid; do
+  # The guardian first: a program killed while keyed would send it after a
+  # node that is going away too, for up to a minute.
+  for pid in $(guard_pids) $guard_pid $app_pid $node_pid; do
     { kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true
   done
   [[ "$platform" == windows ]] && { wineserver -k >/dev/null 2>&1 || true; }
@@ -200,6 +216,26 @@ trace_busy() {
 trace_find() {
   local pattern=$1 after=${2:-0}
   awk -v p="$pattern" -v a="$after" 'NR > a { line = $0; sub(/^[0-9]+ /, "", line); if (line ~ p) { print NR, $1; exit } }' "$trace"
+}
+# The same, waiting up to $3 seconds for it; fails (returns 1) when none came.
+wait_trace_after() {
+  local found
+  for _ in $(seq 1 $(($3 * 20 * slow))); do
+    found=$(trace_find "$1" "$2")
+    [[ -n "$found" ]] && { echo "$found"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# The process that runs the program's own code: under Wine not the shell's
+# job (a loader) but the tarnwick.exe of this prefix.
+program_process() {
+  local p
+  if [[ "$platform" != windows ]]; then echo "$app_pid"; return 0; fi
+  for p in $(pgrep -x tarnwick.exe); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$p"
+  done | head -1
 }
 
 # The keyed stretches of the trace, one "key_ms unkey_ms" a line: from each

@@ -26,8 +26,8 @@ check() {  # check DESCRIPTION COMMAND...
 bash "$root/scripts/package-windows.sh" "$build" "$work/out" || exit 1
 setup=$(ls "$work"/out/tarnwick-*-setup.exe)
 archive=$(ls "$work"/out/tarnwick-*-win*.zip)
-check "the zip holds the program and its read-me" \
-  bash -c "unzip -Z1 '$archive' | sort | tr '\n' ' ' | grep -qx 'Tarnwick/ Tarnwick/readme.txt Tarnwick/tarnwick.exe '"
+check "the zip holds the program, its guardian and its read-me" \
+  bash -c "unzip -Z1 '$archive' | LC_ALL=C sort | tr '\n' ' ' | grep -qx 'Tarnwick/ Tarnwick/readme.txt Tarnwick/tarnwick-guard.exe Tarnwick/tarnwick.exe '"
 
 # shellcheck source=../../scripts/wine-env.sh
 source "$root/scripts/wine-env.sh" "$work/prefix"
@@ -42,6 +42,7 @@ startup="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/Tarnwick.l
 wine "$setup" /S
 wineserver -w
 check "the program is in Program Files" test -f "$program/tarnwick.exe"
+check "its guardian beside it" test -f "$program/tarnwick-guard.exe"
 check "it does not start at log-on unless chosen" test ! -e "$startup"
 check "the uninstaller is beside it" test -f "$program/uninstall.exe"
 check "the Start menu has the program's shortcut" test -f "$menu/Tarnwick.lnk"

@@ -285,6 +285,26 @@ TEST_F(BoundWindow, CloseRequestsGoToTheCallbackAndTheWindowStays) {
     EXPECT_EQ(asked, 3);
 }
 
+// A session that ends without asking is not a close request: nobody would
+// see the question answered. The real callback ends the program.
+TEST_F(BoundWindow, TheSessionEndingWithoutAskingGoesToItsOwnCallback) {
+    int asked = 0, ended = 0;
+    window.onCloseRequested = [&] { ++asked; };
+    window.onSessionEnding = [&] { ++ended; };
+    SendMessageA(window.handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(std::pair(asked, ended), std::pair(0, 1));
+    SendMessageA(window.handle(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);  // the end was called off
+    EXPECT_EQ(std::pair(asked, ended), std::pair(0, 1));
+    SendMessageA(window.handle(), WM_QUERYENDSESSION, 0, ENDSESSION_CRITICAL);
+    EXPECT_EQ(ended, 2);
+    SendMessageA(window.handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);  // an ordinary end asks
+    EXPECT_EQ(std::pair(asked, ended), std::pair(2, 2));
+    // The session ends anyway while the question is open.
+    window.onCloseRequested = [&] { SendMessageA(window.handle(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF); };
+    SendMessageA(window.handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    EXPECT_EQ(ended, 3);
+}
+
 TEST_F(BoundWindow, ThePositionIsInTwipsOfTheOuterWindowAndKeptWhileMinimised) {
     auto outer = [&] {
         RECT r{};

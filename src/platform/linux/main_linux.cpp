@@ -6,15 +6,21 @@
 #include <QApplication>
 
 #include <csignal>
+#include <string>
 
+#include "app/session_end.h"
 #include "app/system.h"
+#include "guard/guard_log.h"
 #include "media/media_graph.h"
+#include "node/keying_watch.h"
 #include "platform/linux/dbus_node.h"
 #include "platform/linux/gst_graph.h"
 #include "platform/linux/ini_store.h"
+#include "platform/linux/posix_guardian.h"
 #include "platform/linux/qt_dialogs.h"
 #include "platform/linux/qt_event_loop.h"
 #include "platform/linux/qt_locale.h"
+#include "platform/linux/qt_signal_notifier.h"
 #include "platform/linux/qt_window.h"
 #include "window/errors.h"
 
@@ -35,13 +41,23 @@ int main(int argc, char** argv) {
     tarnwick::QtLocale locale;
     tarnwick::FileProfileStore profile(TARNWICK_SETTINGS_DIR);
     tarnwick::DbusNodeConnector nodes;
+    // The guardian learns each change of the keying through the node link,
+    // and unkeys the node if this process ends while it is keyed.
+    const std::string logPath = std::string(TARNWICK_SETTINGS_DIR) + "/tarnwick.log";
+    tarnwick::PosixGuardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
+    guardian.start(tarnwick::guardianProgramPath(), logPath);
+    tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
     tarnwick::GstGraphFactory graphs;
     const tarnwick::VersionInfo version{TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD,
                                         TARNWICK_VERSION_REVISION};
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, nodes, graphs, version});
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
+    // A service stop, a log-out or Ctrl-C ends the program unkeyed and
+    // listed free, without saving, as closing the window does.
+    tarnwick::QtSignalNotifier endSignals({SIGTERM, SIGINT, SIGHUP});
+    endSignals.onSignal = [&system](int sig) { tarnwick::EndSession(system, 128 + sig); };
 
     // Start-up shows the window and starts the timers, or ends the program.
     system.Form_Load();

@@ -4,18 +4,23 @@
 //
 // It takes no command-line arguments and reads no environment variables.
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <exception>
 #include <string>
 
+#include "app/session_end.h"
 #include "app/system.h"
+#include "guard/guard_log.h"
 #include "media/media_graph.h"
+#include "node/keying_watch.h"
 #include "node/node_link.h"
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_dialogs.h"
 #include "platform/windows/win32_event_loop.h"
+#include "platform/windows/win32_guardian.h"
 #include "platform/windows/win32_locale.h"
 #include "platform/windows/win32_platform.h"
 #include "platform/windows/win32_profile_store.h"
@@ -31,6 +36,14 @@ tarnwick::VersionInfo builtVersion() {
     return {TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD, TARNWICK_VERSION_REVISION};
 }
 
+// The station log: %ProgramData%\Tarnwick\tarnwick.log, one place for the
+// machine that every user may write.
+std::string stationLogPath() {
+    char folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return {};
+    return std::string(folder) + "\\Tarnwick\\tarnwick.log";
+}
+
 // Builds the services, hands them to the system and runs the loop; the
 // program ends inside (every exit path ends the process at once).
 [[noreturn]] void runProgram(HINSTANCE instance) {
@@ -40,12 +53,21 @@ tarnwick::VersionInfo builtVersion() {
     tarnwick::Win32Locale locale;
     tarnwick::Win32ProfileStore profile("tarnwick.ini");
     tarnwick::ComNodeConnector nodes;
+    // The guardian learns each change of the keying through the node link,
+    // and unkeys the node if this process ends while it is keyed.
+    const std::string logPath = stationLogPath();
+    tarnwick::Win32Guardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
+    guardian.start(tarnwick::guardianProgramPath(), logPath);
+    tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
     tarnwick::DshowGraphFactory graphs;
     const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, nodes, graphs, version});
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
+    // A session that ends without asking (a forced log-off or shutdown)
+    // ends the program unkeyed and listed free, without saving.
+    window.onSessionEnding = [&system] { tarnwick::EndSession(system, 0); };
 
     // Start-up shows the window and starts the timers, or ends the program.
     system.Form_Load();

@@ -501,6 +501,10 @@ void Win32MainWindow::drawPictureButton(const DRAWITEMSTRUCT& item) {
     }
 }
 
+void Win32MainWindow::endSession() {
+    if (onSessionEnding) onSessionEnding();
+}
+
 void Win32MainWindow::askToClose() {
     if (askingToClose_ || !onCloseRequested) return;
     Raise guard(askingToClose_);
@@ -561,11 +565,18 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
             askToClose();
             return 0;
         case WM_QUERYENDSESSION:
+            // A critical end of the session comes whatever the answer, and
+            // the question would never be seen answered: end at once.
+            if ((static_cast<DWORD>(lParam) & ENDSESSION_CRITICAL) != 0) endSession();
             // Returning means the user kept the program: refuse the end of
             // the session (a Yes never returns).
             askToClose();
             return FALSE;
         case WM_ENDSESSION:
+            // The session ends now, asked or not (a forced log-off or
+            // shutdown, also while the question is still open): the process
+            // is ended once this returns.
+            if (wParam != FALSE) endSession();
             return 0;
         case WM_ACTIVATE:
             // Remember which control had the focus, to give it back when the

@@ -70,6 +70,12 @@ public:
     // dropped (and refuses the end of the session).
     std::function<void()> onCloseRequested;
 
+    // Called when the session ends without asking: WM_ENDSESSION saying it
+    // ends, or WM_QUERYENDSESSION for a critical end, which no answer can
+    // stop. The callback ends the program; if it returns (none set), the
+    // window goes on as before.
+    std::function<void()> onSessionEnding;
+
     // ControlObserver.
     void controlChanged(Control& control, Property property) override;
     void captionChanged(const std::string& caption) override;
@@ -106,6 +112,7 @@ private:
     HBRUSH colourMessage(HWND child, HDC dc, bool edit);
     void drawPictureButton(const DRAWITEMSTRUCT& item);
     void askToClose();
+    void endSession();
     RECT normalRect() const;
 
     HFONT font(double points, bool bold);
