@@ -1,6 +1,7 @@
 #include "media/load_file.h"
 
 #include "app/system.h"
+#include "media/player_controls.h"
 #include "platform/dialogs.h"
 #include "platform/locale.h"
 #include "transmit/transmit_sequence.h"
@@ -55,6 +56,9 @@ bool LoadFile(System& s, bool ReLoad) {
         const double length = s.graph_->Duration();
         f.H1.setMax(toInt16(length));
         f.Text3.setText(s.numberText(length));
+        // Before anything runs it, so that nothing goes out at the
+        // component's own level.
+        applyBarsToGraph(s);
         return true;
     } catch (const Failure&) {
         dialogs.messageBox("Render error no rendering device found", "Error", mb::kOk | mb::kIconExclamation);

@@ -15,7 +15,9 @@ inline constexpr const char* kMediaFilter =
 // takes the path from Text4, or asks with the file dialog when Text4 is
 // empty. Shows "Please select a file" for no path or a path that is not a
 // file, and "Render error no rendering device found" for any failure from
-// the release of the old graph on (leaving no graph). Never raises.
+// the release of the old graph on (leaving no graph). A graph it builds
+// takes the volume, balance and speed bars' values before it can run.
+// Never raises.
 //
 // Returns whether a graph is there to play afterwards. A call made while an
 // earlier one waits in its dialog or message is refused at once (false):

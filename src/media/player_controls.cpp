@@ -75,17 +75,29 @@ void H1_Scroll(System& s) {
     skipOnFailure([&] { s.graph().SetCurrentPosition(s.form.H1.value()); });
 }
 
+namespace {
+
+// One bar's value to the graph; without a graph the call fails and is skipped.
+void sendVolume(System& s) { skipOnFailure([&] { s.graph().SetVolume(s.form.V1.value()); }); }
+void sendBalance(System& s) { skipOnFailure([&] { s.graph().SetBalance(s.form.H2.value()); }); }
+void sendRate(System& s) { skipOnFailure([&] { s.graph().SetRate(s.form.V2.value() / 100.0); }); }
+
+}  // namespace
+
 void V1_Change(System& s) {
-    skipOnFailure([&] { s.graph().SetVolume(s.form.V1.value()); });
+    sendVolume(s);
     skipOnFailure([&] { s.form.VolSet.setText(s.numberText(s.form.V1.value())); });
 }
 
-void H2_Change(System& s) {
-    skipOnFailure([&] { s.graph().SetBalance(s.form.H2.value()); });
-}
+void H2_Change(System& s) { sendBalance(s); }
 
-void V2_Change(System& s) {
-    skipOnFailure([&] { s.graph().SetRate(s.form.V2.value() / 100.0); });
+void V2_Change(System& s) { sendRate(s); }
+
+void applyBarsToGraph(System& s) {
+    // Skip-and-continue, as the bars' own change rules.
+    sendVolume(s);
+    sendBalance(s);
+    sendRate(s);
 }
 
 }  // namespace tarnwick

@@ -26,4 +26,10 @@ void V1_Change(System& s);       // volume, written back into VolSet
 void H2_Change(System& s);       // balance
 void V2_Change(System& s);       // speed, percent
 
+// Gives a newly built graph the volume, balance and speed the bars show: a
+// graph starts at the component's own full level, and the bars' change rules
+// may have run while there was no graph (the stored volume at start-up) or
+// for the graph a load replaced. Each step ignores failures.
+void applyBarsToGraph(System& s);
+
 }  // namespace tarnwick

@@ -205,7 +205,7 @@ TEST_F(Player, LoadFileDuringATransmissionEndsItWhenTheGraphIsReleased) {
     EXPECT_FALSE(r.graphs.current->running());  // the new graph waits for a start
 }
 
-TEST_F(Player, TheBarsReachTheGraphOnlyWhenTheyChange) {
+TEST_F(Player, TheBarsReachAPlayingGraphWhenTheyChange) {
     start("", 30);
     f().V1.userChange(-1500);  // no graph yet: the value is written back all the same
     EXPECT_EQ(f().VolSet.text(), "-1500");
@@ -220,6 +220,36 @@ TEST_F(Player, TheBarsReachTheGraphOnlyWhenTheyChange) {
                                               "SetCurrentPosition 12"}));
     EXPECT_EQ(f().VolSet.text(), "-3000");
     EXPECT_EQ(r.graphs.current->rate(), 0.1);
+}
+
+TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
+    using Calls = std::vector<std::string>;
+    auto callsSince = [&](std::size_t mark) { return Calls(r.graphs.calls.begin() + mark, r.graphs.calls.end()); };
+    start("VOLSET=-1200\n", 30);
+    f().H2.userChange(-2500);  // moved while no graph exists
+    f().V2.userChange(50);
+    click(f().Command1);  // the first load after start
+    EXPECT_EQ(callsSince(0), (Calls{"RenderFile " + file, "SetVolume -1200", "SetBalance -2500", "SetRate 0.5", "Run",
+                                   "SetCurrentPosition 0"}));
+
+    // Load File during playback: the new graph takes the bars as they stand now.
+    f().V1.userChange(-3000);
+    r.dialogs.fileAnswers.push_back({r.mediaFile("other.wav", 5), nullptr});
+    std::size_t mark = r.graphs.calls.size();
+    click(f().Command3);
+    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().LoadedFile, "SetVolume -3000",
+                                       "SetBalance -2500", "SetRate 0.5"}));
+
+    // A bar the graph refuses is skipped: the others still arrive, the load stands and plays.
+    r.graphs.failing = {"SetVolume"};
+    r.dialogs.fileAnswers.push_back({r.mediaFile("third.wav", 5), nullptr});
+    mark = r.graphs.calls.size();
+    click(f().Command3);
+    click(f().Command1);
+    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().LoadedFile, "SetVolume -3000",
+                                       "SetBalance -2500", "SetRate 0.5", "Run", "SetCurrentPosition 0"}));
+    EXPECT_EQ(r.dialogs.boxes.size(), 0u);
+    EXPECT_EQ(keys(), 2);
 }
 
 TEST(FormatClock, ClampsToTheDisplayRange) {

@@ -21,6 +21,10 @@ void ScriptedGraph::requireRendered() const {
     if (length_ < 0) throw Failure(-2147467259, "Unspecified error");
 }
 
+void ScriptedGraph::failIfAsked(const char* op) const {
+    if (factory_.failing.count(op) != 0) throw Failure(-2147467263, "Not implemented");
+}
+
 double ScriptedGraph::positionNow() const {
     if (!running_) return base_;
     const double elapsed = std::chrono::duration<double>(loop_.now() - since_).count();
@@ -70,6 +74,7 @@ void ScriptedGraph::SetCurrentPosition(double seconds) {
 void ScriptedGraph::SetRate(double factor) {
     factory_.calls.push_back("SetRate " + numberToText(factor));
     requireRendered();
+    failIfAsked("SetRate");
     base_ = positionNow();
     since_ = loop_.now();
     rate_ = factor;
@@ -78,12 +83,14 @@ void ScriptedGraph::SetRate(double factor) {
 void ScriptedGraph::SetVolume(long v) {
     factory_.calls.push_back("SetVolume " + std::to_string(v));
     requireRendered();
+    failIfAsked("SetVolume");
     volume_ = v;
 }
 
 void ScriptedGraph::SetBalance(long b) {
     factory_.calls.push_back("SetBalance " + std::to_string(b));
     requireRendered();
+    failIfAsked("SetBalance");
     balance_ = b;
 }
 

@@ -39,6 +39,7 @@ public:
 
 private:
     void requireRendered() const;
+    void failIfAsked(const char* op) const;
     double positionNow() const;
 
     ScriptedGraphFactory& factory_;
@@ -59,6 +60,7 @@ public:
 
     std::map<std::string, double> lengths;  // path -> seconds; others fail to render
     bool failCreate = false;
+    std::set<std::string> failing;  // "SetVolume", "SetBalance", "SetRate": raise after being recorded
     int created = 0;
     ScriptedGraph* current = nullptr;  // the graph that lives now, if any
     std::vector<std::string> calls;    // "RenderFile /x.wav", "Run", "Stop", "SetCurrentPosition 0", ...
