@@ -155,6 +155,38 @@ TEST_F(GstGraphTest, VolumeAndBalanceScaleTheChannels) {
     EXPECT_LT(monoLeft.rightRms, monoLeft.leftRms * 0.01);
 }
 
+// A level set on a paused graph holds from the first sample Run plays: the
+// sound the graph already made (the file's start after a render, what it
+// made ahead before a Stop) is made again, never played at the old level.
+TEST_F(GstGraphTest, ALevelSetWhilePausedHoldsFromTheFirstSample) {
+    const double quarter = kToneRms * 0.2512;  // -1200
+
+    auto fresh = load(media().tone);
+    fresh->SetVolume(-1200);
+    fresh->SetBalance(-600);
+    MonitorRecording first = record("paused-render.wav");
+    fresh->Run();  // Resume right after a load: no rewind to flush anything
+    ASSERT_TRUE(waitFor([&] { return fresh->CurrentPosition() == fresh->Duration(); }));
+    const Sound loaded = test::measure(first.stop());
+    EXPECT_NEAR(loaded.leftRms, quarter, quarter * 0.06);
+    EXPECT_NEAR(loaded.rightRms, quarter * 0.501, quarter * 0.03);
+    EXPECT_LT(loaded.loudestRms, quarter * 1.06) << "the file's start went out at full level";
+
+    auto stopped = load(media().tone);
+    start(*stopped);
+    ASSERT_TRUE(waitFor([&] { return stopped->CurrentPosition() >= 0.5; }));
+    stopped->Stop();
+    const double at = stopped->CurrentPosition();
+    stopped->SetVolume(-1200);
+    MonitorRecording second = record("paused-stop.wav");
+    stopped->Run();
+    ASSERT_TRUE(waitFor([&] { return stopped->CurrentPosition() == stopped->Duration(); }));
+    const Sound resumed = test::measure(second.stop());
+    EXPECT_NEAR(resumed.leftRms, quarter, quarter * 0.06);
+    EXPECT_LT(resumed.loudestRms, quarter * 1.06) << "sound made before the Stop went out at the old level";
+    EXPECT_NEAR(resumed.soundingSeconds, 2.0 - at, 0.15) << "the rest of the file, neither cut nor repeated";
+}
+
 TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPlayingTime) {
     auto graph = load(media().longTone);
     EXPECT_NEAR(graph->Duration(), 12.5, 0.001);

@@ -65,6 +65,7 @@ Sound measure(const std::string& wavPath) {
         }
         const double rmsL = std::sqrt(sumL / static_cast<double>(window));
         const double rmsR = std::sqrt(sumR / static_cast<double>(window));
+        sound.loudestRms = std::max({sound.loudestRms, rmsL, rmsR});
         if (std::max(rmsL, rmsR) > kSoundingRms) {
             left.push_back(rmsL);
             right.push_back(rmsR);

@@ -465,7 +465,11 @@ void GstGraph::SetVolume(long hundredthsDb) {
     if (hundredthsDb < -10000 || hundredthsDb > 0)
         fail("Volume " + std::to_string(hundredthsDb) + " is outside -10000 .. 0");
     const double factor = hundredthsDb == -10000 ? 0.0 : std::pow(10.0, static_cast<double>(hundredthsDb) / 2000.0);
+    double current = 0;
+    g_object_get(volume_, "volume", &current, nullptr);
+    if (factor == current) return;
     g_object_set(volume_, "volume", factor, nullptr);
+    remakeHeldSound();
 }
 
 void GstGraph::SetBalance(long hundredthsDb) {
@@ -476,8 +480,28 @@ void GstGraph::SetBalance(long hundredthsDb) {
     // p < 0 and the left one by 1 - p for p > 0.
     const long magnitude = std::labs(hundredthsDb);
     const double kept = magnitude == 10000 ? 0.0 : std::pow(10.0, -static_cast<double>(magnitude) / 2000.0);
-    const double pan = hundredthsDb < 0 ? -(1.0 - kept) : 1.0 - kept;
-    g_object_set(panorama_, "panorama", static_cast<gfloat>(pan), nullptr);
+    const auto pan = static_cast<gfloat>(hundredthsDb < 0 ? -(1.0 - kept) : 1.0 - kept);
+    gfloat current = 0;
+    g_object_get(panorama_, "panorama", &current, nullptr);
+    if (pan == current) return;
+    g_object_set(panorama_, "panorama", pan, nullptr);
+    remakeHeldSound();
+}
+
+void GstGraph::remakeHeldSound() {
+    // The filter works ahead of the output: playbin queues up to a second of
+    // filtered sound behind it, and a paused graph holds what it has made
+    // (after a render, the file's start) to play first on Run. A paused
+    // graph therefore makes that sound again from where it stands, so that
+    // not one sample of it goes out at the old level. A playing graph is
+    // left alone: a seek there would break the sound on the air.
+    if (!rendered_ || runRequested_ || ended_ || !playbackError_.empty()) return;
+    try {
+        const double from = pendingSeek_ ? *pendingSeek_ : CurrentPosition();
+        seekTo(std::min(static_cast<std::int64_t>(std::llround(from * GST_SECOND)), durationNs_));
+    } catch (const Failure&) {
+        // The new level is set; only the held sound keeps the old one.
+    }
 }
 
 std::optional<Clock::time_point> GstGraph::endOfStreamTime() {

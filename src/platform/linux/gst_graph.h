@@ -85,6 +85,12 @@ public:
     void SetRate(double factor) override;
     // Hundredths of a decibel, -10000 (silent) .. 0 (full): the amplitude is
     // scaled by 10^(v/2000). Raises Failure outside that range.
+    //
+    // Volume and balance act on the sound as it is made, up to a second
+    // before it is heard. Set on a paused graph (rendered, or stopped), they
+    // hold from the first sample Run plays: the graph makes the sound it
+    // held again. Set while it plays, they are heard once the sound already
+    // made has played.
     void SetVolume(long hundredthsDb) override;
     // Hundredths of a decibel of attenuation on the other side: below 0 the
     // right channel is lowered by |b|/100 dB, above 0 the left one;
@@ -105,6 +111,7 @@ private:
     void reopenAfterError();
     void prerollOrThrow(std::chrono::steady_clock::time_point deadline);
     void seekTo(std::int64_t positionNs);
+    void remakeHeldSound();
     std::int64_t beforeEnd(std::int64_t positionNs) const;
     [[noreturn]] void fail(const std::string& what) const;
 
