@@ -23,4 +23,6 @@ fi
 echo "build-windows: the $TARNWICK_WIN_ARCH program ($TARNWICK_WIN_ARCH_WHY)"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$TARNWICK_WIN_ARCH.cmake" "$@" >/dev/null
-cmake --build "$build" -j2
+# TARNWICK_BUILD_TARGETS, when set, limits the build to those targets.
+# shellcheck disable=SC2086
+cmake --build "$build" -j2 ${TARNWICK_BUILD_TARGETS:+--target $TARNWICK_BUILD_TARGETS}

@@ -49,6 +49,7 @@ if [[ $TARNWICK_WIN_ARCH == i686 ]]; then
   echo "== The x86-64 Windows build (same source; core suite and shell adapters under 64-bit Wine) =="
   win64_build="$root/build-test-win64"
   if TARNWICK_WIN_ARCH=x86_64 TARNWICK_WIN_ARCH_WHY="beside the 32-bit program" \
+    TARNWICK_BUILD_TARGETS="tarnwick tarnwick-nodesim tarnwick_core_tests tarnwick_win_tests" \
     bash "$root/scripts/build-windows.sh" "$win64_build" >/dev/null; then
     (cd "$win64_build" && ctest --output-on-failure --timeout 300 -R '^(core_tests|win_shell)$') || rc=$?
   else
