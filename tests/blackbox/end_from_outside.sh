@@ -2,8 +2,8 @@
 # The program told to end from outside while keyed unkeys, lists the node
 # free and ends, without saving and without its guardian having to act.
 # Linux: SIGTERM (a service stop, a log-out), SIGINT (Ctrl-C) and SIGHUP (the
-# terminal or session going); a SIGHUP inherited as ignored (nohup) leaves it
-# running. Windows: the session ending without asking (WM_ENDSESSION), a
+# terminal or session going), also while the file dialog is open; a SIGHUP
+# inherited as ignored (nohup) leaves it running. Windows: the session ending without asking (WM_ENDSESSION), a
 # critical end (WM_QUERYENDSESSION that no answer can stop), and a forced end
 # while the ordinary end-of-session question is still open.
 BB_SESSION="--display --bus --pulse"
@@ -80,6 +80,13 @@ if [[ "$platform" == linux ]]; then
     expect_ended_unkeyed "SIG$sig" $((128 + $(kill -l "$sig")))
   done
 
+  # Modal boxes run loops of their own: the signal is taken inside them.
+  start_keyed env --default-signal=INT
+  click_twips "$win" $((5160 + 427)) $((1920 + 142))  # "Load File"
+  wait_window '^Open$' >/dev/null || fail "Load File did not open the file dialog"
+  kill -TERM "$app_pid"
+  expect_ended_unkeyed "SIGTERM while the file dialog is open" 143
+
   start_keyed nohup
   kill -HUP "$app_pid"
   sleep 1
@@ -87,7 +94,7 @@ if [[ "$platform" == linux ]]; then
   [[ $(trace_find '^SetPtt 0$' "$key_line") == "" ]] || fail "a SIGHUP that nohup ignores unkeyed"
   kill -TERM "$app_pid"
   expect_ended_unkeyed "SIGTERM after an ignored SIGHUP" 143
-  pass "SIGTERM, SIGINT and SIGHUP end the program unkeyed and listed free; an ignored SIGHUP stays ignored"
+  pass "SIGTERM, SIGINT and SIGHUP end the program unkeyed and listed free, also from inside the file dialog; an ignored SIGHUP stays ignored"
 else
   [[ -f "$session_end" ]] || fail "no $session_end (build the tests)"
   start_keyed
