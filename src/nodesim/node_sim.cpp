@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 namespace tarnwick::nodesim {
@@ -38,6 +39,8 @@ MonoClock steadyClockMs() {
         return static_cast<std::int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     };
 }
+
+void sleepForMs(std::int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 const char* operationName(Operation op) {
     switch (op) {
@@ -84,6 +87,14 @@ NodeSim::NodeSim(Config config, TraceWriter& trace, MonoClock mono)
     config_.cwWpm = std::clamp(config_.cwWpm, kMinWpm, kMaxWpm);
 }
 
+void NodeSim::arrive() {
+    if (pendingStallMs_ <= 0) return;
+    const std::int64_t ms = pendingStallMs_;
+    pendingStallMs_ = 0;
+    trace_.write("stall", number(ms));
+    sleep(ms);
+}
+
 bool NodeSim::takeFailure(Operation op) {
     const auto it = pendingFailures_.find(op);
     if (it == pendingFailures_.end()) return false;
@@ -107,6 +118,7 @@ void NodeSim::changed() {
 }
 
 bool NodeSim::SetPtt(Bool16 on) {
+    arrive();
     const std::string args = number(on);
     if (takeFailure(Operation::SetPtt)) {
         trace_.write("SetPtt", args, kError);
@@ -120,6 +132,7 @@ bool NodeSim::SetPtt(Bool16 on) {
 }
 
 std::optional<Bool16> NodeSim::answerQuery(Operation op, bool value) {
+    arrive();
     if (takeFailure(op)) {
         trace_.write(operationName(op), {}, kError);
         return std::nullopt;
@@ -135,6 +148,7 @@ std::optional<Bool16> NodeSim::GetPttState() { return answerQuery(Operation::Get
 std::optional<Bool16> NodeSim::GetBusyFlagB() { return answerQuery(Operation::GetBusyFlagB, busyB_); }
 
 bool NodeSim::SendCwText(std::int32_t mode, const std::string& text) {
+    arrive();
     const std::string args = number(mode) + " " + quoted(text);
     if (takeFailure(Operation::SendCwText)) {
         trace_.write("SendCwText", args, kError);
@@ -157,6 +171,7 @@ bool NodeSim::SendCwText(std::int32_t mode, const std::string& text) {
 }
 
 bool NodeSim::GetSysopInfo() {
+    arrive();
     if (takeFailure(Operation::GetSysopInfo)) {
         trace_.write("GetSysopInfo", {}, kError);
         return false;
@@ -166,6 +181,7 @@ bool NodeSim::GetSysopInfo() {
 }
 
 std::optional<std::string> NodeSim::GetCallsign() {
+    arrive();
     if (takeFailure(Operation::GetCallsign)) {
         trace_.write("GetCallsign", {}, kError);
         return std::nullopt;
@@ -175,6 +191,7 @@ std::optional<std::string> NodeSim::GetCallsign() {
 }
 
 bool NodeSim::SetListedBusy(Bool16 busy) {
+    arrive();
     const std::string args = number(busy);
     if (takeFailure(Operation::SetListedBusy)) {
         trace_.write("SetListedBusy", args, kError);
@@ -186,7 +203,10 @@ bool NodeSim::SetListedBusy(Bool16 busy) {
     return true;
 }
 
-void NodeSim::traceRejected(Operation op, std::string_view args) { trace_.write(operationName(op), args, kError); }
+void NodeSim::traceRejected(Operation op, std::string_view args) {
+    arrive();
+    trace_.write(operationName(op), args, kError);
+}
 
 void NodeSim::setReceiving(bool on) {
     receiving_ = on;
@@ -204,6 +224,8 @@ void NodeSim::setBusyB(bool on) {
 }
 
 void NodeSim::failNext(Operation op) { ++pendingFailures_[op]; }
+
+void NodeSim::stallNext(std::int64_t ms) { pendingStallMs_ = ms; }
 
 void NodeSim::noteDtmf(const std::string& digits) { trace_.write("event", "DTMFString " + quoted(digits)); }
 

@@ -9,7 +9,8 @@
 //
 // Time comes from two injected clocks, so that tests can run it on virtual
 // time: a wall clock for the trace stamps and a monotonic clock for the
-// Morse keying. Everything runs on one thread.
+// Morse keying (and an injected sleep for a stalled call). Everything runs
+// on one thread.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,8 @@ inline constexpr Bool16 bool16(bool b) { return b ? kTrue : kFalse; }
 // Milliseconds on a monotonic clock with an arbitrary origin.
 using MonoClock = std::function<std::int64_t()>;
 MonoClock steadyClockMs();
+// Blocks the calling thread for `ms` milliseconds.
+void sleepForMs(std::int64_t ms);
 
 // The operations a caller can make, named as the interface names them.
 // GetCallsign belongs to the SysopInfo object that GetSysopInfo hands out.
@@ -98,6 +101,16 @@ public:
     void setBusyB(bool on);
     // The next call of `op` fails; each request fails one more call.
     void failNext(Operation op);
+    // The next call, whichever it is, is answered only after `ms`
+    // milliseconds, as by a node program whose thread is busy elsewhere (a
+    // dialog of its own, a directory reconnect): nothing else is answered
+    // meanwhile. The stall is traced as "stall MS" when that call arrives;
+    // the call's own line follows once it is answered. A second request
+    // before the call replaces the first.
+    void stallNext(std::int64_t ms);
+    // How a stall is waited out: the answering thread sleeps. Tests move
+    // their clocks instead.
+    std::function<void(std::int64_t ms)> sleep = sleepForMs;
     // Traces the event; the face then raises it on its bus.
     void noteDtmf(const std::string& digits);
     void noteClosing();
@@ -124,6 +137,8 @@ public:
     std::function<void(const std::string&)> onCwText;
 
 private:
+    // Every call comes in here first: a stall asked for is waited out.
+    void arrive();
     // True (and the failure consumed) when the next call of `op` must fail.
     bool takeFailure(Operation op);
     // Traces and answers a query whose answer is `value`, or fails it.
@@ -145,6 +160,7 @@ private:
     bool busyB_ = false;
     std::string lastCw_;
     std::map<Operation, int> pendingFailures_;
+    std::int64_t pendingStallMs_ = 0;
 };
 
 }  // namespace tarnwick::nodesim

@@ -36,6 +36,17 @@ int parseWpm(const std::string& text) {
     return wpm;
 }
 
+long long parseStallMs(const std::string& text) {
+    long long ms = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, ms);
+    if (ec != std::errc() || ptr != end || ms < 0 || ms > kMaxStallMs) {
+        throw UsageError("--ctl stall takes milliseconds, a whole number from 0 to " + std::to_string(kMaxStallMs) +
+                         ", not \"" + text + "\".");
+    }
+    return ms;
+}
+
 void parseCtl(Cursor& in, CommandLine& line) {
     line.mode = CommandLine::Mode::Ctl;
     const std::string command = in.value("--ctl");
@@ -54,8 +65,13 @@ void parseCtl(Cursor& in, CommandLine& line) {
                              ").");
         }
         line.ctlOperation = *op;
+    } else if (command == "stall") {
+        line.ctl = CtlCommand::Stall;
+        line.ctlMs = parseStallMs(in.value("--ctl stall"));
     } else if (command == "close") {
         line.ctl = CtlCommand::Close;
+    } else if (command == "vanish") {
+        line.ctl = CtlCommand::Vanish;
     } else if (command == "state") {
         line.ctl = CtlCommand::State;
     } else {
@@ -121,7 +137,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& rawArgs) {
 std::string usageText() {
     return "Usage: tarnwick-nodesim [--call CALL] [--trace FILE] [--headless] [--cw-wpm N]\n"
            "       tarnwick-nodesim --ctl dtmf DIGITS | rx 0|1 | busy-a 0|1 | busy-b 0|1\n"
-           "                        | fail OPERATION | close | state\n"
+           "                        | fail OPERATION | stall MS | close | vanish | state\n"
            "\n"
            "Plays an EchoLink node for Tarnwick: answers its calls, traces them to FILE,\n"
            "and raises the node's events when told to by --ctl.\n"
@@ -133,6 +149,9 @@ std::string usageText() {
            "  --cw-wpm N     Morse speed of SendCwText in words a minute (default " +
            std::to_string(kDefaultCwWpm) +
            ")\n"
+           "  --ctl stall MS the next call is answered only after MS milliseconds\n"
+           "  --ctl close    raise Closing, then quit once the callers have left (5 s at most)\n"
+           "  --ctl vanish   raise Closing, then quit at once, answering nothing more\n"
            "OPERATION is one of: " +
            operationNames() + ".\n";
 }

@@ -2,7 +2,7 @@
 //
 //   tarnwick-nodesim [--call CALL] [--trace FILE] [--headless] [--cw-wpm N]
 //   tarnwick-nodesim --ctl dtmf DIGITS | rx 0|1 | busy-a 0|1 | busy-b 0|1
-//                    | fail OPERATION | close | state
+//                    | fail OPERATION | stall MS | close | vanish | state
 //   tarnwick-nodesim --register | --unregister      (the COM face only)
 //
 // Tests and scripts outside the repository rely on these spellings.
@@ -22,7 +22,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class CtlCommand { Dtmf, Rx, BusyA, BusyB, Fail, Close, State };
+enum class CtlCommand { Dtmf, Rx, BusyA, BusyB, Fail, Stall, Close, Vanish, State };
+
+// The longest stall --ctl stall takes: ten minutes.
+inline constexpr long long kMaxStallMs = 600000;
 
 struct CommandLine {
     enum class Mode { Run, Ctl, Register, Unregister, Help };
@@ -39,6 +42,7 @@ struct CommandLine {
     std::string ctlText;       // the digits of dtmf, the operation of fail
     bool ctlSwitch = false;    // the 0|1 of rx, busy-a, busy-b
     Operation ctlOperation{};  // fail: the operation, already checked
+    long long ctlMs = 0;       // stall: milliseconds, 0 .. kMaxStallMs
 };
 
 // Parses the arguments after the program name. Raises UsageError for an

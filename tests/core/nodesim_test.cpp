@@ -158,6 +158,36 @@ TEST(NodeSimFailNext, FailsOnlyTheNextCallOfEachOperationWithoutEffect) {
                                                     "GetCallsign => error", "SetListedBusy -1 => error"}));
 }
 
+// A stall holds up the next call only, whichever it is, and the trace shows
+// when it came (the stall's line) and when it was answered (its own).
+TEST(NodeSimStall, HoldsOnlyTheNextCallOfAnyKindAndTracesWhenItCameAndWhenAnswered) {
+    SimOnFakeClocks s;
+    std::vector<std::int64_t> slept;
+    s.sim.sleep = [&](std::int64_t ms) {
+        slept.push_back(ms);
+        s.mono += ms;
+        s.wall += ms;
+    };
+    s.sim.stallNext(1000);
+    s.sim.stallNext(3000);  // replaces the first
+    ASSERT_TRUE(s.sim.SetPtt(kTrue));
+    EXPECT_EQ(s.sim.GetPttState(), kTrue);
+    s.sim.stallNext(250);
+    s.sim.failNext(Operation::GetCallsign);
+    EXPECT_EQ(s.sim.GetCallsign(), std::nullopt);  // stalled, then failed
+    s.sim.stallNext(0);
+    EXPECT_EQ(s.sim.GetBusyFlagB(), kFalse);
+
+    EXPECT_EQ(slept, (std::vector<std::int64_t>{3000, 250}));
+    EXPECT_EQ(s.out.str(),
+              "1765053600123 stall 3000\n"
+              "1765053603124 SetPtt -1\n"
+              "1765053603125 GetPttState => -1\n"
+              "1765053603126 stall 250\n"
+              "1765053603377 GetCallsign => error\n"
+              "1765053603378 GetBusyFlagB => 0\n");
+}
+
 // Switches are not node calls, and the window hears of every change (but
 // not of queries).
 TEST(NodeSimState, ReportsEverySwitchAndTheLastTextAndNotifiesTheWindow) {
@@ -194,12 +224,17 @@ TEST(NodeSimCommandLine, DefaultsAndTheEqualsSpelling) {
     EXPECT_EQ(line.cwWpm, 35);
     EXPECT_TRUE(parseCommandLine({"--ctl", "busy-b", "1"}).ctlSwitch);
     EXPECT_EQ(parseCommandLine({"--ctl", "fail", "getpttstate"}).ctlOperation, Operation::GetPttState);
+    EXPECT_EQ(parseCommandLine({"--ctl", "stall", "3000"}).ctlMs, 3000);
+    EXPECT_EQ(parseCommandLine({"--ctl", "stall", "600000"}).ctlMs, 600000);
+    EXPECT_EQ(parseCommandLine({"--ctl", "vanish"}).ctl, CtlCommand::Vanish);
 }
 
 TEST(NodeSimCommandLine, RefusesWhatItCannotRun) {
     const std::vector<std::vector<std::string>> bad = {
         {"--ctl"},         {"--ctl", "rx"},    {"--ctl", "rx", "2"},   {"--ctl", "fail", "Bogus"},
         {"--ctl", "jump"}, {"--ctl", "close", "x"}, {"--headless", "--ctl", "state"},
+        {"--ctl", "stall"}, {"--ctl", "stall", "-1"}, {"--ctl", "stall", "3s"}, {"--ctl", "stall", "600001"},
+        {"--ctl", "vanish", "now"},
         {"--cw-wpm", "0"}, {"--cw-wpm", "20x"}, {"--cw-wpm", "101"},   {"--call"}, {"--call", ""}, {"--verbose"},
     };
     for (const auto& args : bad) EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);

@@ -60,8 +60,14 @@ int runControl(const CommandLine& line) {
         case CtlCommand::Fail:
             msg = controlCall("Fail", {QLatin1String(operationName(line.ctlOperation))});
             break;
+        case CtlCommand::Stall:
+            msg = controlCall("Stall", {static_cast<int>(line.ctlMs)});
+            break;
         case CtlCommand::Close:
             msg = controlCall("Close", {});
+            break;
+        case CtlCommand::Vanish:
+            msg = controlCall("Vanish", {});
             break;
         case CtlCommand::State:
             msg = controlCall("State", {});

@@ -4,6 +4,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <cstdio>
+#include <cstdlib>
 
 #include "nodesim/linux/dbus_names.h"
 
@@ -112,6 +114,15 @@ void ControlObject::Fail(const QString& operation) {
     face_.sim().failNext(*op);
 }
 
+void ControlObject::Stall(int ms) { face_.sim().stallNext(ms); }
+
+void ControlObject::Vanish() {
+    // Answered by hand before the end, since the stand-in never returns
+    // from here to answer it the usual way.
+    setDelayedReply(true);
+    face_.vanish(message().createReply());
+}
+
 void ControlObject::Close() {
     face_.raiseClosing();
     // Quit only after this call's reply has gone out, so that --ctl close
@@ -188,6 +199,17 @@ void NodeFace::closeAndQuit() {
     closingSince_.start();
     callersWatch_.start();
     quitWhenCallersGone();
+}
+
+void NodeFace::vanish(const QDBusMessage& answer) {
+    raiseClosing();
+    bus_.send(answer);
+    // The bus passes on one connection's messages in order: once the ping is
+    // answered, Closing and the answer are on their way. Calls that arrive
+    // meanwhile wait for the event loop, which never runs again.
+    flush();
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 void NodeFace::quitWhenCallersGone() {

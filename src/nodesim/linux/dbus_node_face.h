@@ -11,6 +11,7 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
@@ -88,8 +89,11 @@ public Q_SLOTS:
     Q_SCRIPTABLE void SetBusyA(bool on);
     Q_SCRIPTABLE void SetBusyB(bool on);
     Q_SCRIPTABLE void Fail(const QString& operation);
+    Q_SCRIPTABLE void Stall(int ms);
     // Raises Closing, answers, then the stand-in quits.
     Q_SCRIPTABLE void Close();
+    // Raises Closing, answers, and the stand-in ends there and then.
+    Q_SCRIPTABLE void Vanish();
     Q_SCRIPTABLE QString State();
 
 private:
@@ -125,6 +129,11 @@ public:
     void closeAndQuit();
     static constexpr int kClosingGraceMs = 5000;
     bool quitting() const { return quitting_; }
+    // Raises Closing (once), sends `answer` (the --ctl call's reply), and
+    // ends the process as soon as both have left for the bus, without
+    // answering anything more: a node program that does not wait for its
+    // clients. No event is handled in between.
+    [[noreturn]] void vanish(const QDBusMessage& answer);
 
 private:
     // Returns once the bus daemon has taken every message sent so far: it

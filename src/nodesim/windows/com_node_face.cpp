@@ -179,6 +179,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetCallsign(BSTR* callsign) override {
         if (callsign == nullptr) return E_POINTER;
         *callsign = nullptr;
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         const auto answer = face_.sim().GetCallsign();
         if (!answer) return failed(__uuidof(ISysopInfo), Operation::GetCallsign);
         *callsign = SysAllocString(wideFromUtf8(*answer).c_str());
@@ -255,23 +256,30 @@ public:
         return IsEqualIID(riid, __uuidof(INode)) ? S_OK : S_FALSE;
     }
 
-    // INode: the eight operations.
+    // INode: the eight operations. A node that has vanished answers none
+    // of them (see NodeFace::vanish).
     HRESULT STDMETHODCALLTYPE SetPtt(VARIANT_BOOL on) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return sim().SetPtt(on) ? S_OK : failed(__uuidof(INode), Operation::SetPtt);
     }
     HRESULT STDMETHODCALLTYPE GetBusyFlagA(VARIANT_BOOL* busy) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return answer(Operation::GetBusyFlagA, sim().GetBusyFlagA(), busy);
     }
     HRESULT STDMETHODCALLTYPE GetReceivingSignal(VARIANT_BOOL* receiving) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return answer(Operation::GetReceivingSignal, sim().GetReceivingSignal(), receiving);
     }
     HRESULT STDMETHODCALLTYPE GetPttState(VARIANT_BOOL* keyed) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return answer(Operation::GetPttState, sim().GetPttState(), keyed);
     }
     HRESULT STDMETHODCALLTYPE GetBusyFlagB(VARIANT_BOOL* busy) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return answer(Operation::GetBusyFlagB, sim().GetBusyFlagB(), busy);
     }
     HRESULT STDMETHODCALLTYPE SendCwText(LONG mode, VARIANT text) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         VARIANT* value = &text;
         while (V_VT(value) == (VT_VARIANT | VT_BYREF) && V_VARIANTREF(value) != nullptr) value = V_VARIANTREF(value);
         const BSTR* string = V_VT(value) == VT_BSTR                ? &V_BSTR(value)
@@ -289,11 +297,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetSysopInfo(ISysopInfo** info) override {
         if (info == nullptr) return E_POINTER;
         *info = nullptr;
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         if (!sim().GetSysopInfo()) return failed(__uuidof(INode), Operation::GetSysopInfo);
         *info = new SysopInfoObject(face_);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetListedBusy(VARIANT_BOOL busy) override {
+        if (face_.vanished()) return RPC_E_DISCONNECTED;
         return sim().SetListedBusy(busy) ? S_OK : failed(__uuidof(INode), Operation::SetListedBusy);
     }
 
@@ -614,6 +624,14 @@ void NodeFace::closeAndQuit() {
     closingSince_ = GetTickCount64();
     closingTimer_ = SetTimer(nullptr, 0, kClosingCheckMs, &NodeFace::onTimer);
     checkClosing();
+}
+
+void NodeFace::vanish() {
+    // Before Closing goes out: COM may deliver a caller's next call while
+    // the event is on its way.
+    vanished_ = true;
+    raiseClosing();
+    stop();
 }
 
 void NodeFace::endWhenUnused() {

@@ -74,6 +74,13 @@ public:
     static constexpr DWORD kClosingGraceMs = 5000;
     bool quitting() const { return quitting_; }
 
+    // A node program that does not wait for its clients: raises Closing
+    // (once) and takes the node off COM (stop()). From here on no call is
+    // answered: one that COM delivers while Closing goes out finds the node
+    // disconnected and is not traced. The caller then ends the process.
+    void vanish();
+    bool vanished() const { return vanished_; }
+
     // Started by COM activation (-Embedding): end once the callers that
     // came have all gone, as a local server does, or when none came within
     // kUnusedLimitMs.
@@ -111,6 +118,7 @@ private:
     bool closing_ = false;
     bool quitting_ = false;
     bool quit_ = false;
+    bool vanished_ = false;
     bool embedded_ = false;
     bool checking_ = false;
     UINT_PTR closingTimer_ = 0;

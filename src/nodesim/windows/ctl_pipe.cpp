@@ -83,11 +83,13 @@ struct ControlServer::Request {
     std::string text;
     std::string answer;
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE written = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // the answer has gone, or never will
     std::atomic<int> holders{2};
 
     void release() {
         if (--holders == 0) {
             CloseHandle(done);
+            CloseHandle(written);
             delete this;
         }
     }
@@ -187,9 +189,10 @@ void ControlServer::serveOne() {
         } else {
             request->release();  // the loop's share: the message never went
         }
-        request->release();
         writeAll(pipe_, io_, answer, stop_);
         FlushFileBuffers(pipe_);
+        SetEvent(request->written);
+        request->release();
     }
     DisconnectNamedPipe(pipe_);
 }
@@ -200,6 +203,13 @@ LRESULT CALLBACK ControlServer::windowProc(HWND hwnd, UINT message, WPARAM wPara
         auto* request = reinterpret_cast<Request*>(lParam);
         request->answer = server != nullptr ? server->handle_(request->text) : "error the stand-in is ending";
         SetEvent(request->done);
+        if (server != nullptr && server->endAfterAnswer_) {
+            // Nothing else runs on this thread from here: the process ends
+            // once the caller has its answer (FlushFileBuffers waits for it
+            // to be read), or after the time a write may take.
+            WaitForSingleObject(request->written, kAnswerLimitMs + kIoLimitMs);
+            ExitProcess(0);
+        }
         request->release();
         return 0;
     }
@@ -218,8 +228,12 @@ std::string controlRequest(const CommandLine& line) {
             return std::string("busy-b ") + (line.ctlSwitch ? "1" : "0");
         case CtlCommand::Fail:
             return std::string("fail ") + operationName(line.ctlOperation);
+        case CtlCommand::Stall:
+            return "stall " + std::to_string(line.ctlMs);
         case CtlCommand::Close:
             return "close";
+        case CtlCommand::Vanish:
+            return "vanish";
         case CtlCommand::State:
             return "state";
     }

@@ -2,7 +2,7 @@
 // pipe of the session, one request and one answer each.
 //
 //   request  "dtmf 1234" | "rx 1" | "busy-a 0" | "busy-b 1" | "fail SetPtt"
-//            | "close" | "state"
+//            | "stall 3000" | "close" | "vanish" | "state"
 //   answer   "ok", "ok <text>" (state) or "error <sentence>"
 //
 // The pipe also keeps a second stand-in from starting in the same session:
@@ -44,6 +44,10 @@ public:
     std::string start();
     // Stops serving and waits for the helper thread. Safe to call again.
     void stop();
+    // Called from `handle`: once the answer to the request being handled
+    // has reached the caller (at most a few seconds), the process ends, and
+    // the loop thread runs nothing in between.
+    void endProcessAfterAnswer() { endAfterAnswer_ = true; }
 
     // How long a request may take on the loop thread before the caller is
     // told that the stand-in is busy.
@@ -61,6 +65,7 @@ private:
     HANDLE stop_ = nullptr;
     HANDLE io_ = nullptr;
     HANDLE thread_ = nullptr;
+    bool endAfterAnswer_ = false;
 };
 
 // The request line of a --ctl command line.

@@ -55,7 +55,7 @@ std::wstring programPath() {
 }
 
 // One --ctl request, run on the loop thread.
-std::string answerControl(NodeFace& face, const std::string& request) {
+std::string answerControl(NodeFace& face, ControlServer& control, const std::string& request) {
     const auto blank = request.find(' ');
     const std::string command = request.substr(0, blank);
     const std::string argument = blank == std::string::npos ? std::string() : request.substr(blank + 1);
@@ -78,6 +78,20 @@ std::string answerControl(NodeFace& face, const std::string& request) {
         const auto op = parseOperation(argument);
         if (!op) return "error unknown operation \"" + argument + "\" (one of " + operationNames() + ")";
         sim.failNext(*op);
+        return "ok";
+    }
+    if (command == "stall") {
+        try {
+            sim.stallNext(parseCommandLine({"--ctl", "stall", argument}).ctlMs);
+        } catch (const UsageError& e) {
+            return std::string("error ") + e.what();
+        }
+        return "ok";
+    }
+    if (command == "vanish") {
+        // Closing goes out, then the process ends as soon as "ok" is read.
+        face.vanish();
+        control.endProcessAfterAnswer();
         return "ok";
     }
     if (command == "close") {
@@ -118,7 +132,8 @@ int serve(const CommandLine& line, bool embedded, HINSTANCE instance) {
     {
         NodeFace face(sim, library);
         library->Release();
-        ControlServer control([&face](const std::string& request) { return answerControl(face, request); });
+        ControlServer control(
+            [&face, &control](const std::string& request) { return answerControl(face, control, request); });
         std::string problem = control.claim();
         if (problem.empty()) problem = face.start();
         if (problem.empty()) problem = control.start();
