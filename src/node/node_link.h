@@ -6,9 +6,10 @@
 //
 // Every call is synchronous (but see the two IgnoringAnswer calls) and made
 // on the loop thread. A call that fails
-// (the server answers with an error, is gone, or does not answer within two
-// seconds) raises Failure with the failure's number and description; the
-// calling handler's regime decides what follows.
+// (the server answers with an error, is gone, or does not answer within 30
+// seconds: a node busy for a few seconds is slow, not gone) raises Failure
+// with the failure's number and description; the calling handler's regime
+// decides what follows.
 //
 // Booleans cross as 16-bit values: the system passes -1 for true and 0 for
 // false, and takes any returned value other than 0 as true.

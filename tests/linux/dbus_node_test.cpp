@@ -331,15 +331,52 @@ TEST_F(DbusNodeTest, WithoutANodeCreateFailsAndASecondStandInIsRefused) {
     EXPECT_EQ(ctl({"state"}), 0);  // the first one still answers
 }
 
-TEST_F(DbusNodeTest, HungNodeFailsTheCallInsteadOfHanging) {
+// A node busy for a few seconds on its own thread is slow, not gone: the
+// call is answered once the node gets to it, and what was sent meanwhile
+// arrives after it, in order. A node that stays silent past the link's
+// timeout fails the call (a link with a short one here; the program's is
+// kNodeCallTimeoutMs).
+TEST_F(DbusNodeTest, ASlowNodeIsWaitedForAndAHungOneFailsTheCall) {
     StandIn node;
     auto link = connect();
-    node.signal(SIGSTOP);
+    ASSERT_EQ(ctl({"stall", "3000"}), 0);
     QElapsedTimer timer;
     timer.start();
-    const std::string what = failureOf([&] { link->GetPttState(); });
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    EXPECT_GE(timer.elapsed(), 3000 - 2);  // both sides count whole milliseconds
+    ASSERT_EQ(ctl({"stall", "3000"}), 0);
+    link->SetPttIgnoringAnswer(kNodeTrue);  // the call the node sits on
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    EXPECT_EQ(node.trace(), (std::vector<std::string>{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1",
+                                                      "GetPttState => -1"}));
+
+    auto hasty = DbusNodeConnector(QDBusConnection::sessionBus(), 1000ms).create(events);
+    node.signal(SIGSTOP);
+    timer.restart();
+    const std::string what = failureOf([&] { hasty->GetPttState(); });
     EXPECT_LT(timer.elapsed(), 10'000);
     EXPECT_EQ(what.rfind("GetPttState: org.freedesktop.DBus.Error.NoReply", 0), 0u) << what;
+}
+
+// A node program that quits as soon as it has raised Closing: the event
+// arrives, the program is gone although its caller still holds the link
+// (a closing one waits up to 5 s for that), and the unkey that follows
+// fails at once instead of waiting out the call timeout.
+TEST_F(DbusNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
+    StandIn node;
+    auto link = connect();
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    ASSERT_EQ(ctl({"vanish"}), 0);
+    ASSERT_TRUE(node.process().waitForFinished(3000));
+    EXPECT_EQ(node.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(node.process().exitCode(), 0);
+    ASSERT_TRUE(runEventsUntil([&] { return !events.events.empty(); }));
+    EXPECT_EQ(events.events, std::vector<std::string>{"Closing"});
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_NE(failureOf([&] { link->SetPtt(kNodeFalse); }), "");
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(node.trace(), (std::vector<std::string>{"GetPttState => 0", "event Closing"}));
 }
 
 TEST_F(DbusNodeTest, LinkStaysWithTheNodeItWasMadeFor) {

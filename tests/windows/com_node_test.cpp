@@ -325,10 +325,29 @@ TEST_F(ComNodeTest, CreationStartsARegisteredNodeAndFailsWithTheReportTextWithou
     EXPECT_TRUE(pumpUntil([] { return ctl("state") != 0; })) << "the started stand-in outlived its caller";
 }
 
-TEST_F(ComNodeTest, ANodeThatDoesNotAnswerFailsTheCallAndRecovers) {
+// A node busy for a few seconds on its own thread is slow, not gone: the
+// call is answered once the node gets to it, and what was sent meanwhile
+// follows in order. A node that stays silent past the link's timeout
+// fails the call (a link with a short one here; the program's is
+// kNodeCallTimeoutMs), and the link works again once the node answers.
+TEST_F(ComNodeTest, ASlowNodeIsWaitedForAndAHungOneFailsTheCallAndRecovers) {
     StandIn node;
     ASSERT_TRUE(node.up());
-    auto link = connect();
+    {
+        auto patient = connect();
+        ASSERT_EQ(ctl("stall 3000"), 0u);
+        const ULONGLONG asked = GetTickCount64();
+        EXPECT_EQ(patient->GetPttState(), kNodeFalse);
+        EXPECT_GE(GetTickCount64() - asked, 3000u - 16u);  // the tick count's grain
+        ASSERT_EQ(ctl("stall 3000"), 0u);
+        patient->SetPttIgnoringAnswer(kNodeTrue);  // the call the node sits on
+        EXPECT_EQ(patient->GetPttState(), kNodeTrue);
+        patient->SetPtt(kNodeFalse);
+        EXPECT_EQ(node.trace(),
+                  (Lines{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1", "GetPttState => -1", "SetPtt 0"}));
+    }
+
+    auto link = ComNodeConnector({std::chrono::milliseconds(2000), kNodeCreateTimeoutMs}).create(events);
     ASSERT_EQ(link->GetPttState(), kNodeFalse);
 
     // A stopped node: its thread, and with it every COM call, stands still.
@@ -352,9 +371,28 @@ TEST_F(ComNodeTest, ANodeThatDoesNotAnswerFailsTheCallAndRecovers) {
         }
     }));
     EXPECT_EQ(link->GetPttState(), kNodeFalse);
-    const Lines trace = node.trace();
-    EXPECT_EQ(trace.front(), "GetPttState => 0");
-    EXPECT_EQ(trace.back(), "GetPttState => 0");
+    EXPECT_EQ(node.trace().back(), "GetPttState => 0");
+}
+
+// A node program that quits as soon as it has raised Closing: the event
+// arrives, the program is gone although its caller still holds the node
+// (a closing one waits up to 5 s for that), and the unkey that follows
+// fails at once instead of waiting out the call timeout.
+TEST_F(ComNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
+    StandIn node;
+    ASSERT_TRUE(node.up());
+    auto link = connect();
+    EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    ASSERT_EQ(ctl("vanish"), 0u);
+    ASSERT_TRUE(node.ended(3000));
+    EXPECT_EQ(node.exitCode(), 0u);
+    ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
+    EXPECT_EQ(events.events, Lines{"Closing"});
+    const ULONGLONG asked = GetTickCount64();
+    const Failure f = failureOf([&] { link->SetPtt(kNodeFalse); });
+    EXPECT_LT(f.number(), 0) << f.description();
+    EXPECT_LT(GetTickCount64() - asked, 2000u) << f.description();
+    EXPECT_EQ(node.trace(), (Lines{"GetPttState => 0", "event Closing"}));
 }
 
 // A closing node stays for its caller's unkey, and ends once its callers

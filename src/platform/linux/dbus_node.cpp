@@ -37,7 +37,7 @@ QString ownerOf(QDBusConnection& bus, const QString& name) {
     QDBusMessage query =
         QDBusMessage::createMethodCall(kBusDaemon, kBusDaemonPath, kBusDaemon, QStringLiteral("GetNameOwner"));
     query << name;
-    const QDBusMessage reply = bus.call(query, QDBus::Block, kNodeCallTimeoutMs);
+    const QDBusMessage reply = bus.call(query, QDBus::Block, static_cast<int>(kBusTimeoutMs.count()));
     if (reply.type() == QDBusMessage::ReplyMessage && reply.signature() == QLatin1String("s")) {
         return reply.arguments().constFirst().toString();
     }
@@ -95,15 +95,15 @@ public:
     bool empty() const { return pending_.empty(); }
 
     // Writes whatever waits, in one go where the socket takes it. Returns
-    // false when the bus is gone or does not take it within the node
-    // timeout; what waited is then dropped (it was sent ignoring failures).
+    // false when the bus is gone or does not take it within kBusTimeoutMs;
+    // what waited is then dropped (it was sent ignoring failures).
     bool write() {
         if (pending_.empty()) return true;
         const std::string data = std::move(pending_);
         pending_.clear();
         DBusConnection* c = conn_.get();
         if (!dbus_connection_get_is_connected(c)) return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kNodeCallTimeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + kBusTimeoutMs;
         // A call of libdbus's own that timed out may have left part of its
         // message unwritten; ours must not cut into it.
         while (dbus_connection_has_messages_to_send(c)) {
@@ -210,8 +210,11 @@ public:
         }
     };
 
-    NodeCaller(std::shared_ptr<DBusConnection> conn, std::string owner)
-        : conn_(conn), owner_(owner), quick_(std::make_shared<QuickSends>(std::move(conn), std::move(owner))) {}
+    NodeCaller(std::shared_ptr<DBusConnection> conn, std::string owner, std::chrono::milliseconds timeout)
+        : conn_(conn),
+          owner_(owner),
+          timeoutMs_(static_cast<int>(timeout.count())),
+          quick_(std::make_shared<QuickSends>(std::move(conn), std::move(owner))) {}
 
     // A blocking call with the node timeout. `append` adds the arguments.
     // Raises Failure with "<operation>: <error name>: <message>" for an
@@ -230,7 +233,7 @@ public:
         if (!append(args)) fail(std::string(operation) + ": out of memory");
         DBusError err;
         dbus_error_init(&err);
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), kNodeCallTimeoutMs, &err);
+        DBusMessage* reply = dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), timeoutMs_, &err);
         // Nothing but replies is meant for this connection (the bus's own
         // greeting, say); drop it so that it does not pile up.
         while (dbus_connection_get_dispatch_status(conn_.get()) == DBUS_DISPATCH_DATA_REMAINS) {
@@ -281,6 +284,7 @@ public:
 private:
     std::shared_ptr<DBusConnection> conn_;
     std::string owner_;
+    int timeoutMs_;
     // Shared with the SysopInfo objects the link hands out, whose calls
     // must come after it too.
     std::shared_ptr<QuickSends> quick_;
@@ -396,7 +400,8 @@ private:
 
 }  // namespace
 
-DbusNodeConnector::DbusNodeConnector(QDBusConnection bus) : bus_(std::move(bus)) {}
+DbusNodeConnector::DbusNodeConnector(QDBusConnection bus, std::chrono::milliseconds callTimeout)
+    : bus_(std::move(bus)), callTimeout_(callTimeout) {}
 
 std::unique_ptr<NodeLink> DbusNodeConnector::create(NodeEvents& events) {
     if (!bus_.isConnected()) {
@@ -420,7 +425,7 @@ std::unique_ptr<NodeLink> DbusNodeConnector::create(NodeEvents& events) {
         DbusNodeLink::disconnectSignals(bus_, owner, receiver.get());
         fail("no EchoLink node on the session bus (" + std::string(kNodeService) + " changed owner while connecting)");
     }
-    return std::make_unique<DbusNodeLink>(bus_, owner, NodeCaller(openCallConnection(), utf8(owner)),
+    return std::make_unique<DbusNodeLink>(bus_, owner, NodeCaller(openCallConnection(), utf8(owner), callTimeout_),
                                           std::move(receiver));
 }
 

@@ -3,8 +3,11 @@
 // The node is whoever owns the bus name org.tarnwick.Node (the stand-in
 // tarnwick-nodesim, or any node program with the same interface): object
 // /org/tarnwick/Node, interface org.tarnwick.Node. Booleans are int16.
-// A call that gets an error reply, or no answer within two seconds, raises
-// Failure (err::kAutomationError) with the bus's error name and message.
+// A call that gets an error reply, or no answer within the call timeout
+// (kNodeCallTimeoutMs: a node program busy for a few seconds on its own
+// window thread is slow, not gone), raises Failure (err::kAutomationError)
+// with the bus's error name and message. The window stands still while a
+// call waits.
 // Events arrive as the signals DTMFString(s) and Closing() and are handed to
 // NodeEvents from the Qt event loop, never inside a call.
 #pragma once
@@ -12,6 +15,7 @@
 #include "node/node_link.h"
 
 #include <QDBusConnection>
+#include <chrono>
 
 namespace tarnwick {
 
@@ -19,16 +23,21 @@ inline constexpr const char* kNodeService = "org.tarnwick.Node";
 inline constexpr const char* kNodePath = "/org/tarnwick/Node";
 inline constexpr const char* kNodeInterface = "org.tarnwick.Node";
 inline constexpr const char* kSysopInfoInterface = "org.tarnwick.SysopInfo";
-inline constexpr int kNodeCallTimeoutMs = 2000;
+inline constexpr std::chrono::milliseconds kNodeCallTimeoutMs{30000};
+// What the bus daemon itself is given to answer (who owns the node's name)
+// or to take a message sent without waiting: it does not wait on the node.
+inline constexpr std::chrono::milliseconds kBusTimeoutMs{2000};
 
 class DbusNodeConnector : public NodeConnector {
 public:
-    explicit DbusNodeConnector(QDBusConnection bus = QDBusConnection::sessionBus());
+    explicit DbusNodeConnector(QDBusConnection bus = QDBusConnection::sessionBus(),
+                               std::chrono::milliseconds callTimeout = kNodeCallTimeoutMs);
     // Raises Failure when the bus cannot be reached or no node owns the name.
     std::unique_ptr<NodeLink> create(NodeEvents& events) override;
 
 private:
     QDBusConnection bus_;
+    std::chrono::milliseconds callTimeout_;
 };
 
 }  // namespace tarnwick

@@ -121,6 +121,12 @@ public:
         return current_ != nullptr && current_->givenUp;
     }
 
+    // The jobs queued behind the one running.
+    std::size_t queued() {
+        std::lock_guard lock(mutex_);
+        return queue_.size();
+    }
+
     // Lets the thread end after the queued jobs, and waits up to `limit`.
     void stop(std::chrono::milliseconds limit) {
         std::unique_lock lock(mutex_);
@@ -372,10 +378,13 @@ public:
     }
 
     // Queues a call on the worker without waiting for its answer, which is
-    // not looked at; calls still reach the node in order. Raises Failure
-    // only for a node still busy with a call it left unanswered.
+    // not looked at; calls still reach the node in order. Behind a call the
+    // node left unanswered, a few are still queued: the unkey of an error
+    // report then reaches a node that answers again while the report waits
+    // for someone. Beyond those it raises Failure, so that a node that
+    // stays silent does not gather the idle ticks' calls.
     void send(const std::string& operation, std::vector<VARIANT> args) {
-        if (worker_->stuck()) {
+        if (worker_->stuck() && worker_->queued() >= kQueuedBehindSilence) {
             throw Failure(static_cast<long>(RPC_E_TIMEOUT),
                           operation + ": the node has not yet answered an earlier call that it left unanswered");
         }
@@ -406,6 +415,8 @@ public:
     std::chrono::milliseconds limit() const { return limit_; }
 
 private:
+    static constexpr std::size_t kQueuedBehindSilence = 4;
+
     std::shared_ptr<ComWorker> worker_;
     std::shared_ptr<RemoteObject> target_;
     std::chrono::milliseconds limit_;

@@ -21,6 +21,10 @@
 //     filter cancels, so a waiting worker is the one bound that holds there
 //     as it does on Windows. While that call is still out, further calls
 //     fail at once the same way; once it returns, the link works again.
+//     The bound is generous: a node program busy for a few seconds on its
+//     own window thread (a directory reconnect, a dialog of its own) is
+//     slow, not gone, and the window standing still meanwhile is what a
+//     call into it has always cost.
 // Events arrive on COM's threads, are queued, and are handed to NodeEvents
 // from the loop thread's message queue, between other handlers.
 //
@@ -46,7 +50,7 @@ inline constexpr WORD kNodeLibraryMajor = 1;
 inline constexpr WORD kNodeLibraryMinor = 8;
 inline constexpr IID kNodeEventsId = {0x6F55F7AF, 0x8DA6, 0x400F, {0x96, 0xEB, 0xC3, 0x71, 0xF0, 0x31, 0x16, 0x11}};
 
-inline constexpr std::chrono::milliseconds kNodeCallTimeoutMs{2000};
+inline constexpr std::chrono::milliseconds kNodeCallTimeoutMs{30000};
 // Creating the object may start the node's program; COM itself gives that
 // about 30 seconds.
 inline constexpr std::chrono::milliseconds kNodeCreateTimeoutMs{35000};
