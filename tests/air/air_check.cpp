@@ -160,7 +160,8 @@ AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>&
     const std::vector<SoundRun> runs = soundRuns(recording);
     const double frames = static_cast<double>(recording.frames());
     auto msOfFrames = [&](double n) { return n * recording.msPerFrame; };
-    for (const SoundRun& run : runs) report.soundMs += msOfFrames(static_cast<double>(run.end - run.begin));
+    auto fileMsOfFrames = [&](double n) { return n * 1000.0 / recording.rate; };
+    for (const SoundRun& run : runs) report.soundMs += fileMsOfFrames(static_cast<double>(run.end - run.begin));
 
     // The first and last frame of sound on the air in each span, for the
     // breaks between them.
@@ -194,7 +195,7 @@ AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>&
             if (!first) first = b;
             last = e;
             lastRunEnd = std::min(end, nextKeyF);
-            report.onAirMs += msOfFrames(e - b);
+            report.onAirMs += fileMsOfFrames(e - b);
             for (auto f = static_cast<std::int64_t>(std::ceil(b)); f < static_cast<std::int64_t>(std::ceil(e)); ++f) {
                 ++soundFrames;
                 for (int c = 0; c < recording.channels; ++c) {
@@ -216,13 +217,14 @@ AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>&
         report.spans.push_back(out);
     }
 
-    // A break: sound up to the unkey (within a gap), sound lost while
-    // unkeyed, and sound again from the re-key.
+    // A break: sound up to the unkey, sound lost while unkeyed, and sound
+    // again from the re-key; up to and from within kBreakSlackMs, since a
+    // player short of CPU may drop a little sound just there.
     for (std::size_t i = 0; i + 1 < spans.size(); ++i) {
         SpanReport& span = report.spans[i];
         const SpanReport& next = report.spans[i + 1];
         if (!span.tail || !next.lead || !span.lost || *span.lost <= 0) continue;
-        if (*span.tail > kGapMs || *next.lead > kGapMs) continue;
+        if (*span.tail > kBreakSlackMs || *next.lead > kBreakSlackMs) continue;
         span.breakOff = static_cast<double>(next.span.keyMs - *span.span.unkeyMs);
         span.breakSilence = msOfFrames(onAir[i + 1]->first - onAir[i]->second);
     }

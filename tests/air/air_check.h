@@ -23,6 +23,8 @@ namespace tarnwick::air {
 // kGapMs.
 constexpr int kSoundThreshold = 328;
 constexpr double kGapMs = 5.0;
+// A break's sound reaches the unkey and the re-key within this.
+constexpr double kBreakSlackMs = 50.0;
 
 // When a sound server played a stream's samples, on the wall clock. A sink
 // keeps its own time, which need not run at the wall clock's pace (a null
@@ -99,13 +101,16 @@ struct SpanReport {
     double longestGap = 0;
     std::optional<double> levelDbfs;  // RMS of the sound on the air (a full-scale square wave is 0 dBFS)
     // When the next span re-keys within the same sound (a transmit break:
-    // the sound plays on through the unkey to the re-key): the unkey to
-    // re-key on the node's clock, and the silence heard, from the last sound
-    // before the unkey to the first after the re-key.
+    // the sound plays on through the unkey to the re-key, within
+    // kBreakSlackMs of each): the unkey to re-key on the node's clock, and
+    // the silence heard, from the last sound before the unkey to the first
+    // after the re-key.
     std::optional<double> breakOff;
     std::optional<double> breakSilence;
 };
 
+// The totals count the sound by its samples, at the recording's own rate:
+// how much of the files played went out, whatever pace the sink kept.
 struct AirReport {
     std::vector<SpanReport> spans;
     double soundMs = 0;  // all the sound recorded

@@ -110,6 +110,13 @@ TEST(AirReport, ABreakIsAnUnkeyAndReKeyWhileTheSoundPlaysOn) {
     EXPECT_NEAR(*broken.spans[1].lead, 0, 0.01);
     EXPECT_NEAR(*broken.spans[1].tail, 100, 0.1);
 
+    // A player short of CPU dropped 20 ms just before the unkey: still a
+    // break, heard as 20 ms more silence.
+    const Made dropped = Made(4).tone(0, 1480).tone(1500, 3000);
+    const AirReport late = airReport(dropped.rec, trace("0 SetPtt -1\n1500 SetPtt 0\n1900 SetPtt -1\n3100 SetPtt 0\n"));
+    EXPECT_NEAR(*late.spans[0].breakOff, 400, 0.01);
+    EXPECT_NEAR(*late.spans[0].breakSilence, 420, 0.1);
+
     // Two transmissions, each sound whole: the silence between is no break.
     const Made two = Made(4).tone(0, 1000).tone(2000, 3000);
     const AirReport apart = airReport(two.rec, trace("-30 SetPtt -1\n1020 SetPtt 0\n1960 SetPtt -1\n3020 SetPtt 0\n"));

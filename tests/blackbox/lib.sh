@@ -321,6 +321,24 @@ air_field() {
     for (i = 1; i <= NF; i++) if (index($i, f "=") == 1) { print substr($i, length(f) + 2); exit } }' "$air_report"
 }
 
+# Whether the machine is oversubscribed: a load average over twice its
+# cores. Players short of CPU drop late sound to keep time (GStreamer's
+# pulsesink and Wine's DirectShow renderer both do; the renderer also
+# replays stale buffer): at a load average of 13 on 2 cores, 76 ms of a 64 s
+# file in two silences on Linux, and up to 380 ms of a 2 s file under Wine.
+# A scenario holds what the sink heard to the recorder's 5 ms on a machine
+# that is not oversubscribed; on one that is, it says what it heard.
+machine_busy() { awk -v n="$(nproc)" '{ exit !($1 > 2 * n) }' /proc/loadavg; }
+# check_sound "EXPR" MESSAGE: a check of what the sink heard; sound_held
+# is 0 after one that only a busy machine let pass.
+sound_held=1
+check_sound() {
+  awk "BEGIN { exit !($1) }" && return 0
+  machine_busy || fail "$2"
+  echo "BUSY ($platform, load $(cut -d' ' -f1 /proc/loadavg) on $(nproc) cores): $2"
+  sound_held=0
+}
+
 # Faults of a program that are known and not yet mended, listed in
 # known_faults: a scenario reports them as KNOWN and goes on, and says so
 # when a listed fault did not show (then its line should go).

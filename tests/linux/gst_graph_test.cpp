@@ -25,6 +25,10 @@ using test::Sound;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kToneRms = 11585;
+// How far a recorded sound's length may be from the file's: the recording
+// loses nothing and is timed within 5 ms (tests/air), and Sound counts whole
+// 10 ms windows, so each end may add up to one window.
+constexpr double kLengthTolerance = 0.0205;  // two windows, and a hair for rounding
 
 // Waits, looking every 10 ms, until `done` holds; false if `limit` passed first.
 bool waitFor(const std::function<bool()>& done, Clock::duration limit = 10s) {
@@ -111,7 +115,7 @@ TEST_F(GstGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekRep
 
     const Sound sound = test::measure(recording.stop());
     ASSERT_TRUE(sound.readable);
-    EXPECT_NEAR(sound.soundingSeconds, 4.0, 0.35) << "the file twice";
+    EXPECT_NEAR(sound.soundingSeconds, 4.0, 2 * kLengthTolerance) << "the file twice";
     EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
 }
@@ -149,7 +153,7 @@ TEST_F(GstGraphTest, VolumeAndBalanceScaleTheChannels) {
     const Sound centre = playRecorded(*mono, "mono.wav");
     mono->SetBalance(-10000);
     const Sound monoLeft = playRecorded(*mono, "mono-left.wav");
-    EXPECT_GT(centre.soundingSeconds, 0.8);
+    EXPECT_NEAR(centre.soundingSeconds, 1.0, kLengthTolerance);
     EXPECT_NEAR(centre.rightRms, centre.leftRms, centre.leftRms * 0.03);
     EXPECT_NEAR(monoLeft.leftRms, centre.leftRms, centre.leftRms * 0.05);
     EXPECT_LT(monoLeft.rightRms, monoLeft.leftRms * 0.01);
@@ -196,7 +200,7 @@ TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPl
     ASSERT_TRUE(playToEnd(*graph));
     const double wall = std::chrono::duration<double>(Clock::now() - started).count();
     EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
-    EXPECT_NEAR(test::measure(recording.stop()).soundingSeconds, 6.25, 0.4);
+    EXPECT_NEAR(test::measure(recording.stop()).soundingSeconds, 6.25, kLengthTolerance);
     EXPECT_GT(wall, 5.0);
     EXPECT_LT(wall, 9.5) << "at normal speed it would take 12.5 s";
 }
@@ -311,7 +315,7 @@ TEST_P(GstGraphFormatTest, PlaysItsSoundToTheEnd) {
     EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);  // containers that estimate their length may be off
     const Sound sound = playRecorded(*graph, "format-" + name + ".wav");
     EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
-    EXPECT_NEAR(sound.soundingSeconds, format.seconds, 0.5);
+    EXPECT_NEAR(sound.soundingSeconds, format.seconds, kLengthTolerance);
     EXPECT_GT(sound.leftRms, 500);
     EXPECT_GT(sound.rightRms, 500);
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -34,6 +35,30 @@ using test::Sound;
 
 // The test tone: a sine at half of full scale, 32767 * 0.5 / sqrt(2) RMS.
 constexpr double kToneRms = 11585;
+
+// How far a recorded sound's length may be from the file's: the recording
+// loses nothing and is timed within 5 ms (tests/air), and Sound counts whole
+// 10 ms windows, so each end may add one. A machine short of CPU makes
+// Wine's renderer drop late sound (30 ms of 12.5 s at a load average of 11
+// on 2 cores): on one whose load average is over twice its processors, a
+// length outside that is reported, not failed.
+constexpr double kLengthTolerance = 0.0205;  // two windows, and a hair for rounding
+
+bool oversubscribed() {
+    std::ifstream loadavg("Z:\\proc\\loadavg");  // the host's, under Wine
+    double load = 0;
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return loadavg >> load && load > 2.0 * info.dwNumberOfProcessors;
+}
+
+void expectLength(double seconds, double expected, const std::string& what) {
+    if (std::abs(seconds - expected) <= kLengthTolerance) return;
+    if (oversubscribed())
+        std::printf("BUSY (oversubscribed machine): %s sounded %.3f s, not %.3f s\n", what.c_str(), seconds, expected);
+    else
+        ADD_FAILURE() << what << " sounded " << seconds << " s, not " << expected << " s";
+}
 
 // The media folder (TARNWICK_DSHOW_MEDIA, a Unix path) as a Windows path,
 // or "" when the wrapper did not start the program.
@@ -227,7 +252,7 @@ TEST_F(DshowGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekR
 
     const Sound sound = recording.stop();
     ASSERT_TRUE(sound.readable);
-    EXPECT_NEAR(sound.soundingSeconds, 4.0, 0.35) << "the file twice";
+    expectLength(sound.soundingSeconds, 2 * 2.0, "the file twice");
     EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
 }
@@ -284,7 +309,7 @@ TEST_F(DshowGraphTest, VolumeAndBalanceScaleEachChannelAlsoForMonoFiles) {
         graphs[file] = load(file);
         const Sound& p = plain[file] = playRecorded(*graphs[file], "plain-" + plainName(file));
         ASSERT_TRUE(p.readable);
-        EXPECT_GT(p.soundingSeconds, 0.8) << file;
+        expectLength(p.soundingSeconds, 1.0, file);
         EXPECT_NEAR(p.rightRms, p.leftRms, p.leftRms * 0.03) << file;
     }
     EXPECT_NEAR(plain["short.wav"].leftRms, kToneRms, kToneRms * 0.1);
@@ -327,10 +352,10 @@ TEST_F(DshowGraphTest, RateTwoHalvesThePlayingTime) {
         // Wine's filter graph takes the rate and ignores it (its
         // IMediaSeeking::SetRate is a stub that answers S_OK): the file still
         // plays whole, at normal speed.
-        EXPECT_NEAR(sound.soundingSeconds, 2.0, 0.3);
+        expectLength(sound.soundingSeconds, 2.0, "the file at rate 2 under Wine");
         GTEST_SKIP() << "Wine's quartz plays at normal speed whatever the rate (" << wall << " s for 2 s at rate 2)";
     }
-    EXPECT_NEAR(sound.soundingSeconds, 1.0, 0.3);
+    expectLength(sound.soundingSeconds, 1.0, "the file at rate 2");
     EXPECT_GT(wall, 0.8);
     EXPECT_LT(wall, 1.6) << "at normal speed it would take 2 s";
 }
@@ -468,7 +493,7 @@ TEST_P(DshowGraphFormatTest, PlaysItsSoundToTheEnd) {
     EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);
     const Sound sound = playRecorded(*graph, "format-" + plainName(file));
     EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
-    EXPECT_NEAR(sound.soundingSeconds, format.seconds, 0.5);
+    expectLength(sound.soundingSeconds, format.seconds, file);
     EXPECT_GT(sound.leftRms, 500);
     EXPECT_GT(sound.rightRms, 500);
 }

@@ -71,10 +71,10 @@ agent() {
       [[ -e "$f" ]] || continue
       name=${f%.start}
       rm -f "$f"
-      # At 5 ms: at a larger latency the null sink renders ahead, and what
-      # it renders again when a stream starts never reaches the monitor.
+      # At 1 ms: the null sink then renders at most 1 ms ahead, and what it
+      # renders again when a stream starts never reaches the monitor.
       parec -d "${PULSE_SINK:-radio}.monitor" --raw --format=s16le --rate=44100 --channels=2 \
-        --latency-msec=5 >"$name.raw" &
+        --latency-msec=1 >"$name.raw" &
       echo $! >"$name.pid"
       : >"$name.stamps"
       stamp $! "$name.stamps" &
