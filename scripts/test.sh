@@ -62,6 +62,11 @@ echo
 echo "== Fuzzing (libFuzzer, ASan, UBSan; about a minute a target) =="
 bash "$root/tests/fuzz/run.sh" "$root/build-fuzz" 60 || rc=1
 
+if [[ -n "${TARNWICK_TESTS_ONLY:-}" ]]; then
+  echo "test: the benchmarks are left out (TARNWICK_TESTS_ONLY is set)"
+  exit $rc
+fi
+
 echo
 echo "== Benchmarks (figure and goal) =="
 # Timing benchmarks run one after another, never beside each other or a
