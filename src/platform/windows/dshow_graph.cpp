@@ -171,6 +171,29 @@ double deviceLatencySeconds() {
     return seconds;
 }
 
+// A client of the default sound output, set up and never started, that
+// watches the device: once the device has gone (removed, or its sound
+// server ended) each of its calls answers AUDCLNT_E_DEVICE_INVALIDATED.
+// Null when there is no device to watch.
+IAudioClient* openDeviceWatch() {
+    IMMDeviceEnumerator* devices = nullptr;
+    IMMDevice* device = nullptr;
+    IAudioClient* client = nullptr;
+    WAVEFORMATEX* format = nullptr;
+    const bool open = SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                                 __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&devices))) &&
+                      SUCCEEDED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device)) &&
+                      SUCCEEDED(device->Activate(__uuidof(IAudioClient), CLSCTX_INPROC_SERVER, nullptr,
+                                                 reinterpret_cast<void**>(&client))) &&
+                      SUCCEEDED(client->GetMixFormat(&format)) &&
+                      SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, format, nullptr));
+    if (format != nullptr) CoTaskMemFree(format);
+    if (!open && client != nullptr) client->Release();
+    if (device != nullptr) device->Release();
+    if (devices != nullptr) devices->Release();
+    return open ? client : nullptr;
+}
+
 template <typename T>
 void release(T*& p) {
     if (p != nullptr) p->Release();
@@ -217,6 +240,12 @@ void DshowGraph::releaseAll() {
     release(audio_);
     release(position_);
     release(events_);
+    release(deviceWatch_);
+}
+
+bool DshowGraph::deviceGone() {
+    UINT32 padding = 0;
+    return deviceWatch_ != nullptr && deviceWatch_->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED;
 }
 
 void DshowGraph::pollEvents() {
@@ -249,6 +278,10 @@ void DshowGraph::pollEvents() {
         }
         events_->FreeEventParams(code, param1, param2);
     }
+    // The sound output went away while the file plays. Wine's DirectShow
+    // sends no event for it and its clock runs on, so the file would seem
+    // to play to its end with the transmitter keyed and nothing on the air.
+    if (running_ && !ended_ && deviceGone()) reachEnd(Clock::now());
 }
 
 void DshowGraph::fail(long hr, const std::string& what) const {
@@ -319,6 +352,7 @@ void DshowGraph::RenderFile(const std::string& path) {
     if (!(duration > 0) || !std::isfinite(duration)) fail(VFW_E_TIME_EXPIRED, "The length of the file is unknown");
     duration_ = duration;
     outputLatency_ = deviceLatencySeconds();
+    deviceWatch_ = openDeviceWatch();
     soundOnly_ = playsSoundOnly();
     // Ready before the transmission keys: the first Run then only starts
     // the clock, instead of opening the output and decoding the start of the
@@ -343,6 +377,13 @@ void DshowGraph::Run() {
         if (SUCCEEDED(position_->get_CurrentPosition(&from))) base_ = std::clamp(from, 0.0, duration_);
         rate_ = SUCCEEDED(position_->get_Rate(&rate)) && rate > 0 ? rate : 1.0;
         forgetWatch();
+        // A device that went away may be back: watch it afresh if it is.
+        if (deviceGone()) {
+            if (IAudioClient* fresh = openDeviceWatch()) {
+                release(deviceWatch_);
+                deviceWatch_ = fresh;
+            }
+        }
     }
     const HRESULT hr = control_->Run();
     if (FAILED(hr)) fail(hr, "Cannot start playback");

@@ -40,6 +40,7 @@ struct IMediaControl;
 struct IMediaPosition;
 struct IBasicAudio;
 struct IMediaEvent;
+struct IAudioClient;
 
 namespace tarnwick {
 
@@ -93,7 +94,8 @@ public:
     // device's latency, times the rate the component plays at. It stays below
     // Duration() until EC_COMPLETE has arrived and that position has reached
     // the length, or a playback error came (EC_ERRORABORT, EC_USERABORT,
-    // EC_ERROR_STILLPLAYING, a stopped stream, the sound device lost); from
+    // EC_ERROR_STILLPLAYING, a stopped stream, the sound device lost, or
+    // the default sound output gone, which the graph watches itself); from
     // then on it is exactly Duration(), on every call until the next seek or
     // a Stop that rewinds. So that a transmission
     // never stays keyed for a file that will not end by itself, a running
@@ -140,6 +142,7 @@ private:
     bool playsSoundOnly();
     void prepare(bool wait);
     void reachEnd(std::chrono::steady_clock::time_point when);
+    bool deviceGone();
     void forgetEnd();
     void forgetWatch();
     [[noreturn]] void fail(long hr, const std::string& what) const;
@@ -149,6 +152,8 @@ private:
     IBasicAudio* audio_ = nullptr;
     IMediaPosition* position_ = nullptr;
     IMediaEvent* events_ = nullptr;
+    // Watches the default sound output from the load on (see pollEvents).
+    IAudioClient* deviceWatch_ = nullptr;
 
     std::string path_;
     bool rendered_ = false;
