@@ -9,6 +9,8 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,6 +30,11 @@ using Lines = std::vector<std::string>;
 constexpr const char* kConnectAndDieFlag = "--connect-and-die";
 
 std::string nodesimPath() { return testing::windowsPath(NODESIM_EXE_PATH); }
+
+std::int64_t epochMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 // Runs the stand-in's program with `arguments`: its exit status, and its
 // output (without the last line break) in `out`.
@@ -85,6 +92,18 @@ public:
         DWORD code = 0xFFFFFFFF;
         GetExitCodeProcess(process_, &code);
         return code;
+    }
+
+    // The stamp of the first trace line with this body, or -1.
+    std::int64_t stampOf(const std::string& body) const {
+        const std::string text = testing::readFile(trace_);
+        for (std::size_t from = 0, end; from < text.size(); from = end + 1) {
+            end = std::min(text.find('\n', from), text.size());
+            const std::size_t blank = text.find(' ', from);
+            if (blank < end && text.compare(blank + 1, end - blank - 1, body) == 0)
+                return std::stoll(text.substr(from, blank - from));
+        }
+        return -1;
     }
 
     // The trace lines without their stamps (whose form the core tests check).
@@ -198,9 +217,13 @@ TEST_F(ComNodeTest, EveryOperationIsTracedAndAnswered) {
     auto link = connect();
 
     EXPECT_EQ(link->GetSysopInfo()->GetCallsign(), "K1ABC-L");
+    const std::int64_t beforeKey = epochMs();
     link->SetPtt(1);
+    const std::int64_t afterKey = epochMs();
     EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    const std::int64_t beforeUnkey = epochMs();
     link->SetPtt(kNodeFalse);
+    const std::int64_t afterUnkey = epochMs();
     EXPECT_EQ(link->GetPttState(), kNodeFalse);
     EXPECT_FALSE(NodeInUse(*link));
     for (const char* flag : {"rx", "busy-a", "busy-b"}) {
@@ -237,6 +260,12 @@ TEST_F(ComNodeTest, EveryOperationIsTracedAndAnswered) {
                                 "SetListedBusy 5",
                                 R"(SendCwText 0 "CQ \"x\" \\")",
                             }));
+    // An air check reads the keying's stamps as the node's clock: each is the
+    // wall clock, in ms since the epoch, when the call arrived.
+    EXPECT_GE(node.stampOf("SetPtt 1"), beforeKey);
+    EXPECT_LE(node.stampOf("SetPtt 1"), afterKey);
+    EXPECT_GE(node.stampOf("SetPtt 0"), beforeUnkey);
+    EXPECT_LE(node.stampOf("SetPtt 0"), afterUnkey);
 }
 
 TEST_F(ComNodeTest, SendCwTextKeysTheTransmitterForTheMorseTimeAndSpeaksTheAnsiCodePage) {
