@@ -34,6 +34,14 @@ scenarios=(
   "Killed while keyed: the guardian unkeys within 1 s|guardian.sh"
   "Stalled node: the guardian waits until it answers|guardian.sh"
   "Ordinary end: the guardian ends quietly|guardian.sh"
+  "Slow node: 3 s stall rides out; 30 s silent: report|slow_node.sh"
+  "Node vanishes while keyed: the exit still saves|exit_with_failing_node.sh"
+  "Save / Exit, unkey refused while keyed: saved|exit_with_failing_node.sh"
+  "Playback dies (sink, sound server): unkeyed at once|playback_dies.sh"
+  "Error report while keyed: unkeyed before it opens|report_while_keyed.sh"
+  "Start-up message open: a DTMF command transmits|startup_message.sh"
+  "Save / Exit, settings unwritable: 'lost', no key|save_exit_unwritable.sh"
+  "Closing during the Sysop refusal: nothing saved|closing_during_refusal.sh"
 )
 
 declare -A result note

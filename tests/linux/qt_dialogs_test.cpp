@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -45,7 +47,7 @@ TEST_P(MessageBoxStyle, MapsButtonsIconAndAnswer) {
     QtDialogs dialogs;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
-    QString text, title;
+    QString text, title, copied;
     whenModalOpens([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         ASSERT_NE(box, nullptr);
@@ -53,6 +55,8 @@ TEST_P(MessageBoxStyle, MapsButtonsIconAndAnswer) {
         buttons = box->standardButtons();
         text = box->text();
         title = box->windowTitle();
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        copied = QApplication::clipboard()->text();
         if (c.press == QMessageBox::NoButton) {
             QTest::keyClick(box, Qt::Key_Escape);
         } else {
@@ -65,6 +69,10 @@ TEST_P(MessageBoxStyle, MapsButtonsIconAndAnswer) {
     EXPECT_EQ(buttons, c.buttons);
     EXPECT_EQ(text, "First line\n\nSecond line ");
     EXPECT_EQ(title, "Exit Program");
+    // Ctrl+C copies the box as Windows does, to be pasted into a mail.
+    const QString rule = "---------------------------\n";
+    EXPECT_EQ(copied, rule + "Exit Program\n" + rule + "First line\n\nSecond line \n" + rule +
+                          (c.buttons == QMessageBox::Ok ? "OK" : "Yes   No") + "\n" + rule);
 }
 
 INSTANTIATE_TEST_SUITE_P(

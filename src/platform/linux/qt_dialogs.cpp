@@ -1,10 +1,12 @@
 #include "platform/linux/qt_dialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -30,6 +32,28 @@ QMessageBox::Icon iconFor(int style) {
             return QMessageBox::NoIcon;
     }
 }
+
+// Ctrl+C copies the box as a Windows message box does (title, text and
+// buttons between rules), so that a report can be pasted into a mail.
+class CopyableMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        if (!e->matches(QKeySequence::Copy)) {
+            QMessageBox::keyPressEvent(e);
+            return;
+        }
+        const QString rule = QStringLiteral("---------------------------\n");
+        QStringList names;
+        for (QAbstractButton* b : buttons()) names << b->text().remove(QLatin1Char('&'));
+        QApplication::clipboard()->setText(rule + windowTitle() + QLatin1Char('\n') + rule + text() +
+                                           QLatin1Char('\n') + rule + names.join(QStringLiteral("   ")) +
+                                           QLatin1Char('\n') + rule);
+        e->accept();
+    }
+};
 
 }  // namespace
 
@@ -67,7 +91,7 @@ MsgResult QtDialogs::messageBox(const std::string& text, const std::string& titl
     QString body = toQString(text);
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 
-    QMessageBox box(visibleOwner());
+    CopyableMessageBox box(visibleOwner());
     box.setWindowTitle(toQString(title));
     box.setTextFormat(Qt::PlainText);
     box.setText(body);
