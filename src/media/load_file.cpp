@@ -29,7 +29,12 @@ struct LoadingFlag {
 }  // namespace
 
 bool LoadFile(System& s, bool ReLoad) {
-    if (s.loadInProgress) return false;
+    // Another load waits in its dialog or message. A call that this one would
+    // answer from the graph in place still plays it: a dialog left open on an
+    // unattended station must not hold back every identification. A call
+    // that needs a load of its own is refused. While the waiting load shows
+    // its render error there is no graph (it was released before the box).
+    if (s.loadInProgress) return !ReLoad && !s.LoadedFile.empty() && s.hasGraph();
     LoadingFlag loading(s.loadInProgress);
     Form& f = s.form;
     Dialogs& dialogs = s.platform.dialogs;
@@ -61,8 +66,10 @@ bool LoadFile(System& s, bool ReLoad) {
         applyBarsToGraph(s);
         return true;
     } catch (const Failure&) {
-        dialogs.messageBox("Render error no rendering device found", "Error", mb::kOk | mb::kIconExclamation);
+        // Released before the box opens: nothing that runs while it waits
+        // may start on a graph that did not load.
         CleanUp(s);
+        dialogs.messageBox("Render error no rendering device found", "Error", mb::kOk | mb::kIconExclamation);
         return false;
     }
 }

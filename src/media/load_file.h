@@ -20,8 +20,10 @@ inline constexpr const char* kMediaFilter =
 // Never raises.
 //
 // Returns whether a graph is there to play afterwards. A call made while an
-// earlier one waits in its dialog or message is refused at once (false):
-// no two dialogs stack and no graph is swapped under a running call.
+// earlier one waits in its dialog or message plays the graph in place when
+// it would not load (ReLoad false, a file loaded and built); one that would
+// load is refused at once (false): no two dialogs stack and no graph is
+// swapped under a running call.
 bool LoadFile(System& s, bool ReLoad);
 
 // Releases the graph (no Stop first). If a transmission is running on it,

@@ -193,6 +193,55 @@ TEST_F(Player, ASecondLoadWhileTheDialogIsOpenIsRefused) {
     EXPECT_EQ(r.system().LoadedFile, other);
 }
 
+// The file dialog of Load File left open on an unattended station: the file
+// already loaded still goes out on a beacon and on a DTMF command, and each
+// transmission ends at the end of the file.
+TEST_F(Player, WhileLoadFileWaitsInItsDialogTheLoadedFileStillGoesOut) {
+    start("BEACONPERIOD6=1\nSTOPCLOCK6=1\nDTMFINFO3=73\n", 2);
+    click(f().Command1);  // loads the saved file
+    r.loop.advance(3s);
+    r.node.clearTrace();
+    std::vector<int> keyedAt;  // the node's PTT at the moments looked at
+    auto look = [&](std::chrono::milliseconds d) {
+        r.loop.advance(d);
+        keyedAt.push_back(r.node.ptt);
+    };
+    r.dialogs.fileAnswers.push_back({"", [&] {  // open for a minute, then cancelled
+                                         r.node.raiseDTMF("73");
+                                         look(100ms);
+                                         look(1950ms);  // 2.05 s after the key
+                                         r.loop.advance(54s);
+                                         look(950ms);  // 60 s from start: the beacon
+                                         look(2050ms);
+                                     }});
+    click(f().Command3);
+    EXPECT_EQ(keyedAt, (std::vector<int>{kNodeTrue, 0, kNodeTrue, 0}));
+    EXPECT_EQ(keys(), 2);
+    EXPECT_EQ(r.dialogs.fileDialogs.size(), 1u);
+    EXPECT_EQ(r.graphs.created, 1);
+    ASSERT_EQ(r.dialogs.boxes.size(), 1u);  // the Cancel's
+    EXPECT_EQ(r.dialogs.boxes[0].text, "Please select a file");
+}
+
+// While the render error of a failed load is open there is nothing to play:
+// a start then keys nothing.
+TEST_F(Player, WhileARenderErrorIsOpenNothingIsKeyed) {
+    start("DTMFINFO3=73\n", 2);
+    click(f().Command1);
+    r.loop.advance(3s);
+    const std::string bad = r.mediaFile("bad.wav", 1);
+    r.graphs.lengths.erase(bad);
+    r.dialogs.fileAnswers.push_back({bad, nullptr});
+    r.dialogs.answers.push_back({MsgResult::Ok, [&] {
+                                     r.node.raiseDTMF("73");
+                                     r.loop.advance(100ms);
+                                 }});
+    r.node.clearTrace();
+    click(f().Command3);
+    EXPECT_EQ(r.dialogs.boxes.back().text, kRenderError);
+    EXPECT_EQ(keys(), 0);
+}
+
 TEST_F(Player, LoadFileDuringATransmissionEndsItWhenTheGraphIsReleased) {
     start("LISTASBUSYCHECK=1\n");
     ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
