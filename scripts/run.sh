@@ -83,9 +83,9 @@ import -window root "$out/screenshot.png"
 # Demonstrate a transmission: press "Play" (at 2400,1200 twips, 855 x 255),
 # record what reaches the sound server, wait for the unkey.
 app_win=$(xdotool search --onlyvisible --name '^Tarnwick ' | head -1)
-# At 5 ms: a monitor recorded at the default latency misses the start of a
-# sound that follows a silence.
-parec -d @DEFAULT_MONITOR@ --file-format=wav --latency-msec=5 "$out/recording.wav" &
+# At 1 ms: a monitor misses as much of the start of each sound as the sink
+# renders ahead, up to 2 s at the default latency (tests/air shows it).
+parec -d @DEFAULT_MONITOR@ --file-format=wav --latency-msec=1 "$out/recording.wav" &
 rec_pid=$!
 sleep 0.5
 xdotool mousemove --window "$app_win" $(( (2400 + 427) / 15 )) $(( (1200 + 127) / 15 )) click 1
