@@ -59,10 +59,15 @@ if [[ $want_display -eq 1 ]]; then
       [[ -e /tmp/.X11-unix/X$n ]] && break
       sleep 0.1
     done
-    if kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]]; then
+    # The display is ours only if our server holds its lock: another session
+    # that chose the same number a moment earlier has the socket up while our
+    # server is still finding that out and ending.
+    if kill -0 "$xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]] &&
+      [[ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" == "$xvfb_pid" ]]; then
       export DISPLAY=":$n"
       break
     fi
+    kill "$xvfb_pid" 2>/dev/null || true
     xvfb_pid=""
   done
   [[ -n "$xvfb_pid" ]] || { echo "with-session: could not start Xvfb" >&2; exit 1; }
