@@ -15,6 +15,13 @@ std::string readCallsign(NodeLink& node) {
     return info->GetCallsign();
 }
 
+// On an exit that saves, after the unkey failed: the save's message may
+// wait a long time for someone to read it, with nothing else running, so
+// the unkey goes once more first, without waiting for an answer.
+void unkeyAgain(System& s) {
+    skipOnFailure([&] { s.node().SetPttIgnoringAnswer(kNodeFalse); });
+}
+
 }  // namespace
 
 std::string sysopRefusalText() {
@@ -78,8 +85,10 @@ void SaveAndExit_Click(System& s) {
     FirstFailure node;
     f.PTT.setCaption("PTT OFF");
     node.attempt([&] { s.node().SetPtt(kNodeFalse); });
+    const bool unkeyFailed = node.failure().has_value();
     f.Beacon8.setEnabled(false);
     node.attempt([&] { s.node().SetListedBusy(kNodeFalse); });
+    if (unkeyFailed) unkeyAgain(s);
     SaveData(s, AfterSave::Exit);
     if (node.failure()) s.dispatcher.report(*node.failure());
     s.endProgram(0);
@@ -89,7 +98,7 @@ void SaveAndExit_Click(System& s) {
 // settings are saved, and its failure is not worth a box nobody asked for.
 void EchoLink_Closing(System& s) {
     s.beginExit();
-    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    if (!skipOnFailure([&] { s.node().SetPtt(kNodeFalse); })) unkeyAgain(s);
     SaveData(s, AfterSave::Exit);
     s.endProgram(0);
 }

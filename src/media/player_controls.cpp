@@ -28,7 +28,11 @@ std::string FormatClock(double seconds) {
 void Timer1_Timer(System& s) {
     Form& f = s.form;
     // Skip-and-continue: each step ignores failures.
-    if (f.Text2.text() == f.Text3.text()) endTransmission(s);
+    // The end of the file ends the transmission. While none runs, every tick
+    // unkeys and lists free, as after the end of a file: an unkey that failed
+    // (Stop, a load that released the playing graph) goes again 10 ms later
+    // instead of leaving the transmitter keyed with nothing left to end it.
+    if (f.Text2.text() == f.Text3.text() || !s.transmitting) endTransmission(s);
     // Without a graph each step below fails before it writes anything;
     // skipping them saves four failures a tick while idle.
     if (!s.hasGraph()) return;
@@ -68,7 +72,8 @@ void Command4_Click(System& s) {
     skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
-    skipOnFailure([&] { s.graph().Run(); });
+    // As for a start: a graph that does not run ends the transmission.
+    if (!skipOnFailure([&] { s.graph().Run(); })) endTransmission(s);
 }
 
 void H1_Scroll(System& s) {

@@ -12,9 +12,10 @@ class System;
 std::string FormatClock(double seconds);
 
 // Timer1, every 10 ms: ends the transmission once the position text equals
-// the length text (on every tick while they stay equal), then shows the
-// position, the time left, the length and the position text. Each step
-// ignores failures (no graph: steps 2 to 5 do nothing).
+// the length text (on every tick while they stay equal, and while no
+// transmission runs), then shows the position, the time left, the length
+// and the position text. Each step ignores failures (no graph: steps 2 to 5
+// do nothing).
 void Timer1_Timer(System& s);
 
 void Command1_Click(System& s);  // Play: the transmit steps, not listed busy

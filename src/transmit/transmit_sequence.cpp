@@ -23,7 +23,12 @@ void transmitSteps(System& s, bool listBusy) {
     skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
-    skipOnFailure([&] { s.graph().Run(); });
+    if (!skipOnFailure([&] { s.graph().Run(); })) {
+        // Nothing plays, so nothing would ever reach the end of the file:
+        // the transmitter must not stay keyed with no sound.
+        endTransmission(s);
+        return;
+    }
     skipOnFailure([&] { s.graph().SetCurrentPosition(0); });
 }
 

@@ -128,6 +128,32 @@ TEST_F(Exits, NothingKeysWhileAFailedSaveOnTheWayOutIsReported) {
     EXPECT_NE(e.dialogs.boxes[0].text.find("closing"), std::string::npos);
 }
 
+// An exit that saves, whose unkey the node failed once: the unkey goes
+// again before the save, whose message may then wait a long time with
+// nothing else running, and no transmitter stays keyed under it.
+TEST_F(Exits, AnUnkeyFailedOnAnExitThatSavesGoesAgainBeforeTheSave) {
+    for (const bool nodeCloses : {false, true}) {
+        Rig e;
+        const std::string file = e.mediaFile("id.wav", 30);
+        e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nCHECK2=0\n";
+        ASSERT_TRUE(e.start());
+        ASSERT_TRUE(e.act([&] { e.form().Command1.userClick(); }));
+        e.node.failNext = {"SetPtt"};
+        e.store.failWith = {{"/var/lib/tarnwick/tarnwick.ini", "No space left on device"}};
+        int pttUnderTheBox = kNodeTrue;
+        e.dialogs.answers.push_back({MsgResult::Ok, [&] { pttUnderTheBox = e.node.ptt; }});
+        if (nodeCloses) {
+            e.node.raiseClosing();
+            EXPECT_FALSE(e.loop.advance(10ms));
+        } else {
+            EXPECT_FALSE(e.act([&] { e.form().SaveAndExit.userClick(); }));
+        }
+        ASSERT_FALSE(e.dialogs.boxes.empty());
+        EXPECT_NE(e.dialogs.boxes[0].text.find("could not be saved"), std::string::npos) << nodeCloses;
+        EXPECT_EQ(pttUnderTheBox, 0) << nodeCloses;
+    }
+}
+
 // No handler runs while the standard error report is open, so no
 // end-of-file tick would unkey: the node is unkeyed and listed free and the
 // playback stopped before the box opens, also when those calls fail too.

@@ -42,6 +42,47 @@ TEST_F(Player, PlayKeysThenTheEndIsActedOnOneTickAfterThePositionMeetsTheLength)
     EXPECT_EQ(callsDuring(20ms), "SetListedBusy 0\nSetPtt 0\nSetListedBusy 0\nSetPtt 0");  // and on every tick
 }
 
+// A graph that does not start plays nothing, and its end would never come:
+// the transmission that keyed for it ends at once, a start's or Resume's.
+TEST_F(Player, AGraphThatDoesNotRunEndsItsTransmissionAtOnce) {
+    start("LISTASBUSYCHECK=1\n", 30);
+    r.graphs.failNext = {"Run"};
+    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    EXPECT_EQ(r.node.traceText(), "SetListedBusy -1\nSetPtt -1\nSetListedBusy 0\nSetPtt 0");
+    EXPECT_FALSE(f().Beacon8.enabled());
+    click(f().Command1);
+    r.loop.advance(1s);
+    click(f().Command2);
+    r.node.clearTrace();
+    r.graphs.failNext = {"Run"};
+    click(f().Command4);
+    EXPECT_EQ(r.node.traceText(), "SetPtt -1\nSetListedBusy 0\nSetPtt 0");
+}
+
+// An unkey the node failed goes again with the next progress tick, while no
+// transmission runs: after Stop, and after Load File released the graph of
+// the transmission.
+TEST_F(Player, AnUnkeyTheNodeFailedGoesAgainOnTheNextTick) {
+    start("", 30);
+    auto failedThenUnkeyed = [&](const char* what) {
+        EXPECT_EQ(r.node.ptt, kNodeTrue) << what;  // the node did not take it
+        r.loop.advance(10ms);
+        EXPECT_EQ(r.node.ptt, 0) << what;
+    };
+    click(f().Command1);
+    r.loop.advance(1s);
+    r.node.failNext = {"SetPtt"};
+    click(f().Command2);
+    failedThenUnkeyed("Stop");
+
+    click(f().Command1);
+    r.loop.advance(1s);
+    r.node.failNext = {"SetPtt"};
+    r.dialogs.fileAnswers.push_back({r.mediaFile("other.wav", 5), nullptr});
+    click(f().Command3);
+    failedThenUnkeyed("Load File");
+}
+
 TEST_F(Player, AfterTheEndResumeIsUnkeyedOnTheNextTickAndPlayReplaysTheSameGraph) {
     start("", 1);
     click(f().Command1);

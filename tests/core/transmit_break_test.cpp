@@ -1,7 +1,4 @@
-#include "transmit/transmit_sequence.h"
 #include "core/started.h"
-
-#include <random>
 
 namespace tarnwick::test {
 namespace {
@@ -144,74 +141,6 @@ TEST(Monitors, AFailingQueryEndsTheProgramWithTheReport) {
     r.node.failing.insert("GetPttState");
     EXPECT_FALSE(r.loop.advance(1s));
     EXPECT_EQ(r.dialogs.boxes.size(), 1u);
-}
-
-// Whatever a user, the timers and the node do, Tarnwick keys the node only
-// while a file plays, and unkeys one tick after the progress tick that saw
-// the end: it is never keyed with nothing playing for longer than that (the
-// tick that sees the end comes up to one tick after it, so 20 ms in all).
-TEST(KeyingInvariant, HoldsOverRandomSequences) {
-    std::mt19937 rng(20261206);
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    int keyedSteps = 0, breaks = 0;
-    for (int seq = 0; seq < 3000; ++seq) {
-        Rig r;
-        const std::string a = r.mediaFile("a.wav", 0.5 + pick(40) / 10.0);
-        const std::string b = r.mediaFile("b.wav", 70);
-        const std::string bad = r.mediaFile("bad.wav", 1);
-        r.graphs.lengths.erase(bad);
-        std::string settings = "[SETTINGS]\nBEACONPERIOD8=1\nTEXT6=" + std::to_string(pick(3) * 150) +
-                               "\nSTOPCLOCK8=" + std::to_string(pick(2)) + "\nSTOPCLOCK6=" + std::to_string(pick(2)) +
-                               "\nBEACONPERIOD6=1\nDTMFInfo3=1\nCHECK2=" + std::to_string(pick(2)) +
-                               "\nLISTASBUSYCHECK=" + std::to_string(pick(2)) + "\n";
-        if (pick(3) != 0) settings += "TEXT4=" + (pick(4) == 0 ? bad : a) + "\n";
-        r.store.text = settings;
-        ASSERT_TRUE(r.start());
-        r.quietMonitors();
-        Form& f = r.form();
-        long long keyedIdleMs = 0;
-        bool inBreak = false;
-        for (int step = 0; step < 6; ++step) {
-            auto answer = [&] {
-                const int k = pick(4);
-                r.dialogs.fileAnswers.push_back({k == 0 ? "" : k == 1 ? bad : k == 2 ? a : b, nullptr});
-            };
-            switch (pick(11)) {
-                case 0: answer(); f.Command1.userClick(); break;
-                case 1: f.Command2.userClick(); break;
-                case 2: f.Command4.userClick(); break;
-                case 3: answer(); f.Command3.userClick(); break;
-                case 4: answer(); r.node.raiseDTMF(pick(2) ? "1" : "2"); break;
-                case 5: answer(); f.Command6.userClick(); break;
-                case 6: answer(); TXFile(r.system()); break;
-                case 7: r.node.busyA = static_cast<NodeBool>(-pick(2)); break;
-                case 8: f.StopClock8.userToggle(); break;
-                case 9: f.BeaconPeriod8.userEdit(std::to_string(pick(3))); break;
-                default: break;
-            }
-            // Mostly short waits; now and then a minute, for the breaks
-            // (their period is one keyed minute), looked at more coarsely.
-            const bool lng = pick(40) == 0;
-            const int ms = lng ? 60000 + pick(5000) : pick(1000);
-            const int stepMs = lng ? 10 : 5;
-            for (int t = 0; t < ms; t += stepMs) {
-                ASSERT_TRUE(r.loop.advance(std::chrono::milliseconds(stepMs)));
-                ScriptedGraph* g = r.graphs.current;
-                const bool playing = g != nullptr && g->running() && g->CurrentPosition() < g->Duration();
-                if (r.node.ptt != 0) ++keyedSteps;
-                if (r.system().breakActive && !inBreak) ++breaks;
-                inBreak = r.system().breakActive;
-                keyedIdleMs = (r.node.ptt != 0 && !playing) ? keyedIdleMs + stepMs : 0;
-                if (keyedIdleMs > 20) {
-                    const std::size_t n = r.node.trace.size();
-                    FAIL() << "keyed with nothing playing, sequence " << seq << " step " << step << "\n"
-                           << r.node.traceText(n > 30 ? n - 30 : 0);
-                }
-            }
-        }
-    }
-    EXPECT_GT(keyedSteps, 100000);  // the sequences did transmit
-    EXPECT_GT(breaks, 10);          // and some were broken for radios with a time-out (13)
 }
 
 }  // namespace

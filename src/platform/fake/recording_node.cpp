@@ -35,8 +35,7 @@ public:
 
     void SetPtt(NodeBool on) override {
         n_.check("SetPtt");
-        n_.record("SetPtt " + std::to_string(on));
-        n_.ptt = on != 0 ? kNodeTrue : kNodeFalse;
+        key(on);
     }
     NodeBool GetBusyFlagA() override { return query("GetBusyFlagA", n_.busyA); }
     NodeBool GetReceivingSignal() override { return query("GetReceivingSignal", n_.rx); }
@@ -53,11 +52,26 @@ public:
     }
     void SetListedBusy(NodeBool busy) override {
         n_.check("SetListedBusy");
-        n_.record("SetListedBusy " + std::to_string(busy));
-        n_.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
+        listBusy(busy);
+    }
+    void SetPttIgnoringAnswer(NodeBool on) override {
+        n_.check("SetPtt", false);
+        key(on);
+    }
+    void SetListedBusyIgnoringAnswer(NodeBool busy) override {
+        n_.check("SetListedBusy", false);
+        listBusy(busy);
     }
 
 private:
+    void key(NodeBool on) {
+        n_.record("SetPtt " + std::to_string(on));
+        n_.ptt = on != 0 ? kNodeTrue : kNodeFalse;
+    }
+    void listBusy(NodeBool busy) {
+        n_.record("SetListedBusy " + std::to_string(busy));
+        n_.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
+    }
     NodeBool query(const char* op, NodeBool v) {
         n_.check(op);
         n_.record(std::string(op) + " => " + std::to_string(v));
@@ -77,8 +91,15 @@ std::string RecordingNode::traceText(std::size_t from) const {
     return out;
 }
 
-void RecordingNode::check(const std::string& op) {
-    if (failing.count(op) != 0) {
+void RecordingNode::check(const std::string& op, bool awaited) {
+    if (awaited && stallNext) {
+        stallNext = false;
+        if (blocked) blocked(callLimit);
+        record(op + " => timeout");
+        throw Failure(err::kAutomationError, op + ": the node did not answer within " +
+                                                 std::to_string(callLimit.count() / 1000) + " s");
+    }
+    if (failNext.erase(op) != 0 || failing.count(op) != 0 || (failsNow && failsNow(op, awaited))) {
         record(op + " => error");
         throw Failure(err::kAutomationError, "Automation error: " + op + " failed");
     }

@@ -25,7 +25,13 @@ void ScriptedGraph::failIfAsked(const char* op) const {
     if (factory_.failing.count(op) != 0) throw Failure(-2147467263, "Not implemented");
 }
 
+void ScriptedGraph::failIfAskedOnce(const char* op) {
+    if (!factory_.failNext.empty() && factory_.failNext.erase(op) != 0)
+        throw Failure(-2147467259, std::string(op) + " failed");
+}
+
 double ScriptedGraph::positionNow() const {
+    if (broken_) return loop_.now() >= endReportedAt_ ? length_ : base_;
     if (!running_) return base_;
     const double elapsed = std::chrono::duration<double>(loop_.now() - since_).count();
     return std::min(length_, base_ + elapsed * rate_);
@@ -33,6 +39,7 @@ double ScriptedGraph::positionNow() const {
 
 void ScriptedGraph::RenderFile(const std::string& path) {
     factory_.calls.push_back("RenderFile " + path);
+    failIfAskedOnce("RenderFile");
     auto it = factory_.lengths.find(path);
     if (it == factory_.lengths.end()) throw Failure(-2147220890, "Cannot render the file");
     path_ = path;
@@ -42,31 +49,44 @@ void ScriptedGraph::RenderFile(const std::string& path) {
 void ScriptedGraph::Run() {
     factory_.calls.push_back("Run");
     requireRendered();
-    if (running_) return;
+    failIfAskedOnce("Run");
+    if (running_ && !broken_) return;
+    broken_ = false;
     running_ = true;
     since_ = loop_.now();
+}
+
+void ScriptedGraph::breakDown(MonoTime after) {
+    base_ = positionNow();
+    broken_ = true;
+    endReportedAt_ = loop_.now() + after;
 }
 
 void ScriptedGraph::Stop() {
     factory_.calls.push_back("Stop");
     requireRendered();
+    failIfAskedOnce("Stop");
     base_ = positionNow();
     running_ = false;
 }
 
 double ScriptedGraph::Duration() {
     requireRendered();
+    failIfAskedOnce("Duration");
     return length_;
 }
 
 double ScriptedGraph::CurrentPosition() {
     requireRendered();
+    failIfAskedOnce("CurrentPosition");
     return positionNow();
 }
 
 void ScriptedGraph::SetCurrentPosition(double seconds) {
     factory_.calls.push_back("SetCurrentPosition " + numberToText(seconds));
     requireRendered();
+    failIfAskedOnce("SetCurrentPosition");
+    broken_ = false;
     base_ = std::clamp(seconds, 0.0, length_);
     since_ = loop_.now();
 }

@@ -37,6 +37,9 @@ public:
     bool advanceTo(MonoTime t);
     // Delivers posted functions only.
     void runPosted();
+    // The loop's thread is held in a call for `d` (a node that does not
+    // answer): time passes and nothing is delivered meanwhile.
+    void block(MonoTime d) { now_ += d; }
 
     bool ended() const { return ended_; }
     int exitStatus() const { return status_; }

@@ -1,0 +1,582 @@
+// Random sequences of what a station lives through: a user at the window,
+// the beacons, the node's events, every modal box answered either way and
+// left open while time passes, node calls that fail or never answer, graphs
+// that fail or break off, and every way the program ends. Looked at after
+// everything the loop delivers:
+//   * the node is keyed by Tarnwick only while a file plays and the
+//     end-of-file tick runs; a break runs only for a file that plays, since
+//     it keys again at its end. Either may lag by the two progress ticks
+//     that see the end of a file (20 ms), not counting time a node call was
+//     held by a node that did not answer;
+//   * after every end of the program the node is unkeyed within 1 s, by the
+//     program or by the guardian (which unkeys when the last word it had
+//     from the program was "keyed");
+//   * an exit that saves (Save / Exit, the node closing) leaves the window's
+//     values in the settings file, or says that they are lost.
+// Each sequence is made from its number alone; a failure names the number
+// and runs that sequence again with the node's trace to show it.
+// TARNWICK_SEQUENCE=N runs only sequence N, with its trace.
+#include "app/session_end.h"
+#include "app/system.h"
+#include "guard/guardian.h"
+#include "node/keying_watch.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/fake/memory_profile_store.h"
+#include "platform/fake/recording_node.h"
+#include "platform/fake/scripted_graph.h"
+#include "platform/fake/virtual_event_loop.h"
+#include "settings/settings.h"
+#include "transmit/transmit_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::test {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+constexpr int kSequences = 100000;
+
+// The process is killed (kill -9, a crash): nothing of it runs any more.
+struct Killed {};
+
+// What broke the invariant.
+struct Violation {
+    std::string what;
+};
+
+// splitmix64: seeded from a sequence's number alone.
+class Dice {
+public:
+    explicit Dice(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    int operator()(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+    bool oneIn(int n) { return (*this)(n) == 0; }
+
+private:
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::uint64_t state_;
+};
+
+// Real (empty) files that every sequence may name; each sequence's graph
+// table gives them their lengths. `gone` names no file.
+struct MediaFiles {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "tarnwick-keying-invariant";
+    std::string shortFile, longFile, badFile, gone;
+    MediaFiles() {
+        std::filesystem::create_directories(dir);
+        auto make = [&](const char* name) {
+            const std::string path = (dir / name).string();
+            std::ofstream(path) << "";
+            return path;
+        };
+        shortFile = make("id.wav");
+        longFile = make("long.wav");
+        badFile = make("bad.wav");
+        gone = (dir / "gone.wav").string();
+    }
+    ~MediaFiles() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+const MediaFiles& media() {
+    static const MediaFiles files;
+    return files;
+}
+
+// A loop that has the station looked at after everything it delivers.
+class WatchedLoop : public VirtualEventLoop {
+public:
+    std::function<void()> delivered;
+    TimerId addTimer(milliseconds interval, std::function<void()> tick) override {
+        return VirtualEventLoop::addTimer(interval, [this, tick = std::move(tick)] {
+            tick();
+            delivered();
+        });
+    }
+    void post(std::function<void()> fn) override {
+        VirtualEventLoop::post([this, fn = std::move(fn)] {
+            fn();
+            delivered();
+        });
+    }
+};
+
+// Every box and the file dialog are answered by the sequence, which also
+// decides what happens while each is open.
+struct SequenceDialogs : Dialogs {
+    std::function<MsgResult(const std::string&, int)> box;
+    std::function<std::string()> file;
+    MsgResult messageBox(const std::string& text, const std::string&, int style) override { return box(text, style); }
+    std::string openFile(const std::string&, const std::string&) override { return file(); }
+    void showAbout(const AboutInfo&) override {}
+};
+
+// What the sequences went through, over the whole run: each must have come
+// up, or the test proves less than it says.
+enum Seen {
+    kKeyed, kBreak, kStartupMessage, kFileDialog, kSelectFile, kRenderError, kQuestionYes, kQuestionNo,
+    kSaveFailed, kExitSaveFailed, kErrorReport, kNodeFault, kNodeStall, kGraphFault, kGraphBroke,
+    kEndYes, kEndSaveExit, kEndClosing, kEndSession, kEndKilled, kEndReport, kGuardianUnkeyed, kSeenCount
+};
+constexpr std::array<const char*, kSeenCount> kSeenNames = {
+    "keyed", "break", "start-up message", "file dialog", "\"Please select a file\"", "render error",
+    "close answered Yes", "close answered No", "save failed", "save failed on the way out", "error report",
+    "node call failed", "node call timed out", "graph call failed", "playback broke", "end: Yes to quit",
+    "end: Save / Exit", "end: node closing", "end: session end", "end: killed", "end: error report",
+    "guardian unkeyed"};
+
+class Sequence : KeyingObserver, NodeEvents, NodeConnector {
+public:
+    Sequence(int number, bool tracing) : number_(number), dice_(static_cast<std::uint64_t>(number)) {
+        loop_.delivered = [this] { look(); };
+        node_.tracing = tracing;
+        node_.blocked = [this](milliseconds d) {
+            loop_.block(d);
+            blocked_ += d;
+        };
+        dialogs_.box = [this](const std::string& text, int style) { return answerBox(text, style); };
+        dialogs_.file = [this] { return answerFileDialog(); };
+        locale_.loop = &loop_;
+        const MediaFiles& m = media();
+        graphs_.lengths[m.shortFile] = 0.2 + dice_(30) / 10.0;
+        graphs_.lengths[m.longFile] = 6;
+        sys_ = std::make_unique<System>(
+            Platform{loop_, dialogs_, frame_, locale_, store_, *this, graphs_, VersionInfo{1, 0, 0, 5}});
+    }
+    ~Sequence() override { sys_.reset(); }  // its node link refers to this
+
+    // Runs the sequence to its end; raises Violation.
+    void run(std::array<int, kSeenCount>& seen) {
+        seen_ = &seen;
+        try {
+            store_.text = settings();
+            // Some stations have a node that answers a keying call with an
+            // error now and then, or a disk that is full. Calls sent without
+            // waiting (whose failures no link sees) fail only as one-off
+            // faults.
+            if (dice_.oneIn(4)) {
+                node_.failsNow = [this](const std::string& op, bool awaited) {
+                    if (!awaited || (op != "SetPtt" && op != "SetListedBusy") || !dice_.oneIn(6)) return false;
+                    (*seen_)[kNodeFault]++;
+                    return true;
+                };
+            }
+            if (dice_.oneIn(5)) failNextSave();
+            sys_->Form_Load();
+            if (loop_.ended()) throw ProgramEnded{loop_.exitStatus()};
+            startCountsNearZero();
+            look();
+            const int steps = 3 + dice_(4);
+            for (int i = 0; i < steps; ++i) {
+                act();
+                wait(pause());
+            }
+            // The end no one asked for: the power goes, or a crash.
+            note("killed at the end");
+            throw Killed{};
+        } catch (const ProgramEnded& e) {
+            afterTheEnd(e.status);
+        } catch (const Killed&) {
+            seen[kEndKilled]++;
+            afterTheEnd(-9);
+        }
+    }
+
+    std::string trace() const { return node_.traceText(); }
+    const std::vector<std::string>& steps() const { return steps_; }
+
+private:
+    // NodeConnector: the system's node is watched for the guardian, and its
+    // events pass through here so that the sequence knows what was handled.
+    std::unique_ptr<NodeLink> create(NodeEvents& events) override {
+        events_ = &events;
+        return watched_.create(*this);
+    }
+    void DTMFString(const std::string& digits) override { events_->DTMFString(digits); }
+    void Closing() override {
+        if (!sys_->dispatcher.ending() && sys_->phase() == System::Phase::Running) {
+            saveOnExit_ = true;
+            (*seen_)[kEndClosing]++;
+        }
+        events_->Closing();
+    }
+    // KeyingObserver: the words the guardian reads.
+    void keyingChanged(bool keyed) override { guardianHeard_.push_back(keyed ? guard::kKeyed : guard::kUnkeyed); }
+
+    // The guardian's end of the channel, read once the program has ended.
+    struct HeardWords : guard::KeyingFeed {
+        const std::string& words;
+        std::size_t at = 0;
+        explicit HeardWords(const std::string& w) : words(w) {}
+        std::optional<char> next() override {
+            if (at == words.size()) return std::nullopt;
+            return words[at++];
+        }
+    };
+
+    std::string settings() {
+        const MediaFiles& m = media();
+        std::string text = "[SETTINGS]\nDTMFINFO3=1\nBEACONPERIOD6=1\nBEACONPERIOD7=1\n";
+        const char* const paths[] = {"",           m.shortFile.c_str(), m.shortFile.c_str(), m.shortFile.c_str(),
+                                     m.longFile.c_str(), m.badFile.c_str(), m.gone.c_str()};
+        text += "TEXT4=" + std::string(paths[dice_(7)]) + "\n";
+        text += "STOPCLOCK6=" + std::to_string(dice_(2)) + "\nSTOPCLOCK7=" + std::to_string(dice_(3) == 0) + "\n";
+        text += "BEACONPERIOD8=" + std::to_string(dice_(3) != 0) + "\nSTOPCLOCK8=" + std::to_string(dice_(2)) + "\n";
+        text += "TEXT6=" + std::to_string(dice_(3) * 150) + "\n";
+        text += "CHECK2=" + std::to_string(dice_(2)) + "\nLISTASBUSYCHECK=" + std::to_string(dice_(2)) + "\n";
+        if (dice_.oneIn(8)) text += "VOLSET=loud\n";  // unusable: the start-up message
+        return text;
+    }
+
+    // The counts live in their labels: a sequence starts a few seconds
+    // before a beacon, an ident and a break fall due.
+    void startCountsNearZero() {
+        Form& f = sys_->form;
+        f.BeaconSeconds6.setCaption(std::to_string(1 + dice_(4)));
+        f.BeaconSeconds7.setCaption(std::to_string(1 + dice_(6)));
+        f.BeaconSeconds8.setCaption(std::to_string(1 + dice_(3)));
+    }
+
+    milliseconds pause() {
+        if (dice_.oneIn(4)) return milliseconds(1000 + dice_(3000));  // files end, beacons fall due
+        return milliseconds(dice_(400));
+    }
+
+    // One thing a user, the node or the machine does.
+    void act() {
+        System& s = *sys_;
+        Form& f = s.form;
+        switch (dice_(28)) {
+            case 0: case 1: case 2: note("Play"); f.Command1.userClick(); break;
+            case 3: note("Stop"); f.Command2.userClick(); break;
+            case 4: note("Resume"); f.Command4.userClick(); break;
+            case 5: note("Load File"); f.Command3.userClick(); break;
+            case 6: case 7: dtmf(); break;
+            case 8: note("Send Now"); f.Command6.userClick(); break;
+            case 9: note("schedule"); s.dispatcher.deliver([&] { TXFile(s); }); break;
+            case 10: note("Send ID"); f.SendCW.userClick(); break;
+            case 11: note("busy flag A"); node_.busyA = node_.busyA != 0 ? 0 : kNodeTrue; break;
+            case 12: note("Use (break)"); f.StopClock8.userToggle(); break;
+            case 13: note("break period"); f.BeaconPeriod8.userEdit(std::to_string(dice_(3))); break;
+            case 14: note("break length"); f.Text6.userEdit(std::to_string(dice_(3) * 150)); break;
+            case 15: note("call sign"); f.CWCallsign.userEdit("K" + std::to_string(number_)); break;
+            case 16: note("volume"); f.V1.userChange(-dice_(3001)); break;
+            case 17: note("node-in-use check"); f.Check2.userToggle(); break;
+            case 18: save(); break;
+            case 19: failNextSave(); break;
+            case 20: note("close the window"); s.requestClose(); break;
+            case 21: saveAndExit(); break;
+            case 22: note("node closes"); node_.raiseClosing(); break;
+            case 23: note("session ends"); endSession(); break;
+            case 24: note("killed"); throw Killed{};
+            case 25: case 26: nodeFault(); break;
+            default: graphFault(); break;
+        }
+    }
+
+    void dtmf() {
+        const bool code = dice_(3) != 0;
+        note(code ? "DTMF command" : "DTMF other digits");
+        node_.raiseDTMF(code ? "1" : "2");
+    }
+
+    void save() {
+        if (dice_.oneIn(2)) failNextSave();
+        note("Save");
+        sys_->form.Command5.userClick();
+    }
+
+    void saveAndExit() {
+        if (dice_.oneIn(3)) failNextSave();
+        note("Save / Exit");
+        if (!sys_->dispatcher.ending()) {
+            saveOnExit_ = true;
+            (*seen_)[kEndSaveExit]++;
+        }
+        sys_->form.SaveAndExit.userClick();
+    }
+
+    // The disk is full until a save's failure is shown.
+    void failNextSave() {
+        note("the disk is full");
+        store_.failWith = {SaveProblem{store_.path, "No space left on device"}};
+    }
+
+    void endSession() {
+        loop_.post([this] {
+            (*seen_)[kEndSession]++;
+            EndSession(*sys_, 143);
+        });
+    }
+
+    // One glitch of the node at a time: a call that fails, or one that is
+    // not answered within the call limit.
+    void nodeFault() {
+        if (node_.stallNext || !node_.failNext.empty()) return;
+        if (dice_.oneIn(4)) {
+            note("the node stalls");
+            node_.stallNext = true;
+            (*seen_)[kNodeStall]++;
+            return;
+        }
+        static const char* const ops[] = {"SetPtt", "SetListedBusy", "GetBusyFlagA", "GetReceivingSignal",
+                                          "GetPttState", "GetBusyFlagB", "SendCwText"};
+        const char* op = ops[dice_(7)];
+        note(std::string("the node fails ") + op);
+        node_.failNext.insert(op);
+        (*seen_)[kNodeFault]++;
+    }
+
+    void graphFault() {
+        ScriptedGraph* g = graphs_.current;
+        if (g != nullptr && g->running() && dice_.oneIn(2)) {
+            const bool stalled = dice_.oneIn(2);
+            note(stalled ? "the playback stalls" : "the playback breaks");
+            g->breakDown(stalled ? 5000ms : 0ms);
+            (*seen_)[kGraphBroke]++;
+            return;
+        }
+        static const char* const ops[] = {"RenderFile", "Run", "Stop", "Duration", "CurrentPosition",
+                                          "SetCurrentPosition"};
+        const char* op = ops[dice_(6)];
+        note(std::string("the graph fails ") + op);
+        graphs_.failNext.insert(op);
+        (*seen_)[kGraphFault]++;
+    }
+
+    MsgResult answerBox(const std::string& text, int style) {
+        const bool question = (style & mb::kButtonsMask) == mb::kYesNo;
+        if (text.rfind("The settings could not be saved", 0) == 0) {
+            store_.failWith.clear();  // the disk has room again
+            (*seen_)[kSaveFailed]++;
+            if (saveOnExit_) {
+                (*seen_)[kExitSaveFailed]++;
+                exitSaveLost_ = true;
+                if (text.find("are lost") == std::string::npos)
+                    throw Violation{"a save on the way out failed and the box did not say the settings are lost"};
+            }
+        } else if (text.rfind("Run-time error", 0) == 0) {
+            (*seen_)[kErrorReport]++;
+        } else if (text == "Please select a file") {
+            (*seen_)[kSelectFile]++;
+        } else if (text == "Render error no rendering device found") {
+            (*seen_)[kRenderError]++;
+        } else if (text.rfind("Some settings stored in", 0) == 0) {
+            (*seen_)[kStartupMessage]++;
+        }
+        note("box open: " + text.substr(0, 30));
+        whileOpen();
+        if (!question) return MsgResult::Ok;
+        const bool yes = dice_.oneIn(2);
+        note(yes ? "answered Yes" : "answered No");
+        (*seen_)[yes ? kQuestionYes : kQuestionNo]++;
+        if (yes && !sys_->dispatcher.ending()) (*seen_)[kEndYes]++;
+        return yes ? MsgResult::Yes : MsgResult::No;
+    }
+
+    std::string answerFileDialog() {
+        (*seen_)[kFileDialog]++;
+        note("file dialog open");
+        whileOpen();
+        const MediaFiles& m = media();
+        const std::string* const answers[] = {&m.shortFile, &m.shortFile, &m.longFile, &m.badFile, &m.gone};
+        if (dice_.oneIn(5)) return "";  // Cancel
+        return *answers[dice_(5)];
+    }
+
+    // What happens while a box waits for its answer: time passes, the node
+    // raises its events, the machine ends the program, faults come.
+    void whileOpen() {
+        struct Depth {
+            int& d;
+            explicit Depth(int& x) : d(x) { ++d; }
+            ~Depth() { --d; }
+        } depth(depth_);
+        if (depth_ > 2) return wait(milliseconds(dice_(100)));
+        switch (dice_(15)) {
+            case 0: case 1: case 2: wait(milliseconds(1 + dice_(300))); break;
+            case 3: case 4: wait(milliseconds(1000 + dice_(3000))); break;
+            case 5: dtmf(); wait(milliseconds(1 + dice_(2500))); break;
+            case 6: note("node closes"); node_.raiseClosing(); wait(1ms); break;
+            case 7: note("session ends"); endSession(); wait(1ms); break;
+            case 8: note("killed"); throw Killed{};
+            case 9: nodeFault(); wait(milliseconds(1 + dice_(1000))); break;
+            case 10: graphFault(); wait(milliseconds(1 + dice_(1000))); break;
+            case 11: failNextSave(); wait(milliseconds(1 + dice_(1000))); break;
+            default: break;
+        }
+    }
+
+    // Lets `d` of virtual time pass; unwinds when the program ends meanwhile.
+    void wait(milliseconds d) {
+        if (!loop_.advance(d)) throw ProgramEnded{loop_.exitStatus()};
+    }
+
+    void note(const std::string& what) {
+        if (node_.tracing) steps_.push_back(std::to_string(loop_.now().count() / 1000000) + " ms: " + what);
+    }
+
+    // The invariant, after everything the loop delivered.
+    void look() {
+        const System& s = *sys_;
+        const MonoTime now = loop_.now();
+        if (bad_) badFor_ += (now - lookedAt_) - (blocked_ - blockedAtLook_);
+        lookedAt_ = now;
+        blockedAtLook_ = blocked_;
+        const bool keyed = node_.ptt != 0;
+        ScriptedGraph* g = graphs_.current;
+        const bool playing = s.hasGraph() && g != nullptr && g->playing();
+        const bool ticking = s.form.Timer1.enabled() && !s.dispatcher.ending();
+        // A break keys again at its end only while handlers still run.
+        bad_ = (keyed && !(playing && ticking)) || (s.breakActive && ticking && !playing);
+        if (!bad_) badFor_ = MonoTime{0};
+        if (keyed) (*seen_)[kKeyed] += !wasKeyed_;
+        if (s.breakActive) (*seen_)[kBreak] += !wasInBreak_;
+        wasKeyed_ = keyed;
+        wasInBreak_ = s.breakActive;
+        if (badFor_ > 20ms) {
+            throw Violation{std::string(keyed ? "keyed" : "in a break") + " with " +
+                            (!playing ? "nothing playing" : "the program ending") + " for " +
+                            std::to_string(std::chrono::duration_cast<milliseconds>(badFor_).count()) + " ms"};
+        }
+    }
+
+    // The process has ended (`status`, -9 for a kill). The guardian unkeys
+    // when the program's last word was "keyed"; then the node must be
+    // unkeyed within 1 s of the end, and an exit that saved must have saved
+    // the window's values.
+    void afterTheEnd(int status) {
+        note("ended, status " + std::to_string(status));
+        if (status == 1) (*seen_)[kEndReport]++;
+        MonoTime guardianTook{0};
+        HeardWords heard(guardianHeard_);
+        if (guard::endedKeyed(heard)) {
+            (*seen_)[kGuardianUnkeyed]++;
+            guardianTook = guardianMakesSafe();
+        }
+        if (node_.ptt != 0) throw Violation{"the node is left keyed after the end"};
+        if (guardianTook > 1s) throw Violation{"the guardian unkeyed only after a second"};
+        if (saveOnExit_ && !exitSaveLost_) {
+            store_.failWith.clear();
+            const int writes = store_.writes;
+            SaveData(*sys_);  // what the window holds: the exit saved it, so nothing changes
+            if (store_.writes != writes) throw Violation{"the exit did not save the window's values"};
+        }
+    }
+
+    // The guardian's work, on a clock of its own: how long until the node
+    // was unkeyed, less the time the node held a call unanswered.
+    MonoTime guardianMakesSafe() {
+        struct NoEvents : NodeEvents {
+            void DTMFString(const std::string&) override {}
+            void Closing() override {}
+        } noEvents;
+        std::chrono::steady_clock::time_point clock{};
+        MonoTime held{0};
+        node_.blocked = [&](milliseconds d) {
+            clock += d;
+            held += d;
+        };
+        std::optional<MonoTime> unkeyedAfter;
+        auto since = [&] { return (clock - std::chrono::steady_clock::time_point{}) - held; };
+        guard::NodeAccess access{[&] { return plainNodes_.create(noEvents); },
+                                 [&] { return clock; },
+                                 [&](milliseconds d) { clock += d; },
+                                 [](const std::string&) {},
+                                 [&] {  // asked after each try that did not finish
+                                     if (node_.ptt == 0 && !unkeyedAfter) unkeyedAfter = since();
+                                     return false;
+                                 }};
+        guard::makeNodeSafe(access, "Tarnwick");
+        return unkeyedAfter.value_or(since());
+    }
+
+    int number_;
+    Dice dice_;
+    std::array<int, kSeenCount>* seen_ = nullptr;
+    WatchedLoop loop_;
+    SequenceDialogs dialogs_;
+    FakeFrame frame_;
+    FakeLocale locale_;
+    MemoryProfileStore store_;
+    RecordingNode node_;
+    RecordingNodeConnector plainNodes_{node_, loop_};
+    KeyingWatchConnector watched_{plainNodes_, *this};
+    ScriptedGraphFactory graphs_{loop_};
+    NodeEvents* events_ = nullptr;
+    std::vector<std::string> steps_;
+    int depth_ = 0;
+    std::string guardianHeard_;
+    bool saveOnExit_ = false, exitSaveLost_ = false;
+    bool bad_ = false, wasKeyed_ = false, wasInBreak_ = false;
+    MonoTime badFor_{0}, lookedAt_{0}, blocked_{0}, blockedAtLook_{0};
+    std::unique_ptr<System> sys_;  // last: goes first
+};
+
+// Runs sequence `number` again with its trace, for the failure message.
+std::string replay(int number) {
+    std::array<int, kSeenCount> seen{};
+    Sequence again(number, true);
+    std::string out;
+    try {
+        again.run(seen);
+        out = "(it passed when run again)\n";
+    } catch (const Violation& v) {
+        out = "again: " + v.what + "\n";
+    }
+    out += "steps:\n";
+    for (const std::string& s : again.steps()) out += "  " + s + "\n";
+    const std::string trace = again.trace();
+    const std::size_t cut = trace.size() > 6000 ? trace.rfind('\n', trace.size() - 6000) : std::string::npos;
+    out += "node trace" + std::string(cut != std::string::npos ? " (its end)" : "") + ":\n" +
+           (cut != std::string::npos ? trace.substr(cut + 1) : trace);
+    return out;
+}
+
+TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
+    std::array<int, kSeenCount> seen{};
+    int first = 0, last = kSequences;
+    if (const char* only = std::getenv("TARNWICK_SEQUENCE")) {
+        first = std::atoi(only);
+        last = first + 1;
+        std::printf("%s\n", replay(first).c_str());
+    }
+    int failures = 0;
+    for (int n = first; n < last && failures < 3; ++n) {
+        try {
+            Sequence(n, false).run(seen);
+        } catch (const Violation& v) {
+            ++failures;
+            ADD_FAILURE() << "sequence " << n << ": " << v.what << "\n(TARNWICK_SEQUENCE=" << n
+                          << " runs it alone)\n"
+                          << replay(n);
+        }
+    }
+    if (last - first < kSequences) return;
+    for (int i = 0; i < kSeenCount; ++i) {
+        EXPECT_GT(seen[i], 20) << "the sequences never reached: " << kSeenNames[i];
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick::test
