@@ -34,6 +34,8 @@ scenarios=(
   "Killed while keyed: the guardian unkeys within 1 s|guardian.sh"
   "Stalled node: the guardian waits until it answers|guardian.sh"
   "Ordinary end: the guardian ends quietly|guardian.sh"
+  "Station log: starts, ends, drops, exit; local stamp|station_log.sh"
+  "About window on screen with the log's place, lines|station_log.sh"
   "Slow node: 3 s stall rides out; 30 s silent: report|slow_node.sh"
   "Node vanishes while keyed: the exit still saves|exit_with_failing_node.sh"
   "Save / Exit, unkey refused while keyed: saved|exit_with_failing_node.sh"

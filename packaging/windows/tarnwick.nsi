@@ -11,6 +11,9 @@
 ; Windows directory, which standard users may not write. So the installer
 ; creates the file when it is missing and gives the Users group the right
 ; to change that one file, and every user's save lands in the same file.
+; Likewise the station log's folder, %ProgramData%\Tarnwick: every user's
+; program and guardian append to tarnwick.log there and move it aside at
+; 1 MiB, which the folder's default rights allow only its creator.
 
 !ifndef ARCH
   !define ARCH i686
@@ -89,6 +92,17 @@ Section "Tarnwick" SecProgram
     DetailPrint "Settings can then be saved only by administrators."
   ${EndIf}
 
+  ; The station log's folder of the machine ($APPDATA is ProgramData for
+  ; all users). Users may change the folder and what it holds: the log is
+  ; created, appended to and moved aside by whichever user runs Tarnwick.
+  CreateDirectory "$APPDATA\${PRODUCT}"
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$APPDATA\${PRODUCT}" /grant ${USERS_SID}:(OI)(CI)(M)'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Could not give the Users group the right to change $APPDATA\${PRODUCT} ($0)."
+    DetailPrint "The station log can then be written only by the user who first ran Tarnwick."
+  ${EndIf}
+
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
@@ -132,5 +146,6 @@ Section "Uninstall"
   Delete "$SMSTARTUP\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ; $WINDIR\tarnwick.ini stays: it holds the station's settings, and a
-  ; reinstall finds them again.
+  ; reinstall finds them again. So does the station log in
+  ; $APPDATA\${PRODUCT}: the station's history outlives the program.
 SectionEnd

@@ -1,5 +1,6 @@
 #include "app/dispatcher.h"
 
+#include "app/station_log.h"
 #include "app/version.h"
 #include "platform/dialogs.h"
 #include "platform/event_loop.h"
@@ -30,6 +31,10 @@ void Dispatcher::report(const Failure& f) {
     // tick would unkey: the transmitter is made safe before the box opens.
     ending_ = true;
     if (safeState_) safeState_();
+    if (log_ != nullptr) {
+        log_->errorReport(reportText(f));
+        log_->exiting("error report");
+    }
     dialogs_.messageBox(reportText(f), kProductName, mb::kOk | mb::kIconError);
     loop_.endProgram(1);
     std::abort();  // an event loop whose endProgram returns is broken

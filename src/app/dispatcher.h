@@ -20,6 +20,7 @@ namespace tarnwick {
 
 class Dialogs;
 class EventLoop;
+class StationLog;
 
 class Dispatcher {
 public:
@@ -41,6 +42,8 @@ public:
 
     // Run once before the error report opens; must not raise.
     void setSafeState(std::function<void()> makeSafe) { safeState_ = std::move(makeSafe); }
+    // Where the report's text and the exit it brings are written.
+    void setLog(StationLog* log) { log_ = log; }
 
     // The text of the standard error report for `f`.
     static std::string reportText(const Failure& f);
@@ -50,6 +53,7 @@ private:
     EventLoop& loop_;
     bool ending_ = false;
     std::function<void()> safeState_;
+    StationLog* log_ = nullptr;
 };
 
 }  // namespace tarnwick

@@ -15,12 +15,19 @@ std::string readCallsign(NodeLink& node) {
     return info->GetCallsign();
 }
 
+std::string versionText(const VersionInfo& v) {
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
+}
+
 // On an exit that saves, after the unkey failed: the save's message may
 // wait a long time for someone to read it, with nothing else running, so
 // the unkey goes once more first, without waiting for an answer.
 void unkeyAgain(System& s) {
     skipOnFailure([&] { s.node().SetPttIgnoringAnswer(kNodeFalse); });
 }
+
+// The About window's share of the station log.
+constexpr std::size_t kAboutLogLines = 20;
 
 }  // namespace
 
@@ -38,19 +45,24 @@ std::string windowCaption(const std::string& callsign, int major, int minor, int
 // and there is no running without the node.
 void Form_Load(System& s) {
     Form& f = s.form;
+    s.log.startUp(kProductName, versionText(s.platform.version));
     s.EchoLink = s.platform.nodes.create(s);
 
-    if (readCallsign(s.node()).find('-') == std::string::npos) {
+    const std::string callsign = readCallsign(s.node());
+    if (callsign.find('-') == std::string::npos) {
         // The refusal ends the program, and nothing may run while it is open:
         // a node closing meanwhile would save the window's design values
         // over the user's settings.
         s.beginExit();
+        s.log.exiting("the node's call sign " + callsign + " is not in Sysop mode");
         s.platform.dialogs.messageBox(sysopRefusalText(), kProductName, mb::kOk);
         s.endProgram(0);
     }
 
     const VersionInfo& v = s.platform.version;
-    f.setCaption(windowCaption(readCallsign(s.node()), v.major, v.minor, v.revision));
+    const std::string sysopCallsign = readCallsign(s.node());
+    f.setCaption(windowCaption(sysopCallsign, v.major, v.minor, v.revision));
+    s.log.nodeInSysopMode(sysopCallsign);
     s.node().SetPtt(kNodeFalse);
     f.Beacon8.setEnabled(false);
     f.PTT.setCaption("PTT OFF");
@@ -61,7 +73,10 @@ void Form_Load(System& s) {
     s.startRunning();
     // Shown once the station runs: a station that restarted unattended goes
     // on identifying with the defaults while the message waits for someone.
-    if (!unusable.empty()) s.platform.dialogs.messageBox(unusable, kProductName, mb::kOk | mb::kIconExclamation);
+    if (!unusable.empty()) {
+        s.log.note("settings: " + unusable);
+        s.platform.dialogs.messageBox(unusable, kProductName, mb::kOk | mb::kIconExclamation);
+    }
 }
 
 void Form_QueryUnload(System& s) {
@@ -69,6 +84,7 @@ void Form_QueryUnload(System& s) {
                                                            "Exit Program", mb::kYesNo | mb::kIconQuestion);
     if (answer != MsgResult::Yes) return;
     s.beginExit();
+    s.log.exiting("window closed");
     Form& f = s.form;
     f.PTT.setCaption("PTT OFF");
     s.node().SetPtt(kNodeFalse);
@@ -82,6 +98,7 @@ void Form_QueryUnload(System& s) {
 void SaveAndExit_Click(System& s) {
     Form& f = s.form;
     s.beginExit();
+    s.log.exiting("Save / Exit");
     FirstFailure node;
     f.PTT.setCaption("PTT OFF");
     node.attempt([&] { s.node().SetPtt(kNodeFalse); });
@@ -98,17 +115,16 @@ void SaveAndExit_Click(System& s) {
 // settings are saved, and its failure is not worth a box nobody asked for.
 void EchoLink_Closing(System& s) {
     s.beginExit();
+    s.log.exiting("node closing");
     if (!skipOnFailure([&] { s.node().SetPtt(kNodeFalse); })) unkeyAgain(s);
     SaveData(s, AfterSave::Exit);
     s.endProgram(0);
 }
 
 void Command7_Click(System& s) {
-    const VersionInfo& v = s.platform.version;
-    s.platform.dialogs.showAbout(
-        {kProductName,
-         std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision),
-         "Station identification and beacon player for an EchoLink node in Sysop mode.", kProductWebAddress});
+    s.platform.dialogs.showAbout({kProductName, versionText(s.platform.version),
+                                  "Station identification and beacon player for an EchoLink node in Sysop mode.",
+                                  kProductWebAddress, s.log.place(), s.log.latest(kAboutLogLines), s.log.problem()});
 }
 
 }  // namespace tarnwick

@@ -3,10 +3,14 @@
 #include "app/system.h"
 #include "window/errors.h"
 
+#include <string>
+
 namespace tarnwick {
 
 void EndSession(System& s, int status) {
     Form& f = s.form;
+    s.log.exiting(status > 128 ? "ended from outside (signal " + std::to_string(status - 128) + ")"
+                               : "ended from outside (the session is ending)");
     // Skip-and-continue: every step ignores failures.
     skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
     skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });

@@ -12,11 +12,12 @@
 namespace tarnwick {
 
 System::System(Platform p)
-    : platform(p), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
+    : platform(p), log(p.log, p.locale, p.loop), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
     decimalSeparator_ = platform.locale.decimalSeparator();
     // Every control event runs under the uncaught-error regime.
     form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });
     dispatcher.setSafeState([this] { makeSafe(); });
+    dispatcher.setLog(&log);
     bindHandlers();
 }
 
@@ -89,6 +90,7 @@ void System::Closing() {
         // values would overwrite the file.
         if (phase_ == Phase::Starting) {
             beginExit();
+            log.exiting("node closing during start-up");
             makeSafe();
             endProgram(0);
         }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/dispatcher.h"
+#include "app/station_log.h"
 #include "app/timer_binder.h"
 #include "app/version.h"
 #include "media/media_graph.h"
@@ -25,6 +26,7 @@ namespace tarnwick {
 class Dialogs;
 class EventLoop;
 class Locale;
+class LogSink;
 class ProfileStore;
 class WindowFrame;
 
@@ -37,6 +39,7 @@ struct Platform {
     NodeConnector& nodes;
     GraphFactory& graphs;
     VersionInfo version;
+    LogSink* log = nullptr;  // the station log's file; none: the lines go nowhere
 };
 
 class System : public NodeEvents {
@@ -88,6 +91,7 @@ public:
     void makeSafe();
 
     Platform platform;
+    StationLog log;
     Form form;
     Dispatcher dispatcher;
     TimerBinder timers;
@@ -101,6 +105,7 @@ public:
     // second it transmitted in (local wall-clock seconds).
     std::optional<long long> scheduleLastSecond;
     std::optional<long long> scheduleFiredSecond;
+    std::optional<long long> scheduleDroppedSecond;  // the last target second held back (logged once)
     // A transmit break in progress: how long it has run (while "Use" is
     // ticked) and when Timer3 last looked.
     bool breakActive = false;

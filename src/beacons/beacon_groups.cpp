@@ -15,8 +15,18 @@ namespace {
 bool isZeroPeriod(const std::string& text) { return !text.empty() && text.find_first_not_of('0') == std::string::npos; }
 
 // The automatic transmissions hold back while the node is in use, when
-// Check2 asks for it (exactly 1). Raises on a failing node query.
-bool heldBack(System& s) { return s.form.Check2.value() == 1 && NodeInUse(s.node()); }
+// Check2 asks for it (exactly 1): why, or "" when they go. Raises on a
+// failing node query.
+std::string heldBack(System& s) { return s.form.Check2.value() == 1 ? askNodeUse(s.node()).why() : std::string(); }
+
+// A start path that goes unless the node is in use.
+void transmitUnlessHeldBack(System& s, const std::string& trigger) {
+    if (const std::string why = heldBack(s); !why.empty()) {
+        s.log.dropped(trigger, why);
+        return;
+    }
+    transmitSteps(s, false, trigger);
+}
 
 }  // namespace
 
@@ -73,14 +83,10 @@ void Beacon6_Timer(System& s) {
     if (!countdownTick(f.StopClock6, f.BeaconSeconds6, f.BeaconPeriod6, s)) return;
     // A beacon that falls due while the node is in use is dropped; the next
     // comes a full period later.
-    if (heldBack(s)) return;
-    transmitSteps(s, false);
+    transmitUnlessHeldBack(s, "timed beacon");
 }
 
-void Command6_Click(System& s) {
-    if (heldBack(s)) return;
-    transmitSteps(s, false);
-}
+void Command6_Click(System& s) { transmitUnlessHeldBack(s, "Send Now"); }
 
 void Beacon7_Timer(System& s) {
     Form& f = s.form;
@@ -88,12 +94,14 @@ void Beacon7_Timer(System& s) {
     // The node sends the text by itself and keys for it: no keying here, no
     // node-in-use test, and the text goes as it is, even empty.
     s.node().SendCwText(0, f.CWCallsign.text());
+    s.log.morseIdent("CW ident beacon", f.CWCallsign.text());
 }
 
 void SendCW_Click(System& s) {
     Form& f = s.form;
     if (f.CWCallsign.text().empty()) f.CWCallsign.setText("No Call");
     s.node().SendCwText(0, f.CWCallsign.text());
+    s.log.morseIdent("Send ID", f.CWCallsign.text());
 }
 
 }  // namespace tarnwick

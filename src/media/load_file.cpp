@@ -49,6 +49,8 @@ bool LoadFile(System& s, bool ReLoad) {
         }
         const std::string path = f.CommonDialog1.fileName;
         if (!isExistingFile(s.platform.locale, path)) {
+            s.log.note(path.empty() ? "file not loaded: no file chosen"
+                                    : "file not loaded: \"" + path + "\" is not a file");
             dialogs.messageBox("Please select a file", "Error", mb::kOk | mb::kIconInformation);
             return s.hasGraph();
         }
@@ -65,7 +67,8 @@ bool LoadFile(System& s, bool ReLoad) {
         // component's own level.
         applyBarsToGraph(s);
         return true;
-    } catch (const Failure&) {
+    } catch (const Failure& e) {
+        s.log.note("file load failed: " + s.LoadedFile + ": " + e.description());
         // Released before the box opens: nothing that runs while it waits
         // may start on a graph that did not load.
         CleanUp(s);
@@ -77,7 +80,7 @@ bool LoadFile(System& s, bool ReLoad) {
 void CleanUp(System& s) {
     const bool hadGraph = s.graph_ != nullptr;
     s.graph_.reset();
-    if (hadGraph && s.transmitting) endTransmission(s);
+    if (hadGraph && s.transmitting) endTransmission(s, "file unloaded by a new load");
 }
 
 }  // namespace tarnwick

@@ -42,10 +42,11 @@ void Timer1_Timer(System& s) {
     skipOnFailure([&] { f.Text2.setText(s.numberText(s.graph().CurrentPosition())); });
 }
 
-void Command1_Click(System& s) { transmitSteps(s, false); }
+void Command1_Click(System& s) { transmitSteps(s, false, "Play"); }
 
 void Command2_Click(System& s) {
     Form& f = s.form;
+    const bool ended = s.transmitting;
     s.transmitting = false;
     cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
@@ -56,6 +57,7 @@ void Command2_Click(System& s) {
     // progress tick once stopped (the position no longer equals the length):
     // other stations would see the node busy until the next file ends.
     skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
+    if (ended) s.log.transmissionEnded("Stop");
 }
 
 void Command3_Click(System& s) {
@@ -66,14 +68,18 @@ void Command3_Click(System& s) {
 void Command4_Click(System& s) {
     Form& f = s.form;
     // Nothing is keyed without a graph to play.
-    if (!s.hasGraph()) return;
+    if (!s.hasGraph()) {
+        s.log.dropped("Resume", "no file loaded");
+        return;
+    }
     cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
-    skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    const bool keyed = skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    s.log.transmissionResumed(s.LoadedFile, !keyed);
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
     // As for a start: a graph that does not run ends the transmission.
-    if (!skipOnFailure([&] { s.graph().Run(); })) endTransmission(s);
+    if (!skipOnFailure([&] { s.graph().Run(); })) endTransmission(s, "the playback did not start");
 }
 
 void H1_Scroll(System& s) {

@@ -75,4 +75,14 @@ public:
 // non-zero. All three are always called, in that order.
 bool NodeInUse(NodeLink& node);
 
+// The same test, keeping which of the three said "in use", so that a
+// trigger held back can say why.
+struct NodeUse {
+    bool busyA = false, receiving = false, busyB = false;
+    bool any() const { return busyA || receiving || busyB; }
+    // "node in use (busy flag A, receiving signal)"; "" when not in use.
+    std::string why() const;
+};
+NodeUse askNodeUse(NodeLink& node);
+
 }  // namespace tarnwick

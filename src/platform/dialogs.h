@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -29,6 +30,11 @@ struct AboutInfo {
     std::string version;  // "1.0.5"
     std::string summary;  // one line on what it does
     std::string link;     // the product's web address
+    // The station log: where it is, its latest lines (oldest first), and
+    // why it cannot be written ("" while it can).
+    std::string logPlace;
+    std::vector<std::string> logLines;
+    std::string logProblem;
 };
 
 class Dialogs {

@@ -12,6 +12,7 @@ struct LocalTime {
     int hour = 0, minute = 0, second = 0;
     int millisecond = 0;
     int weekday = 1;  // 1 Sunday ... 7 Saturday
+    int utcOffsetMinutes = 0;  // the zone's offset in force then, east of UTC (+60 for +0100)
 };
 
 class Locale {
@@ -19,7 +20,7 @@ public:
     virtual ~Locale() = default;
     // The user's decimal separator, "." or "," for instance.
     virtual std::string decimalSeparator() const = 0;
-    // The local date and time now.
+    // The local date and time now, with the zone's offset in force.
     virtual LocalTime localNow() const = 0;
     // The file that a path text names. Path texts are held as the window,
     // the file dialog and the settings file hold them: in the system's narrow

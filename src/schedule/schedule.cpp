@@ -63,7 +63,8 @@ void Timer2_Timer(System& s) {
     s.scheduleLastSecond = nowSecs;
     alignTick(f.Timer2, now);
 
-    if (f.Check2.value() == 1 && NodeInUse(s.node())) return;
+    // Asked on every tick, whatever the time: the node sees the same calls.
+    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.node()) : NodeUse{};
 
     CheckBox* days[] = {&f.Sun3, &f.Mon3, &f.Tue3, &f.Wed3, &f.Thur3, &f.Fri3, &f.Sat3};
     for (long long sec = from; sec <= nowSecs; ++sec) {
@@ -71,17 +72,32 @@ void Timer2_Timer(System& s) {
         if (days[t.weekday - 1]->value() != 1) continue;
         if (clockText(t) != target) continue;
         if (s.scheduleFiredSecond && *s.scheduleFiredSecond == sec) continue;
+        const std::string trigger = "schedule " + f.Hour3.text() + ":" + f.Mins3.text();
+        if (use.any()) {
+            // Dropped, not postponed; logged once, however many ticks fall in its second.
+            if (s.scheduleDroppedSecond != sec) s.log.dropped(trigger, use.why());
+            s.scheduleDroppedSecond = sec;
+            return;
+        }
         s.scheduleFiredSecond = sec;
-        TXFile(s);
+        TXFile(s, trigger);
         return;
     }
 }
 
 void EchoLink_DTMFString(System& s, const std::string& digits) {
     Form& f = s.form;
-    if (f.Check2.value() == 1 && NodeInUse(s.node())) return;
-    if (f.DTMFInfo3.text() != digits) return;
-    transmitSteps(s, false);
+    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.node()) : NodeUse{};
+    if (f.DTMFInfo3.text() != digits) {
+        s.log.note("DTMF ignored: \"" + digits + "\" is not the command code");
+        return;
+    }
+    const std::string trigger = "DTMF \"" + digits + "\"";
+    if (use.any()) {
+        s.log.dropped(trigger, use.why());
+        return;
+    }
+    transmitSteps(s, false, trigger);
 }
 
 }  // namespace tarnwick

@@ -18,12 +18,15 @@ std::string clockText(const LocalTime& t);
 // when the target "Hour3:Mins3:00" is the clock text of a second on a ticked
 // weekday. Each target second is acted on exactly once: a tick that comes
 // late still finds the second it passed over (up to a few seconds back), and
-// a second already acted on is not acted on again. Node failures end the
-// program (the uncaught regime).
+// a second already acted on is not acted on again. A target second held
+// back while the node is in use is dropped, with one line in the station
+// log. Node failures end the program (the uncaught regime).
 void Timer2_Timer(System& s);
 
 // The node's DTMFString event: with Check2 at 1 and the node in use the
-// command is dropped; a string equal to DTMFInfo3 (exactly) transmits.
+// command is dropped; a string equal to DTMFInfo3 (exactly) transmits. The
+// station log gets a line for every string: transmitted, dropped (and why)
+// or ignored as not the code.
 void EchoLink_DTMFString(System& s, const std::string& digits);
 
 }  // namespace tarnwick

@@ -213,8 +213,10 @@ void SaveData(System& s, AfterSave after) {
         entries.emplace_back(row.writeKey, std::move(value));
     }
     const auto problems = s.platform.profile.putStrings(kSettingsSection, entries);
+    if (problems.empty()) s.log.note("settings saved: " + s.platform.profile.location());
     if (!problems.empty()) {
         const SaveProblem& p = problems.front();
+        s.log.note("settings not saved: " + p.file + ": " + p.reason);
         // On an exit path the window is about to go: say what the file holds.
         const std::string outcome = after == AfterSave::Exit
                                         ? "Tarnwick is closing now, so the settings in the window that could "

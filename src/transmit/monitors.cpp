@@ -32,6 +32,7 @@ void startBreak(System& s) {
     f.Beacon8.setEnabled(false);
     f.PTT.setCaption("PTT OFF");
     s.node().SetPtt(kNodeFalse);
+    s.log.breakStarted(f.Text6.text());
     s.breakActive = true;
     s.breakElapsed = MonoTime{0};
     s.breakLastTick = s.platform.loop.now();
@@ -66,6 +67,7 @@ void Timer3_Timer(System& s) {
     f.PTT.setCaption("PTT ON");
     f.Beacon8.setEnabled(true);
     s.node().SetPtt(kNodeTrue);
+    s.log.breakEnded();
     f.Label18.setCaption(f.Text6.text());
 }
 

@@ -1,6 +1,8 @@
 // The transmit sequence: key the node and play the file from its start.
 #pragma once
 
+#include <string>
+
 namespace tarnwick {
 
 class System;
@@ -11,14 +13,18 @@ class System;
 // 1, key, start the break count, run from 0. Each step ignores failures.
 // When there is nothing to play (no graph after the load, or the load was
 // refused) nothing is keyed or listed: a keyed transmitter with no audio
-// would stay on the air until someone notices.
-void transmitSteps(System& s, bool listBusy);
+// would stay on the air until someone notices. `trigger` names the start
+// path in the station log ("Play", "timed beacon", ...), which also says
+// why a start keyed nothing.
+void transmitSteps(System& s, bool listBusy, const std::string& trigger);
 
 // TXFile: the transmit steps with the node listed busy when asked.
-void TXFile(System& s);
+void TXFile(System& s, const std::string& trigger = "schedule");
 
 // Ends a transmission as at the end of the file: listed free, unkeyed, the
-// break count stopped. Each step ignores failures.
-void endTransmission(System& s);
+// break count stopped. Each step ignores failures. The station log hears of
+// it (as `how`) only when a transmission was running: idle, the progress
+// tick calls this every 10 ms.
+void endTransmission(System& s, const std::string& how = "end of file");
 
 }  // namespace tarnwick

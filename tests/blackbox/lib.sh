@@ -7,10 +7,11 @@
 # It re-runs itself under its own X server, session bus and (when it sets
 # BB_SESSION to include --pulse) sound server, starts the stand-in node
 # headless with a trace and the program as a user would, and judges by the
-# node's trace, the settings file, the recording of the sink and what is on
-# the screen. The Windows program runs under Wine in the given prefix, with
-# the stand-in registered there as a COM server; its settings file is the
-# prefix's C:\windows\tarnwick.ini.
+# node's trace, the settings file, the station log, the recording of the
+# sink and what is on the screen. The Windows program runs under Wine in the
+# given prefix, with the stand-in registered there as a COM server; its
+# settings file is the prefix's C:\windows\tarnwick.ini and its station log
+# C:\ProgramData\Tarnwick\tarnwick.log.
 
 set -euo pipefail
 bb_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,6 +31,7 @@ bb_place=${4:?$usage}
 case "$platform" in
   linux)
     settings_file="$bb_place/tarnwick.ini"
+    log_file="$bb_place/tarnwick.log"
     eol=$'\n'
     slow=1
     mkdir -p "$bb_place"
@@ -42,6 +44,7 @@ case "$platform" in
     # shellcheck source=../../scripts/wine-env.sh
     source "$bb_here/../../scripts/wine-env.sh" "$bb_place"
     settings_file="$WINEPREFIX/drive_c/windows/tarnwick.ini"
+    log_file="$WINEPREFIX/drive_c/ProgramData/Tarnwick/tarnwick.log"
     eol=$'\r\n'
     slow=2  # Wine starts programs and maps windows more slowly
     ;;
@@ -77,15 +80,16 @@ bb_cleanup() {
   done
   [[ "$platform" == windows ]] && { wineserver -k >/dev/null 2>&1 || true; }
   rm -rf "$work"
-  rm -f "$settings_file"
+  rm -f "$settings_file" "$log_file" "$log_file.1"
 }
 trap bb_cleanup EXIT
-rm -f "$settings_file"
+rm -f "$settings_file" "$log_file" "$log_file.1"
 
 fail() {
   echo "FAIL ($platform): $*" >&2
   if [[ -f "$trace" ]]; then echo "--- node trace (without the idle ticks):" >&2; trace_busy >&2; fi
   if [[ -f "$settings_file" ]]; then echo "--- tarnwick.ini:" >&2; settings_text >&2; fi
+  if [[ -f "$log_file" ]]; then echo "--- station log:" >&2; log_text >&2; fi
   exit 1
 }
 
@@ -104,6 +108,8 @@ write_settings() {
   for line in "$@"; do printf '%s%s' "$line" "$eol" >>"$settings_file"; done
 }
 settings_text() { tr -d '\r' <"$settings_file"; }
+# The station log's lines, without the Windows line ends.
+log_text() { tr -d '\r' <"$log_file"; }
 
 # A file of the test as the program names it (Wine's Z: drive for Windows).
 program_path() {

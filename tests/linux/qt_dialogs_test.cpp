@@ -11,6 +11,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "linux/qt_support.h"
@@ -111,24 +114,56 @@ TEST(QtDialogs, OpenFileShowsTheFilterAsGivenAndReturnsTheChoice) {
     EXPECT_EQ(dialogs.openFile("", kMediaFilter), "");
 }
 
-TEST(QtDialogs, AboutWindowIsNotModalAndIsReused) {
-    QtDialogs dialogs;
-    const AboutInfo info{"Tarnwick", "1.0.5", "Beacon player.", "https://tarnwick.example.org/"};
+// What the X server shows of a window ("IsViewable", "IsUnMapped"), which
+// is what a user sees, whatever Qt believes.
+QString mapState(QWidget* window) {
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window->winId())});
+    xwininfo.waitForFinished(5000);
+    const QString out = QString::fromLocal8Bit(xwininfo.readAll());
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Map State: (\\w+)")).match(out);
+    return m.hasMatch() ? m.captured(1) : out;
+}
+
+TEST(QtDialogs, AboutWindowReachesTheScreenBesideTheMainWindowWithTheStationLog) {
+    QWidget owner;
+    owner.setFixedSize(417, 431);
+    owner.move(20, 20);
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    QtDialogs dialogs(&owner);
+    AboutInfo info{"Tarnwick", "1.0.5", "Beacon player.", "https://tarnwick.example.org/",
+                   "/var/lib/tarnwick/tarnwick.log", {"line 1", "line 2"}, ""};
     dialogs.showAbout(info);
     QDialog* about = dialogs.aboutWindow();
     ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(about->isVisible());
+    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsViewable"; })) << mapState(about).toStdString();
     EXPECT_FALSE(about->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_GT(about->frameGeometry().left(), owner.frameGeometry().right());  // the main window stays in sight
     auto* link = about->findChild<QLabel*>("AboutLink");
     ASSERT_NE(link, nullptr);
     EXPECT_TRUE(link->openExternalLinks());
     EXPECT_TRUE(link->text().contains("href=\"https://tarnwick.example.org/\""));
+    auto* place = about->findChild<QLabel*>("AboutLogPlace");
+    auto* lines = about->findChild<QPlainTextEdit*>("AboutLog");
+    auto* problem = about->findChild<QLabel*>("AboutLogProblem");
+    ASSERT_TRUE(place != nullptr && lines != nullptr && problem != nullptr);
+    EXPECT_EQ(place->text(), "File: /var/lib/tarnwick/tarnwick.log");
+    EXPECT_EQ(lines->toPlainText(), "line 1\nline 2");
+    EXPECT_FALSE(problem->isVisible());
 
+    // Closed and asked for again: the same window, with what the log holds now.
     about->hide();
+    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsUnMapped"; }));
+    info.logLines.clear();
+    info.logProblem = "cannot open /var/lib/tarnwick/tarnwick.log to append to it: Permission denied";
     dialogs.showAbout(info);
     EXPECT_EQ(dialogs.aboutWindow(), about);
-    EXPECT_TRUE(about->isVisible());
+    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsViewable"; }));
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_TRUE(problem->text().contains("Permission denied"));
+    EXPECT_EQ(lines->toPlainText(), "(no lines yet)");
 }
 
 }  // namespace

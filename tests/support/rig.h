@@ -3,6 +3,7 @@
 
 #include "app/system.h"
 #include "platform/fake/fake_platform.h"
+#include "platform/fake/memory_log_sink.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/fake/recording_node.h"
 #include "platform/fake/scripted_graph.h"
@@ -27,6 +28,7 @@ struct Rig {
     RecordingNode node;
     RecordingNodeConnector connector{node, loop};
     ScriptedGraphFactory graphs{loop};
+    MemoryLogSink log;
     std::unique_ptr<System> sys;
 
     Rig() { locale.loop = &loop; }
@@ -56,7 +58,7 @@ struct Rig {
     System& system() {
         if (!sys) {
             sys = std::make_unique<System>(
-                Platform{loop, dialogs, frame, locale, store, connector, graphs, VersionInfo{1, 0, 0, 5}});
+                Platform{loop, dialogs, frame, locale, store, connector, graphs, VersionInfo{1, 0, 0, 5}, &log});
         }
         return *sys;
     }

@@ -120,32 +120,49 @@ TEST(Win32Dialogs, TheFileDialogStartsAtTheGivenFileAndReturnsTheChoiceOrNothing
     EXPECT_EQ(lstrcmpiA(folder, dir.path().c_str()), 0) << folder;
 }
 
-TEST(Win32Dialogs, TheAboutWindowIsNotModalAndItsLinkOpensTheAddress) {
+TEST(Win32Dialogs, TheAboutWindowShowsTheStationLogBesideTheMainWindowAndItsLinkOpensTheAddress) {
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     {
         Win32Dialogs dialogs(owner);
         std::string opened;
         dialogs.openLink = [&](const std::string& link) { opened = link; };
-        dialogs.showAbout({"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/"});
+        AboutInfo info{"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/",
+                       "C:\\ProgramData\\Tarnwick\\tarnwick.log", {"line 1", "line 2"}, ""};
+        dialogs.showAbout(info);
         HWND about = dialogs.aboutWindow();
         ASSERT_NE(about, nullptr);
         EXPECT_TRUE(IsWindowVisible(about));
         EXPECT_TRUE(IsWindowEnabled(owner));  // not modal
         EXPECT_EQ(GetWindow(about, GW_OWNER), owner);
+        RECT mine{}, main{};
+        GetWindowRect(about, &mine);
+        GetWindowRect(owner, &main);
+        EXPECT_GE(mine.left, main.right);  // the main window stays in sight
         EXPECT_EQ(win32::windowText(about), "About Tarnwick");
         HWND link = GetDlgItem(about, Win32Dialogs::kAboutLinkId);
         EXPECT_EQ(win32::windowText(link), "https://tarnwick.example.org/");
         SendMessageA(about, WM_COMMAND, MAKEWPARAM(Win32Dialogs::kAboutLinkId, STN_CLICKED),
                      reinterpret_cast<LPARAM>(link));
         EXPECT_EQ(opened, "https://tarnwick.example.org/");
+        HWND problem = GetDlgItem(about, Win32Dialogs::kLogProblemId);
+        EXPECT_EQ(win32::windowText(GetDlgItem(about, Win32Dialogs::kLogPlaceId)),
+                  "File: C:\\ProgramData\\Tarnwick\\tarnwick.log");
+        EXPECT_EQ(win32::windowText(GetDlgItem(about, Win32Dialogs::kLogId)), "line 1\r\nline 2");
+        EXPECT_FALSE(IsWindowVisible(problem));
 
-        // Closing hides it; the next call shows the same window again.
+        // Closing hides it; the next call shows the same window again, with
+        // what the log holds then.
         SendMessageA(about, WM_CLOSE, 0, 0);
         EXPECT_FALSE(IsWindowVisible(about));
-        dialogs.showAbout({"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/"});
+        info.logLines.clear();
+        info.logProblem = "cannot open C:\\ProgramData\\Tarnwick\\tarnwick.log to append to it: Permission denied";
+        dialogs.showAbout(info);
         EXPECT_EQ(dialogs.aboutWindow(), about);
         EXPECT_TRUE(IsWindowVisible(about));
+        EXPECT_TRUE(IsWindowVisible(problem));
+        EXPECT_NE(win32::windowText(problem).find("Permission denied"), std::string::npos);
+        EXPECT_EQ(win32::windowText(GetDlgItem(about, Win32Dialogs::kLogId)), "(no lines yet)");
     }
     DestroyWindow(owner);
 }

@@ -43,6 +43,7 @@ LocalTime FakeLocale::localNow() const {
     }
     LocalTime t = fromWallSeconds(secs);
     t.millisecond = static_cast<int>(rem);
+    t.utcOffsetMinutes = time.utcOffsetMinutes;
     return t;
 }
 

@@ -13,6 +13,7 @@
 #include "guard/guard_log.h"
 #include "media/media_graph.h"
 #include "node/keying_watch.h"
+#include "platform/file_log_sink.h"
 #include "platform/linux/dbus_node.h"
 #include "platform/linux/gst_graph.h"
 #include "platform/linux/ini_store.h"
@@ -47,11 +48,14 @@ int main(int argc, char** argv) {
     tarnwick::PosixGuardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
     guardian.start(tarnwick::guardianProgramPath(), logPath);
     tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
+    // The station log, beside the settings file: every user may write there.
+    tarnwick::FileLogSink stationLog(locale.filePath(logPath), logPath);
     tarnwick::GstGraphFactory graphs;
     const tarnwick::VersionInfo version{TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD,
                                         TARNWICK_VERSION_REVISION};
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version});
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version,
+                                               &stationLog});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
     // A service stop, a log-out or Ctrl-C ends the program unkeyed and

@@ -6,10 +6,14 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace tarnwick {
@@ -137,6 +141,60 @@ std::string QtDialogs::openFile(const std::string& fileName, const std::string& 
     return chosen.isEmpty() ? std::string() : chosen.first().toStdString();
 }
 
+QWidget* QtDialogs::makeLogBox() {
+    auto* box = new QGroupBox(QStringLiteral("Station log"), about_);
+    auto* layout = new QVBoxLayout(box);
+    aboutLogPlace_ = new QLabel(box);
+    aboutLogPlace_->setObjectName(QStringLiteral("AboutLogPlace"));
+    // The path can be selected and copied into a file manager or a mail.
+    aboutLogPlace_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    aboutLogProblem_ = new QLabel(box);
+    aboutLogProblem_->setObjectName(QStringLiteral("AboutLogProblem"));
+    aboutLogProblem_->setWordWrap(true);
+    aboutLogProblem_->setStyleSheet(QStringLiteral("color: #b00000;"));
+    aboutLog_ = new QPlainTextEdit(box);
+    aboutLog_->setObjectName(QStringLiteral("AboutLog"));
+    aboutLog_->setReadOnly(true);
+    aboutLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(aboutLog_->font().pointSizeF() * 0.9);
+    aboutLog_->setFont(fixed);
+    // A stamp and a typical event on one line; the latest lines all shown.
+    const QFontMetrics metrics(fixed);
+    aboutLog_->setMinimumSize(metrics.horizontalAdvance(QLatin1Char('x')) * 100,
+                              metrics.lineSpacing() * (kLogLinesShown + 1));
+    layout->addWidget(aboutLogPlace_);
+    layout->addWidget(aboutLogProblem_);
+    layout->addWidget(aboutLog_);
+    return box;
+}
+
+void QtDialogs::showLog(const AboutInfo& info) {
+    aboutLogPlace_->setText(QStringLiteral("File: ") + toQString(info.logPlace.empty() ? "(no place)" : info.logPlace));
+    aboutLogProblem_->setText(info.logProblem.empty() ? QString()
+                                                      : QStringLiteral("Cannot be written: ") + toQString(info.logProblem));
+    aboutLogProblem_->setVisible(!info.logProblem.empty());
+    QStringList lines;
+    for (const std::string& line : info.logLines) lines << toQString(line);
+    aboutLog_->setPlainText(lines.isEmpty() ? QStringLiteral("(no lines yet)") : lines.join(QLatin1Char('\n')));
+    // The latest line in view.
+    aboutLog_->moveCursor(QTextCursor::End);
+    aboutLog_->ensureCursorVisible();
+}
+
+void QtDialogs::placeAbout() {
+    aboutPlaced_ = true;
+    QWidget* owner = visibleOwner();
+    if (owner == nullptr || owner->screen() == nullptr) return;
+    // Beside the main window where the screen has room, so that the window
+    // and its timers stay in sight; else the toolkit centres it over it.
+    about_->adjustSize();
+    const QRect main = owner->frameGeometry();
+    const QRect room = owner->screen()->availableGeometry();
+    const QPoint beside(main.right() + 1 + 8, main.top());
+    if (room.contains(QRect(beside, about_->frameGeometry().size()))) about_->move(beside);
+}
+
 void QtDialogs::showAbout(const AboutInfo& info) {
     if (!about_) {
         about_ = new QDialog(owner_);
@@ -164,11 +222,11 @@ void QtDialogs::showAbout(const AboutInfo& info) {
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, about_);
         QObject::connect(buttons, &QDialogButtonBox::rejected, about_.data(), &QDialog::hide);
         for (QWidget* w : {static_cast<QWidget*>(aboutProduct_), static_cast<QWidget*>(aboutVersion_),
-                           static_cast<QWidget*>(aboutSummary_), static_cast<QWidget*>(aboutLink_),
-                           static_cast<QWidget*>(buttons)}) {
+                           static_cast<QWidget*>(aboutSummary_), static_cast<QWidget*>(aboutLink_)}) {
             layout->addWidget(w);
         }
-        about_->setMinimumWidth(320);
+        layout->addWidget(makeLogBox());
+        layout->addWidget(buttons);
     }
     about_->setWindowTitle(QStringLiteral("About ") + toQString(info.product));
     aboutProduct_->setText(toQString(info.product));
@@ -176,7 +234,9 @@ void QtDialogs::showAbout(const AboutInfo& info) {
     aboutSummary_->setText(toQString(info.summary));
     const QString link = toQString(info.link).toHtmlEscaped();
     aboutLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(link));
+    showLog(info);
 
+    if (!aboutPlaced_) placeAbout();
     about_->show();
     about_->raise();
     about_->activateWindow();

@@ -13,6 +13,7 @@
 #include "platform/dialogs.h"
 
 class QLabel;
+class QPlainTextEdit;
 class QWidget;
 
 namespace tarnwick {
@@ -43,14 +44,20 @@ public:
     std::string openFile(const std::string& fileName, const std::string& filter) override;
 
     // A small window with the product, version, summary and a link that
-    // opens in the browser. Made on first use, raised on later calls.
+    // opens in the browser, and the station log: where it is, why it cannot
+    // be written (if so), and its latest lines in a fixed-width font. Made
+    // on first use, refreshed and raised on later calls.
     void showAbout(const AboutInfo& info) override;
+    static constexpr int kLogLinesShown = 20;
 
     // The about window once it exists (for tests).
     QDialog* aboutWindow() const { return about_; }
 
 private:
     QWidget* visibleOwner() const;
+    QWidget* makeLogBox();
+    void showLog(const AboutInfo& info);
+    void placeAbout();
 
     QPointer<QWidget> owner_;
     QPointer<QDialog> about_;
@@ -58,6 +65,10 @@ private:
     QLabel* aboutVersion_ = nullptr;
     QLabel* aboutSummary_ = nullptr;
     QLabel* aboutLink_ = nullptr;
+    QLabel* aboutLogPlace_ = nullptr;
+    QLabel* aboutLogProblem_ = nullptr;
+    QPlainTextEdit* aboutLog_ = nullptr;
+    bool aboutPlaced_ = false;
 };
 
 }  // namespace tarnwick

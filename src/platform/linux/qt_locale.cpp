@@ -19,6 +19,7 @@ LocalTime QtLocale::localNow() const {
     out.minute = t.minute();
     out.second = t.second();
     out.millisecond = t.msec();
+    out.utcOffsetMinutes = now.offsetFromUtc() / 60;
     // Qt counts Monday 1 to Sunday 7; the system counts Sunday 1 to Saturday 7.
     out.weekday = d.dayOfWeek() % 7 + 1;
     return out;

@@ -10,7 +10,8 @@ class QtLocale : public Locale {
 public:
     // QLocale::system()'s decimal point, "." or "," for instance.
     std::string decimalSeparator() const override;
-    // The local date and time, to the millisecond; weekday 1 is Sunday.
+    // The local date and time, to the millisecond; weekday 1 is Sunday; the
+    // zone's offset from UTC then.
     LocalTime localNow() const override;
     // The text's bytes as they are: Linux file names are bytes, and the
     // window, the dialog and the settings file hold them unchanged.

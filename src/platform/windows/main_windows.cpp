@@ -16,6 +16,7 @@
 #include "media/media_graph.h"
 #include "node/keying_watch.h"
 #include "node/node_link.h"
+#include "platform/file_log_sink.h"
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_dialogs.h"
@@ -59,10 +60,15 @@ std::string stationLogPath() {
     tarnwick::Win32Guardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
     guardian.start(tarnwick::guardianProgramPath(), logPath);
     tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
+    // The station log, in the ANSI code page as the window shows it; lines
+    // end as Notepad expects.
+    tarnwick::FileLogSink stationLog(logPath.empty() ? std::filesystem::path() : locale.filePath(logPath), logPath,
+                                     "\r\n");
     tarnwick::DshowGraphFactory graphs;
     const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version});
+    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version,
+                                               &stationLog});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
     // A session that ends without asking (a forced log-off or shutdown)

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
@@ -17,7 +18,9 @@ constexpr int kProductId = 101;
 constexpr int kVersionId = 102;
 constexpr int kSummaryId = 104;
 constexpr int kCloseId = IDCANCEL;  // Escape closes the window too
+constexpr int kLogBoxId = 108;
 constexpr COLORREF kLinkColour = RGB(0, 0, 204);
+constexpr COLORREF kProblemColour = RGB(176, 0, 0);
 
 std::string trimmed(const std::string& s) {
     const std::size_t first = s.find_first_not_of(" \t");
@@ -74,7 +77,7 @@ Win32Dialogs::~Win32Dialogs() {
         SetWindowLongPtrA(about_, GWLP_USERDATA, 0);
         DestroyWindow(about_);
     }
-    for (HFONT f : {normalFont_, titleFont_, linkFont_}) {
+    for (HFONT f : {normalFont_, titleFont_, linkFont_, fixedFont_}) {
         if (f != nullptr) DeleteObject(f);
     }
 }
@@ -138,17 +141,19 @@ void Win32Dialogs::createAbout() {
     HDC screen = GetDC(nullptr);
     const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
     if (screen != nullptr) ReleaseDC(nullptr, screen);
-    auto makeFont = [dpi](int points, bool bold, bool underline) {
+    auto makeFont = [dpi](int points, bool bold, bool underline, const char* face = "MS Sans Serif") {
+        const bool fixed = std::string(face) != "MS Sans Serif";
         return CreateFontA(-MulDiv(points, dpi, 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
                            ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+                           fixed ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH | FF_SWISS, face);
     };
     normalFont_ = makeFont(8, false, false);
     titleFont_ = makeFont(14, true, false);
     linkFont_ = makeFont(8, false, true);
+    fixedFont_ = makeFont(8, false, false, "Courier New");
 
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
-    RECT frame{0, 0, scaled(320, dpi), scaled(170, dpi)};
+    RECT frame{0, 0, scaled(680, dpi), scaled(482, dpi)};
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
     about_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kAboutClass, "About", style, CW_USEDEFAULT, CW_USEDEFAULT,
                              frame.right - frame.left, frame.bottom - frame.top, owner_, nullptr, instance_, this);
@@ -164,19 +169,43 @@ void Win32Dialogs::createAbout() {
         int x, y, w, h;
         HFONT font;
     };
+    // Pixels at 96 dpi. The log's field holds 20 lines of about 100
+    // characters, a time stamp and a typical event.
     const Child children[] = {
-        {kProductId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 12, 300, 28, titleFont_},
-        {kVersionId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 44, 300, 16, normalFont_},
-        {kSummaryId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 66, 300, 30, normalFont_},
-        {kAboutLinkId, "STATIC", SS_CENTER | SS_NOPREFIX | SS_NOTIFY, 10, 100, 300, 16, linkFont_},
-        {kCloseId, "BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, 120, 132, 80, 24, normalFont_},
+        {kProductId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 12, 660, 28, titleFont_},
+        {kVersionId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 44, 660, 16, normalFont_},
+        {kSummaryId, "STATIC", SS_CENTER | SS_NOPREFIX, 10, 64, 660, 16, normalFont_},
+        {kAboutLinkId, "STATIC", SS_CENTER | SS_NOPREFIX | SS_NOTIFY, 10, 84, 660, 16, linkFont_},
+        {kLogBoxId, "BUTTON", BS_GROUPBOX, 10, 108, 660, 330, normalFont_},
+        {kLogPlaceId, "EDIT", ES_READONLY | ES_AUTOHSCROLL, 20, 128, 640, 16, normalFont_},
+        {kLogProblemId, "STATIC", SS_LEFT | SS_NOPREFIX, 20, 146, 640, 16, normalFont_},
+        {kLogId, "EDIT", ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL |
+                             WS_BORDER,
+         20, 166, 640, 264, fixedFont_},
+        {kCloseId, "BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, 300, 448, 80, 24, normalFont_},
     };
     for (const Child& c : children) {
-        HWND w = CreateWindowExA(0, c.cls, c.id == kCloseId ? "Close" : "", WS_CHILD | WS_VISIBLE | c.style,
+        const char* text = c.id == kCloseId ? "Close" : c.id == kLogBoxId ? "Station log" : "";
+        HWND w = CreateWindowExA(0, c.cls, text, WS_CHILD | WS_VISIBLE | c.style,
                                  scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.w, dpi), scaled(c.h, dpi), about_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
         SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(c.font), FALSE);
     }
+}
+
+void Win32Dialogs::showLog(const AboutInfo& info) {
+    SetDlgItemTextA(about_, kLogPlaceId, ("File: " + (info.logPlace.empty() ? "(no place)" : info.logPlace)).c_str());
+    HWND problem = GetDlgItem(about_, kLogProblemId);
+    SetWindowTextA(problem, ("Cannot be written: " + info.logProblem).c_str());
+    ShowWindow(problem, info.logProblem.empty() ? SW_HIDE : SW_SHOWNA);
+    std::string lines;
+    for (const std::string& line : info.logLines) lines += (lines.empty() ? "" : "\r\n") + line;
+    HWND log = GetDlgItem(about_, kLogId);
+    SetWindowTextA(log, lines.empty() ? "(no lines yet)" : lines.c_str());
+    // The latest line in view.
+    const int end = GetWindowTextLengthA(log);
+    SendMessageA(log, EM_SETSEL, end, end);
+    SendMessageA(log, EM_SCROLLCARET, 0, 0);
 }
 
 void Win32Dialogs::showAbout(const AboutInfo& info) {
@@ -188,16 +217,25 @@ void Win32Dialogs::showAbout(const AboutInfo& info) {
     SetDlgItemTextA(about_, kVersionId, ("Version " + info.version).c_str());
     SetDlgItemTextA(about_, kSummaryId, info.summary.c_str());
     SetDlgItemTextA(about_, kAboutLinkId, info.link.c_str());
+    showLog(info);
     if (first) {
-        // Centred over the main window, or on the screen without one.
-        RECT mine{}, over{};
+        // Beside the main window where the screen has room, so that the
+        // window and its timers stay in sight; else centred over it (or on
+        // the screen without one), and never off the screen.
+        RECT mine{}, over{}, work{};
         GetWindowRect(about_, &mine);
-        if (owner_ == nullptr || !IsWindowVisible(owner_) || !GetWindowRect(owner_, &over)) {
-            SystemParametersInfoA(SPI_GETWORKAREA, 0, &over, 0);
-        }
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         const int w = mine.right - mine.left, h = mine.bottom - mine.top;
-        SetWindowPos(about_, nullptr, over.left + (over.right - over.left - w) / 2,
-                     over.top + (over.bottom - over.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        const bool owned = owner_ != nullptr && IsWindowVisible(owner_) && GetWindowRect(owner_, &over);
+        if (!owned) over = work;
+        int x = over.right + 8, y = over.top;
+        if (!owned || x + w > work.right) {
+            x = over.left + (over.right - over.left - w) / 2;
+            y = over.top + (over.bottom - over.top - h) / 2;
+        }
+        x = static_cast<int>(std::max<LONG>(work.left, std::min<LONG>(x, work.right - w)));
+        y = static_cast<int>(std::max<LONG>(work.top, std::min<LONG>(y, work.bottom - h)));
+        SetWindowPos(about_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ShowWindow(about_, SW_SHOWNORMAL);
     SetForegroundWindow(about_);
@@ -221,10 +259,15 @@ LRESULT CALLBACK Win32Dialogs::aboutProc(HWND hwnd, UINT message, WPARAM wParam,
             return 0;
         case WM_CTLCOLORSTATIC: {
             HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kAboutLinkId ? kLinkColour
-                                                                                          : GetSysColor(COLOR_BTNTEXT));
-            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+            // The log's lines read as a document; the rest as the window.
+            const int back = id == kLogId ? COLOR_WINDOW : COLOR_BTNFACE;
+            SetTextColor(dc, id == kAboutLinkId      ? kLinkColour
+                             : id == kLogProblemId ? kProblemColour
+                             : id == kLogId        ? GetSysColor(COLOR_WINDOWTEXT)
+                                                   : GetSysColor(COLOR_BTNTEXT));
+            SetBkColor(dc, GetSysColor(back));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(back));
         }
         case WM_SETCURSOR:
             // The hand over the link says it can be clicked.

@@ -50,13 +50,19 @@ public:
 
     // A small window of its own class (not modal) with the product, the
     // version, the summary and the web address as a link that opens in the
-    // browser (ShellExecuteA). Made on first use, brought to the front on
-    // later calls. Raises std::runtime_error if it cannot be made.
+    // browser (ShellExecuteA), and the station log: where it is (a read-only
+    // field, to copy from), why it cannot be written (if so, in red), and its
+    // latest lines in a fixed-width font. Made on first use, refreshed and
+    // brought to the front on later calls. Raises std::runtime_error if it
+    // cannot be made.
     void showAbout(const AboutInfo& info) override;
 
-    // The about window once it exists (for tests), and the id of its link.
+    // The about window once it exists (for tests), and its controls' ids.
     HWND aboutWindow() const { return about_; }
     static constexpr int kAboutLinkId = 103;
+    static constexpr int kLogPlaceId = 105;
+    static constexpr int kLogProblemId = 106;
+    static constexpr int kLogId = 107;
 
     // Opens a link from the about window; the default is ShellExecuteA's
     // "open". Tests replace it.
@@ -65,6 +71,7 @@ public:
 private:
     static LRESULT CALLBACK aboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void createAbout();
+    void showLog(const AboutInfo& info);
     HWND visibleOwner() const;
 
     HWND owner_;
@@ -73,6 +80,7 @@ private:
     HFONT normalFont_ = nullptr;
     HFONT titleFont_ = nullptr;
     HFONT linkFont_ = nullptr;
+    HFONT fixedFont_ = nullptr;
     std::string link_;
 };
 

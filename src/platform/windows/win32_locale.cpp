@@ -25,6 +25,13 @@ LocalTime Win32Locale::localNow() const {
     out.millisecond = t.wMilliseconds;
     // The system counts Sunday 0 to Saturday 6; the program Sunday 1 to Saturday 7.
     out.weekday = t.wDayOfWeek + 1;
+    // The offset in force now: the bias, plus the daylight bias in summer.
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD which = GetTimeZoneInformation(&zone);
+    long bias = zone.Bias;
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    out.utcOffsetMinutes = static_cast<int>(-bias);
     return out;
 }
 

@@ -12,7 +12,8 @@ public:
     // LOCALE_SDECIMAL of the user's locale: "." or "," for instance; "."
     // if the system cannot say.
     std::string decimalSeparator() const override;
-    // GetLocalTime, to the millisecond; weekday 1 is Sunday.
+    // GetLocalTime, to the millisecond; weekday 1 is Sunday; the offset of
+    // GetTimeZoneInformation.
     LocalTime localNow() const override;
     // The text read in the system's ANSI code page, as the window and the
     // profile functions wrote it.
