@@ -136,13 +136,14 @@ struct SequenceDialogs : Dialogs {
 enum Seen {
     kKeyed, kBreak, kStartupMessage, kFileDialog, kSelectFile, kRenderError, kQuestionYes, kQuestionNo,
     kSaveFailed, kExitSaveFailed, kErrorReport, kNodeFault, kNodeStall, kGraphFault, kGraphBroke,
-    kEndYes, kEndSaveExit, kEndClosing, kEndSession, kEndKilled, kEndReport, kGuardianUnkeyed, kSeenCount
+    kEndYes, kEndSaveExit, kEndClosing, kNodeVanished, kEndSession, kEndKilled, kEndReport, kGuardianUnkeyed,
+    kSeenCount
 };
 constexpr std::array<const char*, kSeenCount> kSeenNames = {
     "keyed", "break", "start-up message", "file dialog", "\"Please select a file\"", "render error",
     "close answered Yes", "close answered No", "save failed", "save failed on the way out", "error report",
     "node call failed", "node call timed out", "graph call failed", "playback broke", "end: Yes to quit",
-    "end: Save / Exit", "end: node closing", "end: session end", "end: killed", "end: error report",
+    "end: Save / Exit", "end: node closing", "the node vanished", "end: session end", "end: killed", "end: error report",
     "guardian unkeyed"};
 
 class Sequence : KeyingObserver, NodeEvents, NodeConnector {
@@ -286,7 +287,7 @@ private:
             case 19: failNextSave(); break;
             case 20: note("close the window"); s.requestClose(); break;
             case 21: saveAndExit(); break;
-            case 22: note("node closes"); node_.raiseClosing(); break;
+            case 22: nodeCloses(); break;
             case 23: note("session ends"); endSession(); break;
             case 24: note("killed"); throw Killed{};
             case 25: case 26: nodeFault(); break;
@@ -320,6 +321,19 @@ private:
     void failNextSave() {
         note("the disk is full");
         store_.failWith = {SaveProblem{store_.path, "No space left on device"}};
+    }
+
+    // The node program closes: it raises Closing and waits for its callers,
+    // or (one time in three) it vanishes at once and answers nothing more;
+    // its transmitter goes with it.
+    void nodeCloses() {
+        node_.raiseClosing();
+        if (!dice_.oneIn(3)) return note("node closes");
+        note("node vanishes");
+        (*seen_)[kNodeVanished]++;
+        nodeGone_ = true;
+        node_.failing = {"SetPtt", "GetBusyFlagA", "GetReceivingSignal", "GetPttState", "GetBusyFlagB",
+                         "SendCwText", "GetSysopInfo", "SetListedBusy"};
     }
 
     void endSession() {
@@ -417,7 +431,7 @@ private:
             case 0: case 1: case 2: wait(milliseconds(1 + dice_(300))); break;
             case 3: case 4: wait(milliseconds(1000 + dice_(3000))); break;
             case 5: dtmf(); wait(milliseconds(1 + dice_(2500))); break;
-            case 6: note("node closes"); node_.raiseClosing(); wait(1ms); break;
+            case 6: nodeCloses(); wait(1ms); break;
             case 7: note("session ends"); endSession(); wait(1ms); break;
             case 8: note("killed"); throw Killed{};
             case 9: nodeFault(); wait(milliseconds(1 + dice_(1000))); break;
@@ -443,7 +457,7 @@ private:
         if (bad_) badFor_ += (now - lookedAt_) - (blocked_ - blockedAtLook_);
         lookedAt_ = now;
         blockedAtLook_ = blocked_;
-        const bool keyed = node_.ptt != 0;
+        const bool keyed = node_.ptt != 0 && !nodeGone_;
         ScriptedGraph* g = graphs_.current;
         const bool playing = s.hasGraph() && g != nullptr && g->playing();
         const bool ticking = s.form.Timer1.enabled() && !s.dispatcher.ending();
@@ -468,6 +482,7 @@ private:
     void afterTheEnd(int status) {
         note("ended, status " + std::to_string(status));
         if (status == 1) (*seen_)[kEndReport]++;
+        if (nodeGone_) return checkSave();
         MonoTime guardianTook{0};
         HeardWords heard(guardianHeard_);
         if (guard::endedKeyed(heard)) {
@@ -476,6 +491,12 @@ private:
         }
         if (node_.ptt != 0) throw Violation{"the node is left keyed after the end"};
         if (guardianTook > 1s) throw Violation{"the guardian unkeyed only after a second"};
+        checkSave();
+    }
+
+    // An exit that saved has the window's values in the file, unless the
+    // failed save's message said they are lost.
+    void checkSave() {
         if (saveOnExit_ && !exitSaveLost_) {
             store_.failWith.clear();
             const int writes = store_.writes;
@@ -528,6 +549,7 @@ private:
     int depth_ = 0;
     std::string guardianHeard_;
     bool saveOnExit_ = false, exitSaveLost_ = false;
+    bool nodeGone_ = false;
     bool bad_ = false, wasKeyed_ = false, wasInBreak_ = false;
     MonoTime badFor_{0}, lookedAt_{0}, blocked_{0}, blockedAtLook_{0};
     std::unique_ptr<System> sys_;  // last: goes first
