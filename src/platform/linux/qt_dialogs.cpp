@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace tarnwick {
 
 namespace {
@@ -186,13 +188,18 @@ void QtDialogs::placeAbout() {
     aboutPlaced_ = true;
     QWidget* owner = visibleOwner();
     if (owner == nullptr || owner->screen() == nullptr) return;
-    // Beside the main window where the screen has room, so that the window
-    // and its timers stay in sight; else the toolkit centres it over it.
+    // Beside the main window, so that the window and its timers stay in
+    // sight; on a screen too narrow for both, against its right edge, over
+    // as little of the main window as it can.
     about_->adjustSize();
     const QRect main = owner->frameGeometry();
     const QRect room = owner->screen()->availableGeometry();
-    const QPoint beside(main.right() + 1 + 8, main.top());
-    if (room.contains(QRect(beside, about_->frameGeometry().size()))) about_->move(beside);
+    const QSize size = about_->frameGeometry().size();
+    QPoint at(main.right() + 1 + 8, main.top());
+    if (at.x() + size.width() > room.right() + 1) at.setX(room.right() + 1 - size.width());
+    at.setX(std::max(at.x(), room.left()));
+    at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - size.height())));
+    about_->move(at);
 }
 
 void QtDialogs::showAbout(const AboutInfo& info) {

@@ -219,19 +219,21 @@ void Win32Dialogs::showAbout(const AboutInfo& info) {
     SetDlgItemTextA(about_, kAboutLinkId, info.link.c_str());
     showLog(info);
     if (first) {
-        // Beside the main window where the screen has room, so that the
-        // window and its timers stay in sight; else centred over it (or on
-        // the screen without one), and never off the screen.
+        // Beside the main window, so that the window and its timers stay in
+        // sight; on a screen too narrow for both, against its right edge,
+        // over as little of the main window as it can; centred on the
+        // screen without one; never off the screen.
         RECT mine{}, over{}, work{};
         GetWindowRect(about_, &mine);
         SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
         const int w = mine.right - mine.left, h = mine.bottom - mine.top;
-        const bool owned = owner_ != nullptr && IsWindowVisible(owner_) && GetWindowRect(owner_, &over);
-        if (!owned) over = work;
-        int x = over.right + 8, y = over.top;
-        if (!owned || x + w > work.right) {
-            x = over.left + (over.right - over.left - w) / 2;
-            y = over.top + (over.bottom - over.top - h) / 2;
+        int x = 0, y = 0;
+        if (owner_ != nullptr && IsWindowVisible(owner_) && GetWindowRect(owner_, &over)) {
+            x = over.right + 8;
+            y = over.top;
+        } else {
+            x = work.left + (work.right - work.left - w) / 2;
+            y = work.top + (work.bottom - work.top - h) / 2;
         }
         x = static_cast<int>(std::max<LONG>(work.left, std::min<LONG>(x, work.right - w)));
         y = static_cast<int>(std::max<LONG>(work.top, std::min<LONG>(y, work.bottom - h)));
