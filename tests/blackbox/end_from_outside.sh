@@ -12,14 +12,6 @@ source "$(dirname "$0")/lib.sh"
 tone "$work/tone.wav" 60
 write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/tone.wav")" 'BEACONPERIOD6=0' 'BEACONPERIOD7=0' 'TEXT6=75'
 session_end=$(dirname "$tarnwick_bin")/tests/send_session_end.exe
-if [[ "$platform" == windows ]]; then
-  log_file="$WINEPREFIX/drive_c/ProgramData/Tarnwick/tarnwick.log"
-  mkdir -p "$(dirname "$log_file")"  # the installer makes the folder
-else
-  log_file="$bb_place/tarnwick.log"
-fi
-rm -f "$log_file"
-trap 'bb_cleanup; rm -f "$log_file"' EXIT
 
 # Starts Tarnwick (and the node, the first time) with `$@` before its path
 # on Linux, and keys the node with "Play"; sets key_line.
@@ -45,6 +37,7 @@ start_keyed() {
   sleep 0.3
 }
 
+ends=0
 # After the key: the program unkeyed and listed free, in that order, ended
 # with `status`, saved nothing, and its guardian ended quietly.
 expect_ended_unkeyed() {
@@ -69,6 +62,8 @@ expect_ended_unkeyed() {
   fi
   guard_pid=""
   ! grep -s 'Guardian:' "$log_file" || fail "$what: the guardian had to unkey"
+  ends=$((ends + 1))
+  [[ $(grep -c ' exit: ended from outside' "$log_file") == "$ends" ]] || fail "$what: the station log does not say how it ended"
 }
 
 if [[ "$platform" == linux ]]; then

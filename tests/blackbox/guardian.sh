@@ -7,15 +7,6 @@
 BB_SESSION="--display --bus --pulse"
 source "$(dirname "$0")/lib.sh"
 
-if [[ "$platform" == windows ]]; then
-  log_file="$WINEPREFIX/drive_c/ProgramData/Tarnwick/tarnwick.log"
-  mkdir -p "$(dirname "$log_file")"  # the installer makes the folder
-else
-  log_file="$bb_place/tarnwick.log"
-fi
-rm -f "$log_file"
-trap 'bb_cleanup; rm -f "$log_file"' EXIT
-
 # The stand-in's own process (under Wine the shell's job is a loader).
 node_process() { pgrep -f -- "--trace $trace" | head -1; }
 

@@ -1,13 +1,12 @@
 #include "guard/guard_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+
+#include "app/station_log.h"
+#include "platform/file_log_sink.h"
+#include "platform/locale.h"
 
 namespace tarnwick::guard {
 
@@ -15,31 +14,26 @@ std::string localStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
-    const long ms = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm local{};
     localtime_r(&seconds, &local);
-    const long offset = local.tm_gmtoff / 60;
-    const long magnitude = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %c%02ld%02ld ", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ms,
-                  offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
-    return text;
+    LocalTime t;
+    t.year = local.tm_year + 1900;
+    t.month = local.tm_mon + 1;
+    t.day = local.tm_mday;
+    t.hour = local.tm_hour;
+    t.minute = local.tm_min;
+    t.second = local.tm_sec;
+    t.millisecond = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    t.utcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    return StationLog::stamp(t) + " ";
 }
 
 void reportLine(const std::string& logPath, const std::string& text) {
-    const std::string line = localStamp() + text + "\n";
-    std::fputs(line.c_str(), stderr);
+    const std::string line = localStamp() + text;
+    std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
-    if (logPath.empty()) return;
-    // One write of the whole line to a file opened for appending: lines of
-    // Tarnwick and of the guardian never interleave within a line.
-    const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
-    if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        std::fprintf(stderr, "tarnwick-guard: cannot write the station log %s: %s\n", logPath.c_str(),
-                     std::strerror(errno));
-    }
-    if (fd >= 0) ::close(fd);
+    // A file name is its bytes on Linux.
+    if (!logPath.empty()) FileLogSink(logPath, logPath).append(line);
 }
 
 }  // namespace tarnwick::guard

@@ -1,8 +1,9 @@
 #include "guard/guard_log.h"
 
+#include "app/station_log.h"
+#include "platform/file_log_sink.h"
+#include "platform/locale.h"
 #include "platform/windows/win32_platform.h"
-
-#include <cstdio>
 
 namespace tarnwick::guard {
 
@@ -15,37 +16,28 @@ std::string localStamp() {
     long bias = zone.Bias;
     if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
     if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
-    const long offset = -bias;  // minutes east of UTC
-    const long magnitude = offset < 0 ? -offset : offset;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u %c%02ld%02ld ", local.wYear, local.wMonth,
-                  local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds, offset < 0 ? '-' : '+',
-                  magnitude / 60, magnitude % 60);
-    return text;
+    LocalTime t;
+    t.year = local.wYear;
+    t.month = local.wMonth;
+    t.day = local.wDay;
+    t.hour = local.wHour;
+    t.minute = local.wMinute;
+    t.second = local.wSecond;
+    t.millisecond = local.wMilliseconds;
+    t.utcOffsetMinutes = static_cast<int>(-bias);
+    return StationLog::stamp(t) + " ";
 }
 
 void reportLine(const std::string& logPath, const std::string& text) {
-    const std::string line = localStamp() + text + "\r\n";
-    DWORD written = 0;
+    const std::string line = localStamp() + text;
     HANDLE errors = GetStdHandle(STD_ERROR_HANDLE);
     if (errors != nullptr && errors != INVALID_HANDLE_VALUE) {
-        WriteFile(errors, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        const std::string withEnd = line + "\r\n";
+        DWORD written = 0;
+        WriteFile(errors, withEnd.data(), static_cast<DWORD>(withEnd.size()), &written, nullptr);
     }
-    if (logPath.empty()) return;
-    // Opened for appending only: each write lands at the end as one piece,
-    // so the lines of Tarnwick and of the guardian never interleave.
-    HANDLE log = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool ok = log != INVALID_HANDLE_VALUE &&
-                    WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-                    written == line.size();
-    const DWORD error = GetLastError();
-    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
-    if (!ok && errors != nullptr && errors != INVALID_HANDLE_VALUE) {
-        const std::string note = "tarnwick-guard: cannot write the station log " + logPath + ": " +
-                                 win32::errorText(error) + "\r\n";
-        WriteFile(errors, note.data(), static_cast<DWORD>(note.size()), &written, nullptr);
-    }
+    // The path text is in the ANSI code page, as the program holds it.
+    if (!logPath.empty()) FileLogSink(std::filesystem::path(win32::wideFromAnsi(logPath)), logPath, "\r\n").append(line);
 }
 
 }  // namespace tarnwick::guard
