@@ -69,6 +69,7 @@ for run in $(seq 1 "$GB_RUNS"); do
   read -r key_line _ < <(wait_trace_after '^SetPtt -1$' "$mark" 10) || fail "Play did not key"
   sleep 1
   pid=$(program_process)
+  [[ -n "$pid" ]] || fail "the program's process was not found (run $run)"
   kill_ms=$(date +%s%3N)
   kill -9 "$pid"
   read -r _ unkey_ms < <(wait_trace_after '^SetPtt 0$' "$key_line" 30) || fail "the guardian never unkeyed (run $run)"
