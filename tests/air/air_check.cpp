@@ -195,6 +195,7 @@ AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>&
             if (!first) first = b;
             last = e;
             lastRunEnd = std::min(end, nextKeyF);
+            out.onAirMs += fileMsOfFrames(e - b);
             report.onAirMs += fileMsOfFrames(e - b);
             for (auto f = static_cast<std::int64_t>(std::ceil(b)); f < static_cast<std::int64_t>(std::ceil(e)); ++f) {
                 ++soundFrames;
@@ -250,7 +251,8 @@ std::string formatReport(const AirReport& report) {
                " lead=" + ms(s.lead, s.keyRecorded) + " tail=" + ms(s.tail, s.unkeyRecorded) +
                " lost=" + ms(s.lost, s.unkeyRecorded) +
                " gaps=" + std::to_string(s.gaps) + " longest_gap=" + ms(s.longestGap, true) + " level=" + level +
-               " break_off=" + ms(s.breakOff, true) + " break_silence=" + ms(s.breakSilence, true) + "\n";
+               " break_off=" + ms(s.breakOff, true) + " break_silence=" + ms(s.breakSilence, true) +
+               " on_air=" + ms(s.onAirMs, true) + "\n";
     }
     out += "total spans=" + std::to_string(report.spans.size()) + " sound=" + ms(report.soundMs, true) +
            " on_air=" + ms(report.onAirMs, true) + " lost=" + ms(report.lostMs(), true) + "\n";

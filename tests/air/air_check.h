@@ -107,6 +107,7 @@ struct SpanReport {
     // after the re-key.
     std::optional<double> breakOff;
     std::optional<double> breakSilence;
+    double onAirMs = 0;  // the span's sound on the air, by its samples
 };
 
 // The totals count the sound by its samples, at the recording's own rate:
@@ -120,7 +121,7 @@ struct AirReport {
 AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>& spans);
 
 // One line a span, then one for the whole:
-//   span=1 key=MS unkey=MS keyed=MS lead=MS tail=MS lost=MS gaps=N longest_gap=MS level=DBFS break_off=MS break_silence=MS
+//   span=1 key=MS unkey=MS keyed=MS lead=MS tail=MS lost=MS gaps=N longest_gap=MS level=DBFS break_off=MS break_silence=MS on_air=MS
 //   total spans=N sound=MS on_air=MS lost=MS
 // with "-" for what does not apply and "?" for what the recording cannot tell.
 std::string formatReport(const AirReport& report);

@@ -138,9 +138,9 @@ TEST(AirReport, FailedCallsAndSpansBeyondTheRecordingAreReportedAsUnknown) {
     EXPECT_EQ(spans[1].keyMs, static_cast<std::int64_t>(kT0) + 1450);
     EXPECT_EQ(formatReport(airReport(made.rec, spans)),
               "span=1 key=1765053599500 unkey=1765053600200 keyed=700 lead=? tail=-100.0 lost=100.0 gaps=0 "
-              "longest_gap=0.0 level=-9.03 break_off=- break_silence=-\n"
+              "longest_gap=0.0 level=-9.03 break_off=- break_silence=- on_air=100.0\n"
               "span=2 key=1765053601450 unkey=- keyed=- lead=50.0 tail=? lost=? gaps=0 longest_gap=0.0 level=-9.03 "
-              "break_off=- break_silence=-\n"
+              "break_off=- break_silence=- on_air=400.0\n"
               "total spans=2 sound=600.0 on_air=500.0 lost=100.0\n");
 }
 

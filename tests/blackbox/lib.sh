@@ -317,10 +317,12 @@ start_air_check() {
 # Lets the last sound arrive, ends the recording and writes the report to
 # $air_report (call it plainly, not in $(...)): one line per keyed span,
 #   span=N key=MS unkey=MS keyed=MS lead=MS tail=MS lost=MS gaps=N longest_gap=MS level=DBFS break_off=MS break_silence=MS
+#     on_air=MS
 # (lead: key to the first sound; tail: last sound to the unkey, negative
 # when the sound went on after it; lost: sound after the unkey, up to the
 # next key; gaps: silences of 5 ms or more; break_*: for an unkey and re-key
-# while the sound plays on, the unkey to re-key and the silence heard), then
+# while the sound plays on, the unkey to re-key and the silence heard;
+# on_air: the span's sound that went out), then
 #   total spans=N sound=MS on_air=MS lost=MS
 stop_air_check() {
   sleep 0.3
