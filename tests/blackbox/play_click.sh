@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A click on "Play" keys the node, the whole file goes out over the air, and
 # the node is listed free and unkeyed once the sound has been played: the
-# air check hears the sink and gates it with the node's keying.
+# air check hears the sink and gates it with the node's keying. Then "Stop"
+# in the middle of a second Play and "Resume": the rest goes out to its end.
 BB_SESSION="--display --bus --pulse"
 source "$(dirname "$0")/lib.sh"
 
@@ -18,13 +19,24 @@ read -r key_line _ < <(trace_find '^SetPtt -1$')
 read -r free_line _ < <(trace_find '^SetListedBusy 0$' "$key_line")
 [[ "$(sed -n "$((free_line + 1))p" "$trace" | sed -E 's/^[0-9]+ //')" == "SetPtt 0" ]] ||
   fail "the listing free is not followed by the unkey"
+# "Stop" at (3480, 1200) 0.8 s into a second Play, "Resume" at (4560, 1200)
+# half a second later.
+sleep 0.5
+click_twips "$win" $((2400 + 427)) $((1200 + 127))
+wait_trace_after '^SetPtt -1$' "$free_line" 10 >/dev/null || fail "the second Play did not key"
+sleep 0.8
+click_twips "$win" $((3480 + 427)) $((1200 + 127))
+wait_unkeyed 2 10 >/dev/null || fail "Stop did not unkey"
+sleep 0.5
+click_twips "$win" $((4560 + 427)) $((1200 + 127))
+wait_unkeyed 3 10 >/dev/null || fail "the resumed file did not end"
 sleep 0.3
 stop_air_check
 cat "$air_report"
 
-[[ $(air_field total spans) == 1 ]] || fail "not one keyed span for one click"
-lead=$(air_field 1 lead) tail=$(air_field 1 tail) lost=$(air_field total lost)
-sound=$(air_field total sound) level=$(air_field 1 level)
+[[ $(air_field total spans) == 3 ]] || fail "not three keyed spans for Play, Play with Stop, and Resume"
+lead=$(air_field 1 lead) tail=$(air_field 1 tail) lost=$(air_field 1 lost)
+sound=$(awk "BEGIN { print $(air_field 1 on_air) + $lost }") level=$(air_field 1 level)
 # The sink heard the file once, whole (the recorder loses nothing and places
 # each sample within 5 ms), without a hole, at the file's level (a sine at
 # half of full scale: -9.03 dBFS).
@@ -34,6 +46,18 @@ check "$level >= -9.5 && $level <= -8.5" "the tone went out at $level dBFS, not 
 # All of it on the air: nothing played before the key or after the unkey.
 check_unless_known tail-cut "$lost == 0 && $tail >= 0" "$lost ms of the file played while the node was unkeyed (tail $tail ms)"
 # And no long dead carrier on either side.
-check "$lead <= 500" "the sound began $lead ms after the key"
-check "$tail <= 500" "the node stayed keyed $tail ms after the sound"
-pass "play click: lead $lead ms, tail $tail ms, lost $lost ms, sound $sound ms at $level dBFS"
+check_dead_carrier 1 lead
+
+# Resume went out to the end of the file, never cut: on Linux the rest of
+# it (the graph pauses in place), under Wine all of it (its Stop goes back
+# to where playback started).
+r_lead=$(air_field 3 lead) r_tail=$(air_field 3 tail) r_lost=$(air_field 3 lost) r_sound=$(air_field 3 on_air)
+heard=$r_sound
+[[ $platform == linux ]] && heard=$(awk "BEGIN { print $(air_field 2 on_air) + $(air_field 2 lost) + $r_sound }")
+check_sound "$heard >= 1995" "Play, Stop and Resume put $heard ms of the 2000 ms file on the air"
+check_unless_known resume-replay "$heard <= 2005 && $(air_field 3 gaps) == 0" \
+  "Resume put $heard ms on the air for the 2000 ms file, with a silence of $(air_field 3 longest_gap) ms"
+check "$r_lost == 0 && $r_tail >= 0" "$r_lost ms of the resumed file played while the node was unkeyed (tail $r_tail ms)"
+# (Its lead says nothing where Resume first replays old sound.)
+if known_fault resume-replay; then check_dead_carrier 3; else check_dead_carrier 3 lead; fi
+pass "play click: lead $lead ms, tail $tail ms, lost $lost ms, sound $sound ms at $level dBFS; Resume: lead $r_lead ms, tail $r_tail ms, $heard ms heard"
