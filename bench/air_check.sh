@@ -1,17 +1,57 @@
 #!/usr/bin/env bash
-# What goes out over the air when "Play" transmits a file: N plays (default
-# 5) each of a 2 s wav, the same as mp3, and a 1 s MIDI note, heard by the
-# air check (tests/air) beside the program and gated with the stand-in's
-# keying; median and worst of the lead (key to sound), the tail (sound to
-# unkey; cut when negative), the sound lost after the unkey and the longest
-# gap, beside their goals.
+# What goes out over the air, scenario by scenario: files of 2 s (a wav, the
+# same as mp3, a MIDI note) transmitted by "Play", a DTMF command, a second
+# command during a transmission (restart), Stop and then Resume, the 1-minute
+# timed beacon, the schedule (consecutive minutes) and the transmit break (a
+# long file, a break each keyed minute), heard by the air check (tests/air)
+# beside the program and gated with the stand-in's keying; median and worst
+# of the lead (key to sound), the tail (sound to unkey; cut when negative),
+# the sound lost after the unkey, the longest gap and the break's silence,
+# beside their goals.
 #
-#   air_check.sh linux|windows BUILD_DIR [N]
+#   air_check.sh linux|windows BUILD_DIR [N] [SCENARIO...]
+#
+# N (3) transmissions of each of play, dtmf, restart and resume, in one
+# session per format. beacon, schedule and break cost a minute a
+# transmission: they run $AIR_CHECK_MINUTES (1) times each, the three
+# formats side by side (each in a session of its own, idle but for a
+# transmission a minute; AIR_CHECK_SERIAL=1 runs them one after another).
+# The default run takes about 5 minutes on Linux; N=20 with
+# AIR_CHECK_MINUTES=20 about an hour.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-platform=${1:?usage: air_check.sh linux|windows BUILD_DIR [N]}
-build=${2:?usage: air_check.sh linux|windows BUILD_DIR [N]}
-export PB_PLAYS=${3:-5}
-for format in wav mp3 mid; do
-  bash "$here/program_bench.sh" "$platform" "$build" air "$format"
+usage="usage: air_check.sh linux|windows BUILD_DIR [N] [SCENARIO...]"
+platform=${1:?$usage}
+build=${2:?$usage}
+n=${3:-3}
+shift $(($# < 3 ? $# : 3))
+wanted=${*:-play dtmf restart resume beacon schedule break}
+formats=(wav mp3 mid)
+
+quick=""
+for s in $wanted; do
+  case "$s" in
+    play | dtmf | restart | resume) quick+="${quick:+,}$s" ;;
+    beacon | schedule | break) ;;
+    *) echo "air_check: no scenario $s" >&2; exit 2 ;;
+  esac
+done
+if [[ -n "$quick" ]]; then
+  for format in "${formats[@]}"; do
+    PB_PLAYS=$n bash "$here/program_bench.sh" "$platform" "$build" air "$quick" "$format"
+  done
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+for s in $wanted; do
+  case "$s" in beacon | schedule | break) ;; *) continue ;; esac
+  pids=()
+  for format in "${formats[@]}"; do
+    PB_PLAYS=${AIR_CHECK_MINUTES:-1} bash "$here/program_bench.sh" "$platform" "$build" air "$s" "$format" \
+      >"$out/$s.$format" 2>&1 &
+    pids+=($!)
+    [[ -n "${AIR_CHECK_SERIAL:-}" ]] && wait "${pids[-1]}"
+  done
+  wait "${pids[@]}" || true
+  for format in "${formats[@]}"; do cat "$out/$s.$format"; done
 done
