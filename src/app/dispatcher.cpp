@@ -15,10 +15,23 @@ void Dispatcher::deliver(const Handler& handler) {
     try {
         handler();
     } catch (const Failure& f) {
-        report(f);
+        failed(f);
     } catch (const std::exception& e) {
-        report(Failure(err::kInternal, e.what()));
+        failed(Failure(err::kInternal, e.what()));
     }
+}
+
+void Dispatcher::failed(const Failure& f) {
+    // An exit path that failed on its way stays failed: its own steps are
+    // what went wrong.
+    if (!ending_ && closedPath_ && closingAnnounced_ && closingAnnounced_()) {
+        if (log_ != nullptr) log_->note("a node call failed as the node was closing: " + f.description());
+        Handler closed = std::move(closedPath_);
+        closedPath_ = nullptr;  // once: if it fails too, the report follows
+        deliver(closed);
+        return;
+    }
+    report(f);
 }
 
 std::string Dispatcher::reportText(const Failure& f) {
@@ -36,12 +49,14 @@ void Dispatcher::report(const Failure& f) {
         log_->exiting("error report");
     }
     dialogs_.messageBox(reportText(f), kProductName, mb::kOk | mb::kIconError);
+    if (atEnd_) atEnd_();
     loop_.endProgram(1);
     std::abort();  // an event loop whose endProgram returns is broken
 }
 
 void Dispatcher::endProgram(int status) {
     ending_ = true;
+    if (atEnd_) atEnd_();
     loop_.endProgram(status);
     std::abort();  // an event loop whose endProgram returns is broken
 }

@@ -42,6 +42,17 @@ public:
 
     // Run once before the error report opens; must not raise.
     void setSafeState(std::function<void()> makeSafe) { safeState_ = std::move(makeSafe); }
+    // A node that quits as soon as it has raised Closing fails the calls
+    // made before that event's turn: when `announced` says the node has
+    // raised it, a failed handler runs `closedPath` (the node-closed exit,
+    // which saves) instead of the error report, once.
+    void setNodeClosing(std::function<bool()> announced, Handler closedPath) {
+        closingAnnounced_ = std::move(announced);
+        closedPath_ = std::move(closedPath);
+    }
+    // Run as the program ends, on every path through here (after the
+    // report too); must not raise. The process ends right after it.
+    void setAtEnd(std::function<void()> atEnd) { atEnd_ = std::move(atEnd); }
     // Where the report's text and the exit it brings are written.
     void setLog(StationLog* log) { log_ = log; }
 
@@ -49,10 +60,16 @@ public:
     static std::string reportText(const Failure& f);
 
 private:
+    // A handler failed with `f`.
+    void failed(const Failure& f);
+
     Dialogs& dialogs_;
     EventLoop& loop_;
     bool ending_ = false;
     std::function<void()> safeState_;
+    std::function<void()> atEnd_;
+    std::function<bool()> closingAnnounced_;
+    Handler closedPath_;
     StationLog* log_ = nullptr;
 };
 

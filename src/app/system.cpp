@@ -17,6 +17,13 @@ System::System(Platform p)
     // Every control event runs under the uncaught-error regime.
     form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });
     dispatcher.setSafeState([this] { makeSafe(); });
+    dispatcher.setNodeClosing([this] { return EchoLink && EchoLink->closingAnnounced(); }, [this] { nodeClosed(); });
+    // The process takes with it what the link still holds: an unkey sent
+    // without waiting (makeSafe, unkeyAgain, the last end of a file) would
+    // be lost, the node left keyed.
+    dispatcher.setAtEnd([this] {
+        if (EchoLink) EchoLink->awaitSent(kSentCallsWaitAtEnd);
+    });
     dispatcher.setLog(&log);
     bindHandlers();
 }
@@ -84,18 +91,20 @@ void System::DTMFString(const std::string& digits) {
 }
 
 void System::Closing() {
-    dispatcher.deliver([this] {
-        // The node goes away before the settings were even read: there is
-        // nothing of the user's to save, and saving the window's design
-        // values would overwrite the file.
-        if (phase_ == Phase::Starting) {
-            beginExit();
-            log.exiting("node closing during start-up");
-            makeSafe();
-            endProgram(0);
-        }
-        EchoLink_Closing(*this);
-    });
+    dispatcher.deliver([this] { nodeClosed(); });
+}
+
+void System::nodeClosed() {
+    // The node goes away before the settings were even read: there is
+    // nothing of the user's to save, and saving the window's design values
+    // would overwrite the file.
+    if (phase_ == Phase::Starting) {
+        beginExit();
+        log.exiting("node closing during start-up");
+        makeSafe();
+        endProgram(0);
+    }
+    EchoLink_Closing(*this);
 }
 
 NodeLink& System::node() {

@@ -58,6 +58,8 @@ public:
     // NodeEvents, delivered through the dispatcher.
     void DTMFString(const std::string& digits) override;
     void Closing() override;
+    // The node-closed path, as the Closing event runs it.
+    void nodeClosed();
 
     // The node object; raises Failure 91 before start-up created it.
     NodeLink& node();

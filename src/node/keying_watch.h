@@ -7,8 +7,13 @@
 // tick's idle unkey a hundred times a second:
 //   * "keyed" before a key (SetPtt with any value other than 0) is sent, so
 //     that a process killed inside the call still counts as keyed;
-//   * "unkeyed" once an unkey has been sent without failure. An unkey that
-//     fails leaves the state at "keyed": the node may still be on the air.
+//   * "unkeyed" once an unkey has reached the node without failure. An
+//     unkey that fails leaves the state at "keyed": the node may still be
+//     on the air. So does one sent without waiting (SetPttIgnoringAnswer)
+//     while the link still holds it (NodeLink::taken): a process that ends
+//     then loses it, and the guardian must still unkey. The change is told
+//     on the watch's first call after the link has it on its way for good,
+//     or when the program's end waits for it (awaitSent).
 // Nothing else changes the state (a Morse text keys the node by itself and
 // ends by itself).
 #pragma once
@@ -16,6 +21,7 @@
 #include "node/node_link.h"
 
 #include <memory>
+#include <optional>
 
 namespace tarnwick {
 
@@ -36,24 +42,33 @@ public:
     void SetPtt(NodeBool on) override;
     void SetPttIgnoringAnswer(NodeBool on) override;
 
-    NodeBool GetBusyFlagA() override { return link_->GetBusyFlagA(); }
-    NodeBool GetReceivingSignal() override { return link_->GetReceivingSignal(); }
-    NodeBool GetPttState() override { return link_->GetPttState(); }
-    NodeBool GetBusyFlagB() override { return link_->GetBusyFlagB(); }
-    void SendCwText(std::int32_t mode, const std::string& text) override { link_->SendCwText(mode, text); }
-    std::unique_ptr<SysopInfo> GetSysopInfo() override { return link_->GetSysopInfo(); }
-    void SetListedBusy(NodeBool busy) override { link_->SetListedBusy(busy); }
-    void SetListedBusyIgnoringAnswer(NodeBool busy) override { link_->SetListedBusyIgnoringAnswer(busy); }
+    NodeBool GetBusyFlagA() override { return settled().GetBusyFlagA(); }
+    NodeBool GetReceivingSignal() override { return settled().GetReceivingSignal(); }
+    NodeBool GetPttState() override { return settled().GetPttState(); }
+    NodeBool GetBusyFlagB() override { return settled().GetBusyFlagB(); }
+    void SendCwText(std::int32_t mode, const std::string& text) override { settled().SendCwText(mode, text); }
+    std::unique_ptr<SysopInfo> GetSysopInfo() override { return settled().GetSysopInfo(); }
+    void SetListedBusy(NodeBool busy) override { settled().SetListedBusy(busy); }
+    void SetListedBusyIgnoringAnswer(NodeBool busy) override { settled().SetListedBusyIgnoringAnswer(busy); }
 
+    bool closingAnnounced() const override { return link_->closingAnnounced(); }
+    std::uint64_t lastSent() const override { return link_->lastSent(); }
+    bool taken(std::uint64_t n) const override { return link_->taken(n); }
+    void awaitSent(std::chrono::milliseconds limit) override;
+
+    // What the observer was last told.
     bool keyed() const { return keyed_; }
 
 private:
     template <typename Send>
-    void setPtt(NodeBool on, Send send);
+    void setPtt(NodeBool on, bool awaited, Send send);
+    // Tells "unkeyed" once the unkey still on its way has been taken.
+    NodeLink& settled();
 
     std::unique_ptr<NodeLink> link_;
     KeyingObserver& observer_;
     bool keyed_ = false;
+    std::optional<std::uint64_t> unkeyOnItsWay_;  // the latest unkey sent without waiting while keyed
 };
 
 // Wraps every link that `connector` creates in a KeyingWatch for `observer`.

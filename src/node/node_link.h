@@ -15,6 +15,7 @@
 // false, and takes any returned value other than 0 as true.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,7 +62,40 @@ public:
     // for each answer was most of what an idle program cost.
     virtual void SetPttIgnoringAnswer(NodeBool on) { SetPtt(on); }
     virtual void SetListedBusyIgnoringAnswer(NodeBool busy) { SetListedBusy(busy); }
+
+    // A link may still hold those calls when they return (the COM link
+    // hands them to its worker thread), and a process that ends then takes
+    // them with it. They are numbered from 1 in the order sent:
+    //   lastSent(): the number of the latest one, 0 before the first;
+    //   taken(n): call n has reached the node without failure, and every
+    //     earlier one has reached it too (a link that never reads the
+    //     answers: n has left the process and cannot be lost with it). A
+    //     link may answer false for a call that went through (it keeps only
+    //     its latest failure), never true for one that did not;
+    //   awaitSent(limit): waits up to `limit` until every call sent so far
+    //     has been taken or has failed. Called before the program ends.
+    // A link that sends them synchronously (the default) has nothing on
+    // its way: every call is taken once it has returned.
+    // True once the node has raised Closing, whether or not the event has
+    // been delivered yet. A node program may quit as soon as it has raised
+    // it, and a call already on its way, or made before the event's turn
+    // comes, then fails: that failure is the node closing, not a fault.
+    virtual bool closingAnnounced() const { return false; }
+
+    virtual std::uint64_t lastSent() const { return 0; }
+    virtual bool taken(std::uint64_t /*n*/) const { return true; }
+    virtual void awaitSent(std::chrono::milliseconds /*limit*/) {}
 };
+
+// How long the end of the program waits for calls still on their way.
+// Normally they left long before (a COM call to the node takes about a
+// millisecond, a few tens on a loaded machine under Wine). A node that has
+// not taken them within this is stalled, and waiting for it longer would
+// only hold the window: whoever is told the node may still be keyed (the
+// guardian, see keying_watch.h) keeps trying for a minute after the end.
+// Short of the 5 s after which Windows ends a program that holds up a
+// shutdown.
+inline constexpr std::chrono::milliseconds kSentCallsWaitAtEnd{2000};
 
 // The platform's component service: creates the node object and subscribes
 // `events` to it. Raises Failure when no node can be had.

@@ -198,6 +198,26 @@ TEST_F(Exits, NodeClosingUnkeysSavesAndEndsWithoutAQuestion) {
     EXPECT_TRUE(r.dialogs.boxes.empty());
 }
 
+// A node program that quits as soon as it has raised Closing fails the
+// monitor's call made before the event's turn: that is the node closing,
+// and its path saves, with no report.
+TEST_F(Exits, ACallFailedByANodeThatRaisedClosingAndQuitTakesTheClosingPath) {
+    r.form().CWCallsign.setText("K1CHANGED");
+    r.node.failsNow = [&](const std::string& op, bool) {
+        if (op == "GetPttState" && !r.node.closingRaised) r.node.raiseClosing();
+        return r.node.closingRaised;
+    };
+    EXPECT_FALSE(r.loop.advance(200ms));
+    EXPECT_TRUE(r.dialogs.boxes.empty());
+    EXPECT_EQ(r.loop.exitStatus(), 0);
+    ASSERT_TRUE(r.store.text.has_value());
+    EXPECT_NE(r.store.text->find("CWCALLSIGN=K1CHANGED"), std::string::npos);
+    EXPECT_NE(r.log.events().find("a node call failed as the node was closing: Automation error: GetPttState failed\n"
+                                  "exit: node closing"),
+              std::string::npos)
+        << r.log.events();
+}
+
 TEST_F(Exits, ASaveThatFailsIsReportedWithTheFileAndTheReason) {
     r.store.failWith = {{"/var/lib/tarnwick/tarnwick.ini", "No space left on device"}};
     EXPECT_TRUE(r.act([&] { r.form().Command5.userClick(); }));

@@ -103,5 +103,45 @@ TEST_F(Keying, AFailedKeyCountsAsKeyedAndAFailedUnkeyLeavesItKeyed) {
     EXPECT_EQ(told, std::vector<bool>({true, false}));
 }
 
+// A link that only queues an unkey for its own thread (the COM link): the
+// node is on the air until it has the unkey, and a process that ends before
+// loses it. The guardian hears "unkeyed" only once the node has it; the
+// program's end waits for it, and a node that sits on it past that wait is
+// left to the guardian.
+TEST_F(Keying, AnUnkeyOnItsWayIsToldOnlyOnceTheNodeHasItAndTheEndWaitsForIt) {
+    r.node.sendLate = true;
+    click(f().Command1);
+    ASSERT_TRUE(r.loop.advance(3s));  // the 2 s file ended; its unkeys are all still queued
+    EXPECT_EQ(told, std::vector<bool>({true}));
+    r.node.deliverSent();
+    ASSERT_TRUE(r.loop.advance(20ms));
+    EXPECT_EQ(told, std::vector<bool>({true, false}));
+
+    // The error report while keyed: makeSafe's unkey is queued, the report
+    // answered, and the node has the unkey before the process ends.
+    click(f().Command1);
+    r.node.failNext = {"GetPttState"};
+    f().Timer5.setEnabled(true);
+    EXPECT_FALSE(r.loop.advance(200ms));
+    EXPECT_EQ(r.loop.exitStatus(), 1);
+    EXPECT_EQ(r.node.trace.back(), "SetListedBusy 0");
+    EXPECT_EQ(r.node.ptt, kNodeFalse);
+    EXPECT_EQ(told, std::vector<bool>({true, false, true, false}));
+}
+
+TEST_F(Keying, ANodeThatSitsOnTheUnkeyAtTheEndLeavesTheGuardianToldKeyed) {
+    r.node.sendLate = r.node.sentStall = true;
+    std::chrono::milliseconds waited{0};
+    r.node.blocked = [&](std::chrono::milliseconds d) { waited += d; };
+    click(f().Command1);
+    r.node.failNext = {"GetPttState"};
+    f().Timer5.setEnabled(true);
+    EXPECT_FALSE(r.loop.advance(200ms));
+    EXPECT_EQ(r.loop.exitStatus(), 1);
+    EXPECT_EQ(waited, kSentCallsWaitAtEnd);
+    EXPECT_EQ(r.node.ptt, kNodeTrue);
+    EXPECT_EQ(told, std::vector<bool>({true}));
+}
+
 }  // namespace
 }  // namespace tarnwick::test

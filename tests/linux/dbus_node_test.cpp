@@ -366,6 +366,7 @@ TEST_F(DbusNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
     StandIn node;
     auto link = connect();
     EXPECT_EQ(link->GetPttState(), kNodeFalse);
+    EXPECT_FALSE(link->closingAnnounced());
     ASSERT_EQ(ctl({"vanish"}), 0);
     ASSERT_TRUE(node.process().waitForFinished(3000));
     EXPECT_EQ(node.process().exitStatus(), QProcess::NormalExit);
@@ -376,6 +377,8 @@ TEST_F(DbusNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
     timer.start();
     EXPECT_NE(failureOf([&] { link->SetPtt(kNodeFalse); }), "");
     EXPECT_LT(timer.elapsed(), 2000);
+    // Known by the failed call itself, whenever the event gets its turn.
+    EXPECT_TRUE(link->closingAnnounced());
     EXPECT_EQ(node.trace(), (std::vector<std::string>{"GetPttState => 0", "event Closing"}));
 }
 

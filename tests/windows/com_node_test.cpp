@@ -370,6 +370,12 @@ TEST_F(ComNodeTest, ASlowNodeIsWaitedForAndAHungOneFailsTheCallAndRecovers) {
         EXPECT_GE(GetTickCount64() - asked, 3000u - 16u);  // the tick count's grain
         ASSERT_EQ(ctl("stall 3000"), 0u);
         patient->SetPttIgnoringAnswer(kNodeTrue);  // the call the node sits on
+        // Queued, not yet taken: a process that ended now would lose it.
+        const std::uint64_t key = patient->lastSent();
+        patient->awaitSent(std::chrono::milliseconds(500));
+        EXPECT_FALSE(patient->taken(key));
+        patient->awaitSent(std::chrono::milliseconds(5000));
+        EXPECT_TRUE(patient->taken(key));
         EXPECT_EQ(patient->GetPttState(), kNodeTrue);
         patient->SetPtt(kNodeFalse);
         EXPECT_EQ(node.trace(),
@@ -421,6 +427,7 @@ TEST_F(ComNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
     const Failure f = failureOf([&] { link->SetPtt(kNodeFalse); });
     EXPECT_LT(f.number(), 0) << f.description();
     EXPECT_LT(GetTickCount64() - asked, 2000u) << f.description();
+    EXPECT_TRUE(link->closingAnnounced());
     EXPECT_EQ(node.trace(), (Lines{"GetPttState => 0", "event Closing"}));
 }
 

@@ -35,7 +35,7 @@ public:
 
     void SetPtt(NodeBool on) override {
         n_.check("SetPtt");
-        key(on);
+        key(n_, on);
     }
     NodeBool GetBusyFlagA() override { return query("GetBusyFlagA", n_.busyA); }
     NodeBool GetReceivingSignal() override { return query("GetReceivingSignal", n_.rx); }
@@ -52,25 +52,53 @@ public:
     }
     void SetListedBusy(NodeBool busy) override {
         n_.check("SetListedBusy");
-        listBusy(busy);
+        listBusy(n_, busy);
     }
     void SetPttIgnoringAnswer(NodeBool on) override {
-        n_.check("SetPtt", false);
-        key(on);
+        send("SetPtt", [&n = n_, on] { key(n, on); });
     }
     void SetListedBusyIgnoringAnswer(NodeBool busy) override {
-        n_.check("SetListedBusy", false);
-        listBusy(busy);
+        send("SetListedBusy", [&n = n_, busy] { listBusy(n, busy); });
+    }
+    bool closingAnnounced() const override { return n_.closingRaised; }
+    std::uint64_t lastSent() const override { return n_.sentNumber; }
+    bool taken(std::uint64_t n) const override {
+        return n == 0 || (n_.takenNumber >= n && n_.failedNumber < n);  // 0: none was queued
+    }
+    void awaitSent(std::chrono::milliseconds limit) override {
+        if (n_.sentStall && !n_.onItsWay.empty()) {
+            if (n_.blocked) n_.blocked(limit);
+            return;
+        }
+        n_.deliverSent();
     }
 
 private:
-    void key(NodeBool on) {
-        n_.record("SetPtt " + std::to_string(on));
-        n_.ptt = on != 0 ? kNodeTrue : kNodeFalse;
+    template <typename Effect>
+    void send(const char* op, Effect effect) {
+        if (!n_.sendLate) {
+            n_.check(op, false);
+            effect();
+            return;
+        }
+        const std::uint64_t n = ++n_.sentNumber;
+        n_.onItsWay.push_back([&node = n_, op, effect, n] {
+            try {
+                node.check(op, false);
+                effect();
+            } catch (const Failure&) {
+                node.failedNumber = n;
+            }
+            node.takenNumber = n;
+        });
     }
-    void listBusy(NodeBool busy) {
-        n_.record("SetListedBusy " + std::to_string(busy));
-        n_.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
+    static void key(RecordingNode& n, NodeBool on) {
+        n.record("SetPtt " + std::to_string(on));
+        n.ptt = on != 0 ? kNodeTrue : kNodeFalse;
+    }
+    static void listBusy(RecordingNode& n, NodeBool busy) {
+        n.record("SetListedBusy " + std::to_string(busy));
+        n.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
     }
     NodeBool query(const char* op, NodeBool v) {
         n_.check(op);
@@ -91,7 +119,14 @@ std::string RecordingNode::traceText(std::size_t from) const {
     return out;
 }
 
+void RecordingNode::deliverSent() {
+    std::vector<std::function<void()>> calls;
+    calls.swap(onItsWay);
+    for (auto& call : calls) call();
+}
+
 void RecordingNode::check(const std::string& op, bool awaited) {
+    if (awaited) deliverSent();  // they went ahead of this call
     if (awaited && stallNext) {
         stallNext = false;
         if (blocked) blocked(callLimit);
@@ -115,6 +150,7 @@ void RecordingNode::raiseDTMF(const std::string& digits) {
 
 void RecordingNode::raiseClosing() {
     record("event Closing");
+    closingRaised = true;
     if (loop == nullptr) return;
     loop->post([this] {
         if (events != nullptr) events->Closing();

@@ -6,6 +6,7 @@
 #include "platform/event_loop.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -42,6 +43,21 @@ public:
     // False: calls are not written to `trace` (long randomised runs).
     bool tracing = true;
 
+    // True: calls sent without waiting stay on their way, as the COM link's
+    // queue holds them for its worker thread, until deliverSent() runs,
+    // until a call that waits for its answer (which comes after them), or
+    // until the program's end waits for them (awaitSent). A failure the
+    // switches above ask for shows only then, and raises nothing.
+    bool sendLate = false;
+    // The end's wait finds the node sitting on them: its limit passes
+    // (`blocked`) with nothing delivered.
+    bool sentStall = false;
+    void deliverSent();
+
+    // Internal: what is on its way, and how far the node has taken it.
+    std::vector<std::function<void()>> onItsWay;
+    std::uint64_t sentNumber = 0, takenNumber = 0, failedNumber = 0;
+
     // Calls received, e.g. "SetPtt -1", "GetCallsign => \"N0CALL-L\"".
     std::vector<std::string> trace;
     // The trace lines from `from` on, joined with "\n", for compact asserts.
@@ -52,6 +68,7 @@ public:
     // between handlers.
     void raiseDTMF(const std::string& digits);
     void raiseClosing();
+    bool closingRaised = false;  // what the link's closingAnnounced() says
 
     // Whether create() may succeed (false: no node to be had).
     bool available = true;

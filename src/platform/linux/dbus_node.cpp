@@ -214,7 +214,26 @@ public:
         : conn_(conn),
           owner_(owner),
           timeoutMs_(static_cast<int>(timeout.count())),
-          quick_(std::make_shared<QuickSends>(std::move(conn), std::move(owner))) {}
+          quick_(std::make_shared<QuickSends>(std::move(conn), std::move(owner))),
+          closing_(std::make_shared<bool>(false)) {}
+
+    // Has the node's Closing come to this connection too: a call answered
+    // after it then shows whether the node has raised it. Raises Failure
+    // when the bus refuses.
+    void watchClosing() {
+        const std::string rule = "type='signal',sender='" + owner_ + "',path='" + kNodePath + "',interface='" +
+                                 kNodeInterface + "',member='Closing'";
+        DBusError err;
+        dbus_error_init(&err);
+        dbus_bus_add_match(conn_.get(), rule.c_str(), &err);
+        if (dbus_error_is_set(&err)) {
+            std::string what = "cannot subscribe to the EchoLink node's events (" +
+                               std::string(err.message != nullptr ? err.message : "") + ")";
+            dbus_error_free(&err);
+            fail(what);
+        }
+    }
+    bool closingSeen() const { return *closing_; }
 
     // A blocking call with the node timeout. `append` adds the arguments.
     // Raises Failure with "<operation>: <error name>: <message>" for an
@@ -234,10 +253,14 @@ public:
         DBusError err;
         dbus_error_init(&err);
         DBusMessage* reply = dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), timeoutMs_, &err);
-        // Nothing but replies is meant for this connection (the bus's own
-        // greeting, say); drop it so that it does not pile up.
-        while (dbus_connection_get_dispatch_status(conn_.get()) == DBUS_DISPATCH_DATA_REMAINS) {
-            dbus_connection_dispatch(conn_.get());
+        // Besides replies only the node's Closing is meant for this
+        // connection (watchClosing); anything else (the bus's greeting)
+        // is dropped so that it does not pile up. The bus passes on the
+        // node's messages in order, so a node that raised Closing and quit
+        // has its Closing read here before the failure of a call it left.
+        while (DBusMessage* m = dbus_connection_pop_message(conn_.get())) {
+            if (dbus_message_is_signal(m, kNodeInterface, "Closing")) *closing_ = true;
+            dbus_message_unref(m);
         }
         if (reply == nullptr) {
             std::string what = std::string(operation) + ": " +
@@ -288,6 +311,7 @@ private:
     // Shared with the SysopInfo objects the link hands out, whose calls
     // must come after it too.
     std::shared_ptr<QuickSends> quick_;
+    std::shared_ptr<bool> closing_;
 };
 
 // A private connection to the session bus, closed when the last link that
@@ -389,6 +413,12 @@ public:
     // progress tick's unkey follows it at once) and share its write.
     void SetPttIgnoringAnswer(NodeBool on) override { caller_.sendInt16("SetPtt", on, false); }
     void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.sendInt16("SetListedBusy", busy, true); }
+    // The key goes to the socket before SetPttIgnoringAnswer returns, and
+    // the kernel hands the bus what was written even after the process has
+    // gone: nothing keying is ever left behind. A listing held back is
+    // written now, as the program ends without sleeping again.
+    void awaitSent(std::chrono::milliseconds) override { caller_.writeHeld(); }
+    bool closingAnnounced() const override { return caller_.closingSeen(); }
 
 private:
     QDBusConnection bus_;
@@ -425,8 +455,14 @@ std::unique_ptr<NodeLink> DbusNodeConnector::create(NodeEvents& events) {
         DbusNodeLink::disconnectSignals(bus_, owner, receiver.get());
         fail("no EchoLink node on the session bus (" + std::string(kNodeService) + " changed owner while connecting)");
     }
-    return std::make_unique<DbusNodeLink>(bus_, owner, NodeCaller(openCallConnection(), utf8(owner), callTimeout_),
-                                          std::move(receiver));
+    NodeCaller caller(openCallConnection(), utf8(owner), callTimeout_);
+    try {
+        caller.watchClosing();
+    } catch (const Failure&) {
+        DbusNodeLink::disconnectSignals(bus_, owner, receiver.get());
+        throw;
+    }
+    return std::make_unique<DbusNodeLink>(bus_, owner, std::move(caller), std::move(receiver));
 }
 
 }  // namespace tarnwick

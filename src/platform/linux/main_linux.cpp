@@ -68,5 +68,5 @@ int main(int argc, char** argv) {
     loop.run();
     // Only reached if something quit Qt's loop behind the system's back;
     // end the same way as every exit path, without running destructors.
-    loop.endProgram(0);
+    system.endProgram(0);
 }

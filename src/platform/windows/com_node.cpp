@@ -343,11 +343,47 @@ VARIANT stringArg(const std::string& ansi) {
     return v;
 }
 
+// The calls sent without waiting, numbered in the order sent (and so run
+// by the worker), and where the worker is with them: the process ends with
+// whatever is still queued.
+class SentCalls {
+public:
+    // On the loop thread, as a call is queued.
+    std::uint64_t number() {
+        std::lock_guard lock(mutex_);
+        return ++sent_;
+    }
+    // On the worker, as call n has ended.
+    void ended(std::uint64_t n, bool failed) {
+        std::lock_guard lock(mutex_);
+        ended_ = n;
+        if (failed) lastFailed_ = n;
+        changed_.notify_all();
+    }
+    std::uint64_t last() {
+        std::lock_guard lock(mutex_);
+        return sent_;
+    }
+    bool taken(std::uint64_t n) {
+        std::lock_guard lock(mutex_);
+        return ended_ >= n && lastFailed_ < n;
+    }
+    void await(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, limit, [&] { return ended_ >= sent_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t sent_ = 0, ended_ = 0, lastFailed_ = 0;
+};
+
 // Makes calls by name on one remote object through the worker.
 class Caller {
 public:
     Caller(std::shared_ptr<ComWorker> worker, std::shared_ptr<RemoteObject> target, std::chrono::milliseconds limit)
-        : worker_(std::move(worker)), target_(std::move(target)), limit_(limit) {}
+        : worker_(std::move(worker)), target_(std::move(target)), limit_(limit), sent_(std::make_shared<SentCalls>()) {}
 
     // Raises Failure for an error status, no answer within the limit, or a
     // node still busy with an earlier call that did not answer.
@@ -377,8 +413,9 @@ public:
         return c;
     }
 
-    // Queues a call on the worker without waiting for its answer, which is
-    // not looked at; calls still reach the node in order. Behind a call the
+    // Queues a call on the worker without waiting for its answer, of which
+    // only whether it failed is noted (taken()); calls still reach the node
+    // in order. Behind a call the
     // node left unanswered, a few are still queued: the unkey of an error
     // report then reaches a node that answers again while the report waits
     // for someone. Beyond those it raises Failure, so that a node that
@@ -392,8 +429,19 @@ public:
         c->name.assign(operation.begin(), operation.end());
         c->args = std::move(args);
         auto target = target_;
-        worker_->post([c, target] { c->run(*target); });
+        auto sent = sent_;
+        const std::uint64_t n = sent->number();
+        worker_->post([c, target, sent, n] {
+            c->run(*target);
+            sent->ended(n, FAILED(c->status));
+        });
     }
+
+    std::uint64_t lastSent() const { return sent_->last(); }
+    bool taken(std::uint64_t n) const { return sent_->taken(n); }
+    // The worker runs the queue whatever the loop thread does; this only
+    // waits for it to get there.
+    void awaitSent(std::chrono::milliseconds limit) const { sent_->await(limit); }
 
     NodeBool callBool(const std::string& operation) {
         const auto c = call(operation, {}, true);
@@ -420,6 +468,7 @@ private:
     std::shared_ptr<ComWorker> worker_;
     std::shared_ptr<RemoteObject> target_;
     std::chrono::milliseconds limit_;
+    std::shared_ptr<SentCalls> sent_;
 };
 
 // ---- Events -----------------------------------------------------------------
@@ -437,6 +486,9 @@ public:
 
     // Any thread.
     void push(NodeEvent event) {
+        // Noted before the node can go on: its call into the sink returns
+        // only after this.
+        if (event.kind == NodeEvent::Kind::Closing) closingRaised_ = true;
         std::lock_guard lock(mutex_);
         if (window_ == nullptr) return;
         queue_.push_back(std::move(event));
@@ -458,9 +510,12 @@ public:
         queue_.clear();
     }
 
+    bool closingRaised() const { return closingRaised_; }
+
     static constexpr UINT kEventMessage = WM_APP + 60;
 
 private:
+    std::atomic<bool> closingRaised_{false};
     std::mutex mutex_;
     HWND window_;
     std::deque<NodeEvent> queue_;
@@ -652,8 +707,12 @@ public:
     }
 
     void SetListedBusy(NodeBool busy) override { caller_.call("SetListedBusy", {boolArg(busy)}, false); }
+    bool closingAnnounced() const override { return receiver_->inbox()->closingRaised(); }
     void SetPttIgnoringAnswer(NodeBool on) override { caller_.send("SetPtt", {boolArg(on)}); }
     void SetListedBusyIgnoringAnswer(NodeBool busy) override { caller_.send("SetListedBusy", {boolArg(busy)}); }
+    std::uint64_t lastSent() const override { return caller_.lastSent(); }
+    bool taken(std::uint64_t n) const override { return caller_.taken(n); }
+    void awaitSent(std::chrono::milliseconds limit) override { caller_.awaitSent(limit); }
 
 private:
     Caller caller_;

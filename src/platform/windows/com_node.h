@@ -25,6 +25,10 @@
 //     own window thread (a directory reconnect, a dialog of its own) is
 //     slow, not gone, and the window standing still meanwhile is what a
 //     call into it has always cost.
+//   * SetPttIgnoringAnswer and SetListedBusyIgnoringAnswer only queue the
+//     call for the worker and return; a process that ends before the
+//     worker made it loses it. lastSent/taken/awaitSent say where the
+//     worker is with them, and the program's end waits for them.
 // Events arrive on COM's threads, are queued, and are handed to NodeEvents
 // from the loop thread's message queue, between other handlers.
 //

@@ -80,7 +80,7 @@ std::string stationLogPath() {
     loop.run();
     // Only reached if something posted WM_QUIT behind the system's back;
     // end the same way as every exit path, without running destructors.
-    loop.endProgram(0);
+    system.endProgram(0);
 }
 
 }  // namespace
