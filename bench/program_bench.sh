@@ -196,6 +196,10 @@ case "$what" in
       nodesim_ctl close
       wait_exit "$node_pid" 10 || fail "report $run: the stand-in did not close"
       node_pid=""
+      # A Wine server of its own for each run: under one that had seen the
+      # last report answered with Return, the next program's report closed
+      # by itself at once (4 of 5 runs of five reports; none with a fresh one).
+      [[ "$platform" == windows ]] && { wineserver -k >/dev/null 2>&1 || true; }
     done
     awk -v l="$label" -v m="$(grep . <<<"$delays" | median)" -v w="$(grep . <<<"$delays" | sort -n | tail -1)" -v n="$runs" \
       -v load="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN { printf "error report while keyed (%s): failed call to SetPtt 0 median %d ms, worst %d ms over %d reports (goal each <= 100 ms) %s; load %s\n", l, m, w, n, (w <= 100 ? "PASS" : "MISS"), load }'
