@@ -33,9 +33,16 @@ node_pid=""
 [[ "$(trace_ops | tail -1)" == "event Closing" ]] || fail "the node answered after it vanished: $(trace_ops | tail -3)"
 settings_text | grep -qx 'SUN3=1' || fail "the weekday ticked before the node vanished was not saved"
 pass "the node vanished during an identification: Sun3 saved"
-# Tarnwick ended keyed (its unkey found no node), so its guardian unkeys the
-# next node there is; under Wine, COM starts the registered stand-in for
-# it, which ends once the guardian has let go. The next part needs its own.
+# Under Wine Tarnwick ended keyed (its unkey found no node, and the one it
+# sent again went nowhere), so its guardian unkeys the next node there is:
+# COM starts the registered stand-in for it, which ends once the guardian
+# has let go. The next part needs its own: first the guardian ends, then
+# the stand-in it started (none may be up yet when the guardian's first
+# try comes a moment after the end).
+for _ in $(seq 1 600); do
+  [[ -z "$(guard_pids)" ]] && break
+  sleep 0.1
+done
 for _ in $(seq 1 200); do
   nodesim --ctl state >/dev/null 2>&1 || break
   sleep 0.1
