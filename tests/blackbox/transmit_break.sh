@@ -39,8 +39,9 @@ if [[ $sound_held == 1 ]]; then
   [[ $silence != - ]] || fail "the air check heard no break in a sound that plays through it"
   check "$silence >= $break_ms - 20 && $silence <= $break_ms + 60" "the break was heard as $silence ms of silence, not $break_ms"
 fi
-# The end of the file went out too, never cut.
-check "$(air_field 2 lost) == 0 && $(air_field 2 tail) >= 0" \
+# The end of the file went out too, never cut. (A renderer starved of CPU
+# plays late sound after it: under Wine at load 13.6, 30 ms.)
+check_sound "$(air_field 2 lost) == 0 && $(air_field 2 tail) >= 0" \
   "$(air_field 2 lost) ms of the file played after the last unkey (tail $(air_field 2 tail) ms)"
 check_dead_carrier 1 lead
 check_dead_carrier 2
