@@ -30,14 +30,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -577,7 +578,12 @@ std::string replay(int number) {
 
 TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
     std::array<int, kSeenCount> seen{};
+    // TARNWICK_SEQUENCES=N runs the first N: under Wine, where the same
+    // portable code runs several times slower, a share of them is enough to
+    // show a fault of the other compiler.
     int first = 0, last = kSequences;
+    if (const char* count = std::getenv("TARNWICK_SEQUENCES")) last = std::max(1, std::min(kSequences, std::atoi(count)));
+    const int runs = last;
     if (const char* only = std::getenv("TARNWICK_SEQUENCE")) {
         first = std::atoi(only);
         last = first + 1;
@@ -594,9 +600,9 @@ TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
                           << replay(n);
         }
     }
-    if (last - first < kSequences) return;
+    if (last - first < runs || runs < 1000) return;
     for (int i = 0; i < kSeenCount; ++i) {
-        EXPECT_GT(seen[i], 20) << "the sequences never reached: " << kSeenNames[i];
+        EXPECT_GT(seen[i], 20 * runs / kSequences) << "the sequences seldom reached: " << kSeenNames[i];
     }
 }
 
