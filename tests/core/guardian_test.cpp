@@ -66,6 +66,7 @@ struct NodeSafety : ::testing::Test {
         [this] { return clock; },
         [this](std::chrono::milliseconds ms) { clock += ms; },
         [this](const std::string& text) { reports.push_back(text); },
+        nullptr,
     };
 
     guard::SafeOutcome run() { return guard::makeNodeSafe(access, "Tarnwick (process 42)"); }
