@@ -6,7 +6,7 @@
 #
 #   program_bench.sh linux|windows BUILD_DIR dtmf        DTMF event to SetPtt -1 (median <= 10 ms)
 #   program_bench.sh linux|windows BUILD_DIR break MS    break length for Text6 = MS (within +-3 ms)
-#   program_bench.sh linux|windows BUILD_DIR idle        idle cost over 60 s (<= 1 % of one core)
+#   program_bench.sh linux|windows BUILD_DIR idle [S]    idle cost over S (60) s (<= 1 % of one core)
 #   program_bench.sh linux|windows BUILD_DIR drift MIN   1-minute beacons over MIN minutes (each within +-20 ms)
 #   program_bench.sh linux|windows BUILD_DIR report [N]  N (5) error reports while keyed: failed call to SetPtt 0
 #                                                        (each <= 100 ms)
@@ -140,13 +140,14 @@ case "$what" in
     [[ -n "$(program_pids)" ]] || fail "the program's process was not found"
     read -r t0 c0 < <(program_usage)
     l0=$(wc -l <"$trace")
-    sleep 60
+    seconds=${arg:-60}
+    sleep "$seconds"
     read -r t1 c1 < <(program_usage)
     l1=$(wc -l <"$trace")
     hz=$(getconf CLK_TCK)
-    awk -v cpu=$((t1 - t0)) -v hz="$hz" -v c=$((c1 - c0)) -v l=$((l1 - l0)) -v lb="$label" 'BEGIN {
-      p = 100 * cpu / hz / 60
-      printf "idle cost (%s, default settings, 60 s): %.2f %% of one core (goal <= 1 %%) %s; %.0f wake-ups/s; %.0f node calls/s\n", lb, p, (p <= 1 ? "PASS" : "MISS"), c / 60, l / 60 }'
+    awk -v cpu=$((t1 - t0)) -v hz="$hz" -v c=$((c1 - c0)) -v l=$((l1 - l0)) -v lb="$label" -v s="$seconds" 'BEGIN {
+      p = 100 * cpu / hz / s
+      printf "idle cost (%s, default settings, %d s): %.2f %% of one core (goal <= 1 %%) %s; %.0f wake-ups/s; %.0f node calls/s\n", lb, s, p, (p <= 1 ? "PASS" : "MISS"), c / s, l / s }'
     ;;
   drift)
     minutes=${arg:-10}
