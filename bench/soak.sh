@@ -14,6 +14,10 @@
 #
 #   soak.sh linux|windows BUILD_DIR [MINUTES]
 #
+# SOAK_LOG=FILE also writes one reading 5 s after every command, with the
+# seconds since start and the transmissions so far, so that a step in the
+# figures can be placed in time (each reading costs a process under Wine).
+#
 # It uses the build's settings directory (Linux) or Wine prefix (Windows),
 # as the build's black-box scenarios do: not beside them.
 set -euo pipefail
@@ -91,9 +95,14 @@ command_at() {
 for at in $(seq 10 10 60); do command_at "$at"; done
 sleep 5
 warm=$(settled)
+[[ -n "${SOAK_LOG:-}" ]] && echo "seconds transmissions reading... (warm: $warm)" >"$SOAK_LOG"
 for at in $(seq 70 10 $((SOAK_MINUTES * 60))); do
   kill -0 "$app_pid" 2>/dev/null || fail "the program ended after $((SECONDS - started)) s"
   command_at "$at"
+  if [[ -n "${SOAK_LOG:-}" ]]; then
+    while ((SECONDS - started < at + 5)); do sleep 0.2; done
+    echo "$((SECONDS - started)) $(grep -c ' SetPtt -1$' "$trace" || true) $(reading)" >>"$SOAK_LOG"
+  fi
 done
 sleep 5
 end=$(settled)

@@ -34,10 +34,22 @@ constexpr auto kStallLimit = 5s;
 // ready in milliseconds; one that is not by then starts as it would have
 // without the wait, preparing on Run.
 constexpr auto kPrepareWait = 1s;
-// How many of the output device's latency periods DirectSound keeps mixed
-// ahead of what the device plays (Wine's dsound queues three periods of the
-// device's stream latency in the device's buffer).
-constexpr int kPeriodsMixedAhead = 3;
+// How far ahead of the reference clock's present a ready graph is started:
+// every filter's Run must have returned, and the renderer's streaming thread
+// woken, before the first sample is due, or the renderer drops the start of
+// the sound as late. Under Wine the sound came as soon at 3 ms as at 20:
+// the output's own start (about 70 ms) sets the lead, not this margin.
+constexpr REFERENCE_TIME kStartAhead = 20 * 10000;
+// A seek to where a running graph started is not passed on for this long
+// after the start (stream time): a transmission seeks to 0 right after Run.
+constexpr double kStartSeekIgnored = 0.1;
+// How many of the output device's stream latencies lie between a sample the
+// renderer presents and that sample leaving the device: DirectSound's mix
+// ahead into the device's buffer and the device's own latency. Measured on
+// the air under Wine (null sink, stream latency 20 ms): the last sound left
+// about two latencies after it was presented; an unkey at 2.0 cut 3 ends
+// of 8 by up to 4 ms, at 2.5 none of 30, with 8 to 25 ms of carrier left.
+constexpr double kLatenciesToHeard = 2.5;
 
 // Keeps the calling thread's floating-point control (precision, rounding)
 // across a call into the component. A video renderer may set up Direct3D
@@ -163,7 +175,7 @@ double deviceLatencySeconds() {
         SUCCEEDED(client->GetMixFormat(&format)) &&
         SUCCEEDED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, 0, 0, format, nullptr)) &&
         SUCCEEDED(client->GetStreamLatency(&latency)) && latency > 0)
-        seconds = (kPeriodsMixedAhead + 1) * static_cast<double>(latency) / 1e7;
+        seconds = kLatenciesToHeard * static_cast<double>(latency) / 1e7;
     if (format != nullptr) CoTaskMemFree(format);
     if (client != nullptr) client->Release();
     if (device != nullptr) device->Release();
@@ -214,7 +226,8 @@ DshowGraph::DshowGraph() {
     };
     for (const Wanted& w : {Wanted{IID_IBasicAudio, reinterpret_cast<void**>(&audio_), "IBasicAudio"},
                             Wanted{IID_IMediaPosition, reinterpret_cast<void**>(&position_), "IMediaPosition"},
-                            Wanted{IID_IMediaEvent, reinterpret_cast<void**>(&events_), "IMediaEvent"}}) {
+                            Wanted{IID_IMediaEvent, reinterpret_cast<void**>(&events_), "IMediaEvent"},
+                            Wanted{IID_IMediaFilter, reinterpret_cast<void**>(&mediaFilter_), "IMediaFilter"}}) {
         hr = control_->QueryInterface(w.iid, w.into);
         if (FAILED(hr)) {
             releaseAll();
@@ -240,6 +253,7 @@ void DshowGraph::releaseAll() {
     release(audio_);
     release(position_);
     release(events_);
+    release(mediaFilter_);
     release(deviceWatch_);
 }
 
@@ -385,22 +399,67 @@ void DshowGraph::Run() {
             }
         }
     }
-    const HRESULT hr = control_->Run();
+    const HRESULT hr = start();
     if (FAILED(hr)) fail(hr, "Cannot start playback");
     running_ = true;
+}
+
+long DshowGraph::start() {
+    // Wine's graph manager starts its filters 200 ms after IMediaControl::Run
+    // ("to give filters time to initialize"), whatever state the graph is in:
+    // a transmission keyed just before carried a fifth of a second of dead
+    // carrier. A sound graph that is ready, its first samples waiting at the
+    // renderer, needs no such time: it is started on its reference clock at
+    // a stream time zero just ahead of now (IMediaFilter::Run, which both
+    // Windows and Wine honour as given).
+    if (running_) return control_->Run();  // already running: nothing changes
+    if (mediaFilter_ == nullptr || !soundOnly_ || !clockInGraph_) {
+        startedOnClock_ = false;
+        return control_->Run();
+    }
+    OAFilterState state = State_Stopped;
+    if (control_->GetState(0, &state) == S_OK && state == State_Stopped) control_->Pause();
+    IReferenceClock* clock = nullptr;
+    REFERENCE_TIME now = 0;
+    const bool ready = control_->GetState(static_cast<LONG>(kPrepareWait / 1ms), &state) == S_OK &&
+                       state == State_Paused && SUCCEEDED(mediaFilter_->GetSyncSource(&clock)) &&
+                       clock != nullptr && SUCCEEDED(clock->GetTime(&now));
+    if (clock != nullptr) clock->Release();
+    if (!ready) {
+        startedOnClock_ = false;
+        return control_->Run();
+    }
+    const HRESULT hr = mediaFilter_->Run(now + kStartAhead);
+    startedOnClock_ = SUCCEEDED(hr);
+    return hr;
+}
+
+double DshowGraph::clockPosition() {
+    const auto stream = streamClock_.streamTime();
+    return base_ + rate_ * std::max(0.0, stream.value_or(0.0));
 }
 
 void DshowGraph::Stop() {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("Stop");
+    // Where the heard sound stands now: Resume plays on from there.
+    std::optional<double> heard;
+    if (running_ && !ended_) {
+        if (const auto played = playedPosition()) heard = std::clamp(*played, 0.0, duration_);
+    }
     const HRESULT hr = control_->Stop();
     if (FAILED(hr)) fail(hr, "Cannot stop playback");
     running_ = false;
+    startedOnClock_ = false;
     complete_ = false;
     forgetWatch();
-    // A component that rewinds on Stop (Wine's quartz does) plays the whole
-    // file again on the next Run: the end that was reached no longer holds.
+    // Wine's component goes back to where the last seek put it on Stop; a
+    // failed seek leaves it there, which plays some of the file again but
+    // loses nothing.
+    if (heard && SUCCEEDED(position_->put_CurrentPosition(*heard))) base_ = *heard;
+    // A component that rewinds on Stop plays the file again on the next Run:
+    // the end that was reached no longer holds.
     if (ended_) {
         REFTIME now = 0;
         if (SUCCEEDED(position_->get_CurrentPosition(&now)) && now < duration_) forgetEnd();
@@ -436,6 +495,9 @@ double DshowGraph::CurrentPosition() {
     const HRESULT hr = position_->get_CurrentPosition(&position);
     if (FAILED(hr)) fail(hr, "CurrentPosition: cannot read the position");
     if (!running_) return std::clamp(position, 0.0, std::max(0.0, duration_ - kOneUnit));
+    // A run started on the clock: the component counts its position from its
+    // last seek, however long ago that was.
+    if (startedOnClock_) position = clockPosition();
 
     const auto now = Clock::now();
     // The end: every renderer has had its last sample (EC_COMPLETE) and the
@@ -488,11 +550,20 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     if (!std::isfinite(seconds)) raise(E_INVALIDARG, "CurrentPosition: the position is not a number");
     const double target = std::clamp(seconds, 0.0, duration_);
     // A transmission runs the graph and then seeks to where it already
-    // starts. Until its first sample is due, that seek would only throw the
-    // prepared start away and make the component prepare it again.
+    // starts. Just after the start, that seek would only throw the prepared
+    // start away and make the component prepare it again.
     if (running_ && !ended_ && !complete_ && target == base_ && clockInGraph_) {
         const auto stream = streamClock_.streamTime();
-        if (!stream || *stream < 0) return;
+        if (!stream || *stream < kStartSeekIgnored) return;
+    }
+    // A running sound graph is stopped and started again on its clock: the
+    // component's own seek while running restarts it 200 ms late under Wine.
+    const bool restart = running_ && soundOnly_ && clockInGraph_ && mediaFilter_ != nullptr;
+    if (restart) {
+        const HRESULT hr = control_->Stop();
+        if (FAILED(hr)) fail(hr, "Cannot seek to " + std::to_string(target) + " s");
+        running_ = false;
+        startedOnClock_ = false;
     }
     HRESULT hr = position_->put_CurrentPosition(target);
     if (FAILED(hr)) fail(hr, "Cannot seek to " + std::to_string(target) + " s");
@@ -509,6 +580,11 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     }
     base_ = target;
     forgetEnd();
+    if (restart) {
+        hr = start();
+        if (FAILED(hr)) fail(hr, "Cannot play again from " + std::to_string(target) + " s");
+        running_ = true;
+    }
 }
 
 void DshowGraph::SetRate(double factor) {

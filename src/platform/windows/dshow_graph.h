@@ -40,6 +40,7 @@ struct IMediaControl;
 struct IMediaPosition;
 struct IBasicAudio;
 struct IMediaEvent;
+struct IMediaFilter;
 struct IAudioClient;
 
 namespace tarnwick {
@@ -68,19 +69,22 @@ public:
 
     // IMediaControl::Run: plays from the current position. At the end of the
     // file it stays at the end. Raises Failure before a successful
-    // RenderFile, or when the graph refuses to run. The sound starts when
-    // the component presents its first sample: on Windows at once; under
-    // Wine 200 ms later, since Wine's graph starts its filters that much
-    // after the Run.
+    // RenderFile, or when the graph refuses to run. A sound graph that is
+    // ready (paused with its first samples at the renderer) is started on
+    // its reference clock 20 ms from now, so that the sound follows the key
+    // at once: a plain IMediaControl::Run would, under Wine, start the
+    // filters 200 ms after the call. Any other graph is run plainly.
     //
     // Every operation keeps the calling thread's floating-point precision
     // and rounding as they were: a video renderer setting up Direct3D on this
     // thread would otherwise leave the x87 unit in single precision.
     void Run() override;
-    // IMediaControl::Stop. Where the position stands afterwards is the
-    // component's: under Wine it goes back to where the last seek put it (0
-    // for every transmission), so that Run plays from there; the end of the
-    // file is forgotten then. Raises Failure before a successful RenderFile.
+    // IMediaControl::Stop. The position stays where the sound that was heard
+    // ended, so that Run (Resume) plays on from there: Wine's component
+    // would go back to where the last seek put it (0 for every
+    // transmission) and play the heard part again. The end of the file is
+    // forgotten when the position is before it. Raises Failure before a
+    // successful RenderFile.
     // Afterwards a sound graph gets ready again (paused) in the background.
     void Stop() override;
 
@@ -97,16 +101,19 @@ public:
     // EC_ERROR_STILLPLAYING, a stopped stream, the sound device lost, or
     // the default sound output gone, which the graph watches itself); from
     // then on it is exactly Duration(), on every call until the next seek or
-    // a Stop that rewinds. So that a transmission
-    // never stays keyed for a file that will not end by itself, a running
-    // graph also counts as ended when its own position has stood at or past
+    // a Stop before the end. So that a transmission never stays keyed for a file that will not end by itself, a running
+    // graph also counts as ended when its own position (the stream clock's,
+    // for a run started on the clock) has stood at or past
     // the component's present length for 1.5 s (EC_COMPLETE missed) or has
     // not moved for 5 s (the graph never started). While stopped or paused,
     // the component's position. Should the stream clock be missing, the
     // component's position and EC_COMPLETE alone.
     double CurrentPosition() override;
     // IMediaPosition::put_CurrentPosition, with `seconds` clamped to
-    // 0 .. Duration(); forgets the end. Keeps the running or stopped state.
+    // 0 .. Duration(); forgets the end. Keeps the running or stopped state:
+    // a running sound graph is stopped, seeked and started again on its
+    // clock (as Run does), since the component's own seek while running
+    // would restart it 200 ms late under Wine.
     // Where the component still reports the end after seeking before it
     // (Wine's quartz does after EC_COMPLETE, until a Stop), the graph is
     // stopped, seeked again and run again if it ran, so that a file played
@@ -141,6 +148,8 @@ private:
     std::optional<double> playedPosition();
     bool playsSoundOnly();
     void prepare(bool wait);
+    long start();
+    double clockPosition();
     void reachEnd(std::chrono::steady_clock::time_point when);
     bool deviceGone();
     void forgetEnd();
@@ -152,6 +161,7 @@ private:
     IBasicAudio* audio_ = nullptr;
     IMediaPosition* position_ = nullptr;
     IMediaEvent* events_ = nullptr;
+    IMediaFilter* mediaFilter_ = nullptr;  // the graph's, to start it on its clock
     // Watches the default sound output from the load on (see pollEvents).
     IAudioClient* deviceWatch_ = nullptr;
 
@@ -159,6 +169,10 @@ private:
     bool rendered_ = false;
     double duration_ = 0;   // the length read by RenderFile
     bool running_ = false;  // Run was called and no Stop since
+    // This run was started on the reference clock (see start()): the
+    // component's own position then counts from its last seek, not from
+    // this run, and the stream clock stands in for it.
+    bool startedOnClock_ = false;
 
     StreamClock streamClock_;
     bool clockInGraph_ = false;
