@@ -383,7 +383,8 @@ case "$what" in
         i = substr($1, 6) + 0; s = scen[i]; r = role[i]
         if (s == "") next
         spans[s]++
-        if ((r == "SE" || r == "S") && known(field("lead"))) lead[s, ++nl[s]] = field("lead") - fl
+        # A Resume starts in the middle of the file, past its own silence.
+        if ((r == "SE" || r == "S") && known(field("lead"))) lead[s, ++nl[s]] = field("lead") - (s == "resume" ? 0 : fl)
         if (r == "SE" || r == "E") {
           ends[s]++
           if (known(field("tail"))) { t = field("tail") + 0; tail[s, ++nt[s]] = t - ft; if (t < 0) cut[s]++ }

@@ -14,9 +14,10 @@
 #
 #   soak.sh linux|windows BUILD_DIR [MINUTES]
 #
-# SOAK_LOG=FILE also writes one reading 5 s after every command, with the
-# seconds since start and the transmissions so far, so that a step in the
-# figures can be placed in time (each reading costs a process under Wine).
+# SOAK_LOG=FILE also writes, 5 s after every command, the seconds since
+# start, the transmissions so far, and the process's VmRSS, threads and
+# RssAnon (under Wine what Windows counts as private bytes: RssAnon plus
+# VmSwap), so that a step in the figures can be placed in time.
 #
 # It uses the build's settings directory (Linux) or Wine prefix (Windows),
 # as the build's black-box scenarios do: not beside them.
@@ -56,15 +57,19 @@ program_pid() {
   done
 }
 
-# One reading: "rss_kib" (Linux) or "rss_kib handles private_kib" (Windows).
+# One reading: "rss_kib threads" (Linux) or "rss_kib threads handles
+# private_kib" (Windows). Under Wine, private bytes are the Linux process's
+# anonymous resident memory, and every thread holds a region of about 3 MiB
+# of which about 1 MiB is touched: a thread more shows as a step there.
 reading() {
-  local rss counters
+  local rss threads counters
   rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
-  if [[ "$platform" != windows ]]; then echo "$rss"; return; fi
+  threads=$(ls "/proc/$pid/task" | wc -l)
+  if [[ "$platform" != windows ]]; then echo "$rss $threads"; return; fi
   counters=$(wine "$SOAK_BUILD/bench/bench_process_counters.exe" tarnwick.exe 2>/dev/null | head -1) ||
     fail "bench_process_counters found no tarnwick.exe"
-  awk -v r="$rss" '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
-                     printf "%s %s %d\n", r, v["handles"], v["private"] / 1024 }' <<<"$counters"
+  awk -v r="$rss" -v t="$threads" '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+                     printf "%s %s %s %d\n", r, t, v["handles"], v["private"] / 1024 }' <<<"$counters"
 }
 # The median of three readings a second apart, field by field.
 settled() {
@@ -95,13 +100,13 @@ command_at() {
 for at in $(seq 10 10 60); do command_at "$at"; done
 sleep 5
 warm=$(settled)
-[[ -n "${SOAK_LOG:-}" ]] && echo "seconds transmissions reading... (warm: $warm)" >"$SOAK_LOG"
+[[ -n "${SOAK_LOG:-}" ]] && echo "seconds transmissions vmrss_kib threads rssanon_kib (warm: $warm)" >"$SOAK_LOG"
 for at in $(seq 70 10 $((SOAK_MINUTES * 60))); do
   kill -0 "$app_pid" 2>/dev/null || fail "the program ended after $((SECONDS - started)) s"
   command_at "$at"
   if [[ -n "${SOAK_LOG:-}" ]]; then
     while ((SECONDS - started < at + 5)); do sleep 0.2; done
-    echo "$((SECONDS - started)) $(grep -c ' SetPtt -1$' "$trace" || true) $(reading)" >>"$SOAK_LOG"
+    echo "$((SECONDS - started)) $(grep -c ' SetPtt -1$' "$trace" || true) $(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status") $(ls "/proc/$pid/task" | wc -l) $(awk '/^RssAnon:/ {print $2}' "/proc/$pid/status")" >>"$SOAK_LOG"
   fi
 done
 sleep 5
@@ -111,8 +116,9 @@ keys=$(grep -c ' SetPtt -1$' "$trace" || true)
 what="$label, $SOAK_MINUTES min: $commands DTMF commands, $keys transmissions"
 # Every command and every minute's beacon went out.
 ((keys >= commands + SOAK_MINUTES - 1)) || echo "soak ($what): expected at least $((commands + SOAK_MINUTES - 1)) transmissions"
-read -r rss0 handles0 private0 <<<"$warm"
-read -r rss1 handles1 private1 <<<"$end"
+read -r rss0 threads0 handles0 private0 <<<"$warm"
+read -r rss1 threads1 handles1 private1 <<<"$end"
+echo "soak ($what): threads $threads0 after the first minute, $threads1 at the end"
 if [[ "$platform" != windows ]]; then
   awk -v a="$rss0" -v b="$rss1" -v w="$what" 'BEGIN { d = b - a
     printf "soak (%s): VmRSS %d KiB after the first minute, %d KiB at the end: %+d KiB (goal <= 256 KiB) %s\n",

@@ -48,16 +48,17 @@ check_unless_known tail-cut "$lost == 0 && $tail >= 0" "$lost ms of the file pla
 # And no long dead carrier on either side.
 check_dead_carrier 1 lead
 
-# Resume went out to the end of the file, never cut: on Linux the rest of
-# it (the graph pauses in place), under Wine all of it (its Stop goes back
-# to where playback started).
+# Resume went out to the end of the file, never cut, and only the rest of
+# it: Stop leaves the position where the heard sound stood.
 r_lead=$(air_field 3 lead) r_tail=$(air_field 3 tail) r_lost=$(air_field 3 lost) r_sound=$(air_field 3 on_air)
-heard=$r_sound
-[[ $platform == linux ]] && heard=$(awk "BEGIN { print $(air_field 2 on_air) + $(air_field 2 lost) + $r_sound }")
+heard=$(awk "BEGIN { print $(air_field 2 on_air) + $(air_field 2 lost) + $r_sound }")
 check_sound "$heard >= 1995" "Play, Stop and Resume put $heard ms of the 2000 ms file on the air"
-check_unless_known resume-replay "$heard <= 2005 && $(air_field 3 gaps) == 0" \
+# Under Wine the output plays out the 20 to 30 ms it had mixed ahead when
+# Stop came, which Resume plays again: repeated, never lost.
+most=2005
+[[ $platform == windows ]] && most=2040
+check_sound "$heard <= $most && $(air_field 3 gaps) == 0" \
   "Resume put $heard ms on the air for the 2000 ms file, with a silence of $(air_field 3 longest_gap) ms"
 check "$r_lost == 0 && $r_tail >= 0" "$r_lost ms of the resumed file played while the node was unkeyed (tail $r_tail ms)"
-# (Its lead says nothing where Resume first replays old sound.)
-if known_fault resume-replay; then check_dead_carrier 3; else check_dead_carrier 3 lead; fi
+check_dead_carrier 3 lead
 pass "play click: lead $lead ms, tail $tail ms, lost $lost ms, sound $sound ms at $level dBFS; Resume: lead $r_lead ms, tail $r_tail ms, $heard ms heard"
