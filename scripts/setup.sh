@@ -35,6 +35,8 @@ if [[ $want_tests -eq 1 ]]; then
   packages+=(libgtest-dev googletest libbenchmark-dev libx11-dev)
   # Test media made at run time (sox, gst-launch-1.0, spoken audio).
   packages+=(sox gstreamer1.0-tools)
+  # Locale sources: tests compile a German and other locales from them.
+  packages+=(locales)
   packages+=(clang-14 libclang-rt-14-dev)  # the fuzz build, tests/fuzz/run.sh (libFuzzer, sanitizers)
 fi
 if [[ $want_windows -eq 1 ]]; then

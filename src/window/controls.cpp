@@ -117,6 +117,16 @@ void ScrollBar::userChange(int v) {
     if (v != before) raise(onChange, "Change");
 }
 
+void Timer::tick() {
+    if (ticking_) return;
+    ticking_ = true;
+    struct Done {
+        bool& ticking;
+        ~Done() { ticking = false; }
+    } done{ticking_};
+    raise(onTick, "Timer");
+}
+
 void Timer::setEnabled(bool on) {
     if (on == enabled_) return;
     enabled_ = on;

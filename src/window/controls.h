@@ -242,12 +242,16 @@ public:
     void setEnabled(bool on);
     void setInterval(int ms);
     Handler onTick;
-    // Delivered by the TimerBinder.
-    void tick() { raise(onTick, "Timer"); }
+    // Delivered by the TimerBinder. A tick that comes while this timer's
+    // handler runs is dropped: a handler that sets its own interval gets a
+    // new queue entry, not marked as running, and a modal box or dialog it
+    // opens pumps the loop, yet a tick never re-enters its handler.
+    void tick();
 
 private:
     int interval_;
     bool enabled_;
+    bool ticking_ = false;
 };
 
 // The file-open dialog's state: the file name it starts from and returns,

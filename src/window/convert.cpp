@@ -22,9 +22,14 @@ std::string numberToText(double value, std::string_view decimalSeparator) {
     if (value == 0.0 || !std::isfinite(value)) {
         return "0";
     }
+    // to_chars, not snprintf: it never reads the C library's numeric locale,
+    // which Qt sets from the environment; the separator is ours to choose.
+    // Its general form is printf's %g in the "C" locale.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15G", value);
-    std::string text(buf);
+    const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    std::string text(buf, written.ptr);
+    for (char& c : text)
+        if (c == 'e') c = 'E';
     // Rounding to 15 digits can itself produce a negative zero ("-0").
     if (text == "-0") {
         return "0";

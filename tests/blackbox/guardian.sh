@@ -62,6 +62,7 @@ wait_trace_after '^SetListedBusy 0$' "$unkey_line" 5 >/dev/null || fail "nobody 
 took=$((unkey_ms - kill_ms))
 check "$took <= 1000" "the guardian unkeyed $took ms after the kill (goal <= 1000 ms)"
 gone_within "$guard_pid" 5 || fail "the guardian still runs after it unkeyed"
+guard_pid=""  # ended: its pid may be reused by then
 grep -q "Guardian: Tarnwick (process [0-9]*) ended with the transmitter keyed; the guardian unkeyed the node and listed it free" \
   "$log_file" || fail "the station log does not say what the guardian did: $(cat "$log_file" 2>/dev/null)"
 first="killed while keyed: unkeyed $took ms after the kill"
@@ -79,6 +80,7 @@ wait_trace_after '^SetListedBusy 0$' "$unkey_line" 40 >/dev/null || fail "the st
 took=$((unkey_ms - kill_ms))
 check "$took >= 2900" "the node was unkeyed $took ms after the kill, while it stood still"
 gone_within "$guard_pid" 5 || fail "the guardian still runs after it unkeyed a stalled node"
+guard_pid=""  # ended: its pid may be reused by then
 grep -Eq "listed it free \\([0-9.]+ s after it ended\\)" "$log_file" || fail "no report of the late unkey: $(cat "$log_file")"
 
 # 3. An ordinary end ("Save / Exit", unkeyed): the guardian ends with it and calls nothing.
@@ -88,6 +90,7 @@ click_twips "$win" $((3720 + 1207)) $((6120 + 127))  # "Save / Exit"
 wait_exit "$app_pid" 20 || fail "Save / Exit did not end Tarnwick"
 app_pid=""
 gone_within "$guard_pid" 5 || fail "the guardian outlived a program that ended unkeyed"
+guard_pid=""  # ended: its pid may be reused by then
 sleep 1
 [[ "$(trace_ops | tail -2 | tr '\n' ' ')" == "SetPtt 0 SetListedBusy 0 " ]] ||
   fail "node calls after Save / Exit's own: $(trace_ops | tail -3 | tr '\n' ' ')"

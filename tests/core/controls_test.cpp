@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,32 @@ TEST(TimerBinder, TicksOnlyFromStartAndFollowsEnabledAndInterval) {
     EXPECT_EQ(ticks, 4);
     loop.advance(1ms);
     EXPECT_EQ(ticks, 5);
+}
+
+// The schedule's tick sets its own interval to keep to the clock's seconds,
+// then may open the file dialog, whose loop runs the due timers: its own
+// handler must not run inside itself.
+TEST(TimerBinder, AHandlerThatRearmsItsOwnTimerAndPumpsTheLoopIsNotReentered) {
+    Form f;
+    VirtualEventLoop loop;
+    TimerBinder binder(f, loop);
+    int depth = 0, deepest = 0, ticks = 0, otherTicks = 0;
+    f.Timer2.setInterval(1000);
+    f.Timer2.setEnabled(true);
+    f.Timer1.onTick = [&] { ++otherTicks; };
+    f.Timer2.onTick = [&] {
+        ++ticks;
+        deepest = std::max(deepest, ++depth);
+        f.Timer2.setInterval(f.Timer2.interval() == 1000 ? 999 : 1000);
+        loop.block(3s);  // a dialog open for 3 s, its loop running the timers
+        loop.processPendingEvents();
+        --depth;
+    };
+    binder.start();
+    loop.advance(1000ms);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_GE(ticks, 1);
+    EXPECT_GT(otherTicks, 0);  // the other timers ran inside the dialog's loop
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "window/convert.h"
 #include "core/started.h"
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace tarnwick {
 namespace {
@@ -19,6 +23,42 @@ TEST(NumberToText, WritesTheShortestFormToFifteenDigitsWithTheUsersSeparator) {
     }
     EXPECT_EQ(numberToText(12.5, ","), "12,5");
     EXPECT_EQ(numberToText(300, ","), "300");
+}
+
+// The C library's numeric locale (Qt sets it from the environment) has no
+// say: a German LC_NUMERIC with the point as our separator still gives a
+// point, and a comma separator a comma.
+TEST(NumberToText, IgnoresTheCLibrarysNumericLocale) {
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    const char* german = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "de-DE"})
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+            german = name;
+            break;
+        }
+#ifndef _WIN32
+    // Not installed: compiled for this test from the system's locale sources.
+    if (german == nullptr) {
+        const std::string dir = testing::TempDir() + "tarnwick-locales";
+        const std::string make = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
+                                 "/de_DE.UTF-8' >/dev/null 2>&1";
+        if (std::system(make.c_str()) == 0 && setenv("LOCPATH", dir.c_str(), 1) == 0 &&
+            std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr)
+            german = "de_DE.UTF-8";
+        unsetenv("LOCPATH");
+    }
+#endif
+    if (german == nullptr) GTEST_SKIP() << "no German locale on this machine";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    const std::string inLocale = probe;
+    const std::string point = numberToText(12.5), comma = numberToText(12.5, ",");
+    const std::string large = numberToText(1.5e20);
+    std::setlocale(LC_NUMERIC, before.c_str());
+    ASSERT_EQ(inLocale, "1,5") << german << " is no comma locale";
+    EXPECT_EQ(point, "12.5");
+    EXPECT_EQ(comma, "12,5");
+    EXPECT_EQ(large, "1.5E+20");
 }
 
 TEST(TextToNumber, AcceptsBlanksSignAndSeparatorAndRefusesEverythingElse) {

@@ -79,9 +79,8 @@ public:
     // and rounding as they were: a video renderer setting up Direct3D on this
     // thread would otherwise leave the x87 unit in single precision.
     void Run() override;
-    // IMediaControl::Stop. The position stays where the sound handed to the
-    // output ended (the output plays out what it holds), so that Run
-    // (Resume) plays on from there: Wine's component
+    // IMediaControl::Stop. The position stays where the heard sound ended,
+    // so that Run (Resume) plays on from there: Wine's component
     // would go back to where the last seek put it (0 for every
     // transmission) and play the heard part again. The end of the file is
     // forgotten when the position is before it. Raises Failure before a
