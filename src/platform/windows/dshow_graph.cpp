@@ -48,8 +48,9 @@ constexpr double kStartSeekIgnored = 0.1;
 // ahead into the device's buffer and the device's own latency. Measured on
 // the air under Wine (null sink, stream latency 20 ms): the last sound left
 // about two latencies after it was presented; an unkey at 2.0 cut 3 ends
-// of 8 by up to 4 ms, at 2.5 none of 30, with 8 to 25 ms of carrier left.
-constexpr double kLatenciesToHeard = 2.5;
+// of 8 by up to 4 ms, at 2.5 none of 60 but one after a 12 ms underrun
+// (by 0.1 ms). 2.75 leaves about 15 ms for such a hiccup.
+constexpr double kLatenciesToHeard = 2.75;
 
 // Keeps the calling thread's floating-point control (precision, rounding)
 // across a call into the component. A video renderer may set up Direct3D
