@@ -81,8 +81,10 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 
 # The one settings directory of the machine (the Linux program's counterpart
-# of the Windows directory): shared by every user of the machine.
-install -d -m 0777 /var/lib/tarnwick
+# of the Windows directory): shared by the members of the group tarnwick,
+# to which the user who runs the set-up is added (log in again for it to
+# count). Others may run the program but not change what it transmits.
+bash "$(dirname "$0")/settings-dir.sh" /var/lib/tarnwick tarnwick "${SUDO_USER:-}"
 
 # A sample station ID to transmit, offered on a first run.
 sample=/var/lib/tarnwick/sample-id.wav

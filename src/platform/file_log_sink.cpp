@@ -107,10 +107,12 @@ void FileLogSink::appendOrThrow(const std::string& line) {
         return;
     }
     if (!existed || !rotation.empty()) {
-        // Every user's Tarnwick (and guardian) appends to the same file;
-        // best effort, since a file system without such bits has no need.
-        fs::permissions(file_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                        fs::perm_options::add, ec);
+        // Every station user's Tarnwick (and guardian) appends to the same
+        // file: its group may write (on Linux the settings directory gives
+        // it the station's group), other accounts may not. Best effort,
+        // since a file system without such bits has no need.
+        fs::permissions(file_, fs::perms::owner_write | fs::perms::group_write, fs::perm_options::add, ec);
+        fs::permissions(file_, fs::perms::others_write, fs::perm_options::remove, ec);
     }
     if (!rotation.empty()) {
         // The line landed, but the file grows past its bound.
