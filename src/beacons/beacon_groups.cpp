@@ -12,7 +12,15 @@ namespace {
 
 // "0", "00", "000": a period of no minutes. Any other spelling of zero would
 // leave the timer running on a count that never comes round again.
-bool isZeroPeriod(const std::string& text) { return !text.empty() && text.find_first_not_of('0') == std::string::npos; }
+// A period of no minutes, however spelt: typed ("0", "00", "000") or stored
+// ("0.0", "0e1").
+bool isZeroPeriod(const std::string& text, const System& s) {
+    try {
+        return !text.empty() && s.textNumber(text) == 0;
+    } catch (const Failure&) {
+        return false;
+    }
+}
 
 // The automatic transmissions hold back while the node is in use, when
 // Check2 asks for it (exactly 1): why, or "" when they go. Raises on a
@@ -37,7 +45,7 @@ void periodEdit(TextBox& period, Timer& timer, Label& count, System& s) {
     skipOnFailure([&] {
         if (wasEmpty) period.setText("0");  // runs this edit once more, nested, for "0"
     });
-    skipOnFailure([&] { timer.setEnabled(!(wasEmpty || isZeroPeriod(period.text()))); });
+    skipOnFailure([&] { timer.setEnabled(!(wasEmpty || isZeroPeriod(period.text(), s))); });
     skipOnFailure([&] { count.setCaption(s.numberText(s.textNumber(period.text()) * 60)); });
 }
 
@@ -67,7 +75,7 @@ void Beacon8_Timer(System& s) {
     // other two groups. Every transmit start enables this timer whatever the
     // period; left running, it would find the count at "0" and start a break
     // that "Use" unticked never lets end: the rest of the file off the air.
-    if (isZeroPeriod(f.BeaconPeriod8.text())) {
+    if (isZeroPeriod(f.BeaconPeriod8.text(), s)) {
         f.Beacon8.setEnabled(false);
         return;
     }

@@ -19,8 +19,13 @@ namespace {
 constexpr std::size_t kValueBuffer = 256;
 
 enum class Kind { Text, Check, Position };
-// How a stored text value must look to be usable.
-enum class TextRule { Any, Digits, Volume };
+// How a stored text value must look to be usable. Text is taken as written,
+// as the profile functions give it (a schedule time that can never match is
+// the user's to fix), except where the program computes with it: a beacon or
+// break period and the break's length must read as a number (else the first
+// tick that counts with it would end the program), and the volume must round
+// to a whole number on its bar.
+enum class TextRule { Any, Number, Volume };
 
 struct Row {
     const char* readKey;
@@ -38,13 +43,13 @@ struct Row {
 // without regard to case, so both name the same entry.
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
-        {"TEXT6", "TEXT6", Kind::Text, "50", &Form::Text6, nullptr, TextRule::Digits},
-        {"BEACONPERIOD8", "BEACONPERIOD8", Kind::Text, "50", &Form::BeaconPeriod8, nullptr, TextRule::Digits},
-        {"BEACONPERIOD6", "BEACONPERIOD6", Kind::Text, "15", &Form::BeaconPeriod6, nullptr, TextRule::Digits},
+        {"TEXT6", "TEXT6", Kind::Text, "50", &Form::Text6, nullptr, TextRule::Number},
+        {"BEACONPERIOD8", "BEACONPERIOD8", Kind::Text, "50", &Form::BeaconPeriod8, nullptr, TextRule::Number},
+        {"BEACONPERIOD6", "BEACONPERIOD6", Kind::Text, "15", &Form::BeaconPeriod6, nullptr, TextRule::Number},
         {"STOPCLOCK8", "STOPCLOCK8", Kind::Check, "0", nullptr, &Form::StopClock8},
         {"LISTASBUSYCHECK", "LISTASBUSYCHECK", Kind::Check, "0", nullptr, &Form::ListAsBusyCheck},
         {"STOPCLOCK7", "STOPCLOCK7", Kind::Check, "0", nullptr, &Form::StopClock7},
-        {"BEACONPERIOD7", "BEACONPERIOD7", Kind::Text, "15", &Form::BeaconPeriod7, nullptr, TextRule::Digits},
+        {"BEACONPERIOD7", "BEACONPERIOD7", Kind::Text, "15", &Form::BeaconPeriod7, nullptr, TextRule::Number},
         {"CWCALLSIGN", "CWCALLSIGN", Kind::Text, "Your Call", &Form::CWCallsign},
         {"TEXT4", "TEXT4", Kind::Text, "", &Form::Text4},
         {"SUN3", "SUN3", Kind::Check, "0", nullptr, &Form::Sun3},
@@ -54,8 +59,8 @@ const std::vector<Row>& rows() {
         {"THUR3", "THUR3", Kind::Check, "0", nullptr, &Form::Thur3},
         {"FRI3", "FRI3", Kind::Check, "0", nullptr, &Form::Fri3},
         {"SAT3", "SAT3", Kind::Check, "0", nullptr, &Form::Sat3},
-        {"HOUR3", "HOUR3", Kind::Text, "24", &Form::Hour3, nullptr, TextRule::Digits},
-        {"MINS3", "MINS3", Kind::Text, "00", &Form::Mins3, nullptr, TextRule::Digits},
+        {"HOUR3", "HOUR3", Kind::Text, "24", &Form::Hour3},
+        {"MINS3", "MINS3", Kind::Text, "00", &Form::Mins3},
         {"DTMFInfo3", "DTMFINFO3", Kind::Text, "BB", &Form::DTMFInfo3},
         {"VOLSET", "VOLSET", Kind::Text, "0", &Form::VolSet, nullptr, TextRule::Volume},
         {"CHECK2", "CHECK2", Kind::Check, "1", nullptr, &Form::Check2},
@@ -70,13 +75,19 @@ const std::vector<Row>& rows() {
 std::optional<std::string> unusable(const Row& row, const std::string& value, const std::string& sep) {
     switch (row.kind) {
         case Kind::Text:
-            if (row.rule == TextRule::Digits && !isAllDigits(value)) return "holds characters other than digits";
+            // Empty is what a cleared field saves; its change rule makes it "0".
+            if (row.rule == TextRule::Number && !value.empty()) {
+                try {
+                    textToNumber(value, sep);
+                } catch (const Failure&) {
+                    return "is not a number";
+                }
+            }
             if (row.rule == TextRule::Volume) {
                 try {
-                    double v = textToNumber(value, sep);
-                    if (v != std::floor(v) || v < -3000 || v > 0) return "is not a whole number from -3000 to 0";
+                    textToWhole(value, -3000, 0, sep);  // rounded as every whole-number field is
                 } catch (const Failure&) {
-                    return "is not a whole number from -3000 to 0";
+                    return "is not a number from -3000 to 0";
                 }
             }
             return std::nullopt;

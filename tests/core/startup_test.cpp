@@ -1,5 +1,6 @@
 #include "app/lifecycle.h"
 #include "platform/dialogs.h"
+#include "settings/settings.h"
 #include "support/rig.h"
 
 #include <gtest/gtest.h>
@@ -125,7 +126,7 @@ TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
 TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
     Rig r;
     const std::string file =
-        "[SETTINGS]\nSTOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nHOUR3=9a\nTEXT6=1x\nMON3=1\n";
+        "[SETTINGS]\nSTOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nBEACONPERIOD6=five\nTEXT6=1x\nMON3=1\n";
     r.store.text = file;
     ASSERT_TRUE(r.start());
     Form& f = r.form();
@@ -134,18 +135,39 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
     EXPECT_EQ(f.Sun3.value(), 0);
     EXPECT_EQ(f.Mon3.value(), 1);  // the usable ones still apply
     EXPECT_EQ(f.VolSet.text(), "0");
-    EXPECT_EQ(f.Hour3.text(), "24");
+    EXPECT_EQ(f.BeaconPeriod6.text(), "15");
     EXPECT_EQ(f.Text6.text(), "50");
     EXPECT_EQ(r.frame.left(), 300);
     ASSERT_EQ(r.dialogs.boxes.size(), 1u);
     const std::string& text = r.dialogs.boxes[0].text;
     for (const char* item : {"STOPCLOCK8=\"\"", "CHECK2=\"3\"", "SUN3=\"yes\"", "VOLSET=\"-4000\"", "LEFT=\"abc\"",
-                             "HOUR3=\"9a\"", "TEXT6=\"1x\""}) {
+                             "BEACONPERIOD6=\"five\"", "TEXT6=\"1x\""}) {
         EXPECT_NE(text.find(item), std::string::npos) << item << " missing in: " << text;
     }
     EXPECT_EQ(text.find("MON3"), std::string::npos);
     EXPECT_EQ(*r.store.text, file);  // the file waits for the next save
     EXPECT_TRUE(r.frame.shown);
+}
+
+// Text is taken as written: a 5-minute beacon stored as "5.0" stays a
+// 5-minute beacon (and is saved so), a time that cannot match stays for the
+// user to fix, and a volume rounds as every whole-number field does.
+TEST(StartUp, StoredTextIsTakenAsWrittenAndTheVolumeRounds) {
+    Rig r;
+    r.store.text = "[SETTINGS]\nBEACONPERIOD6=5.0\nSTOPCLOCK6=1\nMINS3=3\"0\nTEXT6=1e3\nBEACONPERIOD8=0.0\nVOLSET=-600.4\n";
+    ASSERT_TRUE(r.start());
+    Form& f = r.form();
+    EXPECT_TRUE(r.dialogs.boxes.empty()) << r.dialogs.boxes[0].text;
+    EXPECT_EQ(f.BeaconPeriod6.text(), "5.0");
+    EXPECT_EQ(f.BeaconSeconds6.caption(), "300");
+    EXPECT_EQ(f.Mins3.text(), "3\"0");
+    EXPECT_EQ(f.Text6.text(), "1e3");
+    EXPECT_FALSE(f.Beacon8.enabled());  // "0.0" minutes: no break
+    EXPECT_EQ(f.V1.value(), -600);
+    SaveData(r.system());
+    const std::string saved = *r.store.text;
+    for (const char* kept : {"BEACONPERIOD6=5.0", "MINS3=3\"0", "TEXT6=1e3", "BEACONPERIOD8=0.0"})
+        EXPECT_NE(saved.find(kept), std::string::npos) << kept << " not saved as written: " << saved;
 }
 
 TEST(StartUp, AWindowStoredOffEveryScreenComesBack) {
