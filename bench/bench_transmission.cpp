@@ -63,9 +63,7 @@ pid_t spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
     return pid;
 }
 
-double wallMs() {
-    return std::chrono::duration<double, std::milli>(WallClock::now().time_since_epoch()).count();
-}
+double wallMs() { return std::chrono::duration<double, std::milli>(WallClock::now().time_since_epoch()).count(); }
 
 // The trace's lines as (ms, operation text).
 std::vector<std::pair<long long, std::string>> readTrace(const std::string& path) {

@@ -74,8 +74,9 @@ void beaconDrift() {
         // Jump over the quiet part of the period in one go.
         b.loop.advance(880s);
     }
-    std::printf("beacon drift (virtual, 30 days, 15 min): %lld beacons, %lld off their second (goal 0; %lld expected) %s\n",
-                beacons, offGrid, 30LL * 24 * 4, offGrid == 0 && beacons == 30LL * 24 * 4 ? "PASS" : "MISS");
+    std::printf(
+        "beacon drift (virtual, 30 days, 15 min): %lld beacons, %lld off their second (goal 0; %lld expected) %s\n",
+        beacons, offGrid, 30LL * 24 * 4, offGrid == 0 && beacons == 30LL * 24 * 4 ? "PASS" : "MISS");
 }
 
 void schedule() {

@@ -19,10 +19,10 @@ namespace tarnwick::bench {
 inline constexpr double kPttLabelGoalMs = 110;
 
 struct PttLabelClock {
-    std::function<void(int ms)> runFor;             // runs the program's loop for a while
-    std::function<double()> epochMs;                // the trace's clock, now
-    std::function<std::vector<double>()> cwSends;   // times of the trace's SendCwText lines
-    int wpm = 20;                                   // the stand-in's Morse speed
+    std::function<void(int ms)> runFor;            // runs the program's loop for a while
+    std::function<double()> epochMs;               // the trace's clock, now
+    std::function<std::vector<double>()> cwSends;  // times of the trace's SendCwText lines
+    int wpm = 20;                                  // the stand-in's Morse speed
 };
 
 // Notes when the PTT label's caption changes, and to what.
@@ -88,9 +88,10 @@ inline void measurePttLabel(System& s, const PttLabelClock& clock, const char* p
     }
     std::sort(lags.begin(), lags.end());
     const double worst = lags.back(), median = lags[lags.size() / 2];
-    std::printf("PTT label follows the node (%s): median %.0f ms, worst %.0f ms over %zu key changes (goal <= %.0f ms) %s%s\n",
-                platform, median, worst, lags.size(), kPttLabelGoalMs, worst <= kPttLabelGoalMs ? "PASS" : "MISS",
-                missed > 0 ? (", " + std::to_string(missed) + " runs not seen").c_str() : "");
+    std::printf(
+        "PTT label follows the node (%s): median %.0f ms, worst %.0f ms over %zu key changes (goal <= %.0f ms) %s%s\n",
+        platform, median, worst, lags.size(), kPttLabelGoalMs, worst <= kPttLabelGoalMs ? "PASS" : "MISS",
+        missed > 0 ? (", " + std::to_string(missed) + " runs not seen").c_str() : "");
 }
 
 }  // namespace tarnwick::bench

@@ -1,20 +1,31 @@
 # Fails when a portable source includes a toolkit or operating-system header.
-# Run as: cmake -DROOT=<source dir> -DDIRS=<dir,dir> -P CheckPortableIncludes.cmake
+# Run as: cmake -DROOT=<source dir> -DDIRS=<dir,dir> [-DFLAT_DIRS=<dir,dir>] -P CheckPortableIncludes.cmake
+# DIRS are checked with their subfolders, FLAT_DIRS without them.
 set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt|windows\\.h|winuser|winbase|ole2|objbase|oleauto|dshow|strmif|gst/|glib|gio/|dbus|unistd\\.h|sys/|fcntl\\.h|pthread\\.h|X11/)")
 set(bad "")
 string(REPLACE "," ";" DIRS "${DIRS}")
+string(REPLACE "," ";" FLAT_DIRS "${FLAT_DIRS}")
+set(files "")
 foreach(d ${DIRS})
-  file(GLOB_RECURSE files ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
-  foreach(f ${files})
-    # The platform faces of the stand-in node and the guardian's mains live
-    # below src/nodesim/<platform>/ and src/guard/<platform>/.
-    if(f MATCHES "/src/(nodesim|guard)/(linux|windows)/")
-      continue()
-    endif()
-    file(STRINGS ${f} lines REGEX "${forbidden}")
-    foreach(l ${lines})
-      string(APPEND bad "  ${f}: ${l}\n")
-    endforeach()
+  file(GLOB_RECURSE found ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
+  list(APPEND files ${found})
+endforeach()
+foreach(d ${FLAT_DIRS})
+  file(GLOB found ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
+  list(APPEND files ${found})
+endforeach()
+if(NOT files)
+  message(FATAL_ERROR "No portable sources found under ${ROOT}/src")
+endif()
+foreach(f ${files})
+  # The platform faces of the stand-in node and the guardian's mains live
+  # below src/nodesim/<platform>/ and src/guard/<platform>/.
+  if(f MATCHES "/src/(nodesim|guard)/(linux|windows)/")
+    continue()
+  endif()
+  file(STRINGS ${f} lines REGEX "${forbidden}")
+  foreach(l ${lines})
+    string(APPEND bad "  ${f}: ${l}\n")
   endforeach()
 endforeach()
 if(bad)

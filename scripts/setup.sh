@@ -38,6 +38,7 @@ if [[ $want_tests -eq 1 ]]; then
   # Locale sources: tests compile a German and other locales from them.
   packages+=(locales)
   packages+=(clang-14 libclang-rt-14-dev)  # the fuzz build, tests/fuzz/run.sh (libFuzzer, sanitizers)
+  packages+=(clang-format)  # tests/format_check.sh
 fi
 if [[ $want_windows -eq 1 ]]; then
   # The Windows build this machine makes and tests (scripts/win-arch.sh):

@@ -332,8 +332,9 @@ int main(int argc, char** argv) {
         }
         try {
             ComNodeConnector nodes;
-            const Figures figures =
-                measure(loop, nodes, tone, [&](SteadyClock::time_point clicked, SteadyClock::time_point eos) {
+            const Figures figures = measure(
+                loop, nodes, tone,
+                [&](SteadyClock::time_point clicked, SteadyClock::time_point eos) {
                     // The trace's clock is the system time; the end is moved onto it.
                     const double eosMs = epochMsNow() - msBetween(eos, SteadyClock::now());
                     const double clickedMs = epochMsNow() - msBetween(clicked, SteadyClock::now());

@@ -79,7 +79,8 @@ void Beacon8_Timer(System& s) {
         f.Beacon8.setEnabled(false);
         return;
     }
-    if (f.StopClock8.value() != 0) f.BeaconSeconds8.setCaption(s.numberText(s.textNumber(f.BeaconSeconds8.caption()) - 1));
+    if (f.StopClock8.value() != 0)
+        f.BeaconSeconds8.setCaption(s.numberText(s.textNumber(f.BeaconSeconds8.caption()) - 1));
     if (f.BeaconSeconds8.caption() != "0") return;
     // A break of no length is no break: the transmitter stays keyed.
     if (s.textNumber(f.Text6.text()) > 0) startBreak(s);

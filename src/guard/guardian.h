@@ -71,8 +71,7 @@ struct SafeOutcome {
 // first failure (once, not every retry) and the outcome. Stops early when
 // the node is lost for good. `whom` names the
 // process that ended ("Tarnwick (process 4711)").
-SafeOutcome makeNodeSafe(NodeAccess& access, const std::string& whom,
-                         std::chrono::milliseconds patience = kPatience,
+SafeOutcome makeNodeSafe(NodeAccess& access, const std::string& whom, std::chrono::milliseconds patience = kPatience,
                          std::chrono::milliseconds pause = kRetryPause);
 
 }  // namespace tarnwick::guard

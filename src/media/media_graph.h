@@ -17,15 +17,15 @@ public:
     // Builds the playback chain for the file; fails when the file cannot be
     // played or no output device exists.
     virtual void RenderFile(const std::string& path) = 0;
-    virtual void Run() = 0;   // start, or continue from the current position
+    virtual void Run() = 0;  // start, or continue from the current position
     virtual void Stop() = 0;
     virtual double Duration() = 0;  // seconds
     // Seconds; after the file has played to its end it reads exactly Duration.
     virtual double CurrentPosition() = 0;
     virtual void SetCurrentPosition(double seconds) = 0;
-    virtual void SetRate(double factor) = 0;       // 1.0 normal
-    virtual void SetVolume(long hundredthsDb) = 0;  // 0 full, -10000 silent
-    virtual void SetBalance(long hundredthsDb) = 0; // -10000 left only, 10000 right only
+    virtual void SetRate(double factor) = 0;         // 1.0 normal
+    virtual void SetVolume(long hundredthsDb) = 0;   // 0 full, -10000 silent
+    virtual void SetBalance(long hundredthsDb) = 0;  // -10000 left only, 10000 right only
 };
 
 class GraphFactory {

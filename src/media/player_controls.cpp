@@ -89,9 +89,15 @@ void H1_Scroll(System& s) {
 namespace {
 
 // One bar's value to the graph; without a graph the call fails and is skipped.
-void sendVolume(System& s) { skipOnFailure([&] { s.graph().SetVolume(s.form.V1.value()); }); }
-void sendBalance(System& s) { skipOnFailure([&] { s.graph().SetBalance(s.form.H2.value()); }); }
-void sendRate(System& s) { skipOnFailure([&] { s.graph().SetRate(s.form.V2.value() / 100.0); }); }
+void sendVolume(System& s) {
+    skipOnFailure([&] { s.graph().SetVolume(s.form.V1.value()); });
+}
+void sendBalance(System& s) {
+    skipOnFailure([&] { s.graph().SetBalance(s.form.H2.value()); });
+}
+void sendRate(System& s) {
+    skipOnFailure([&] { s.graph().SetRate(s.form.V2.value() / 100.0); });
+}
 
 }  // namespace
 

@@ -17,8 +17,8 @@ NodeUse askNodeUse(NodeLink& node) {
 
 std::string NodeUse::why() const {
     std::string flags;
-    for (const auto& [set, name] : {std::pair{busyA, "busy flag A"}, std::pair{receiving, "receiving signal"},
-                                    std::pair{busyB, "busy flag B"}}) {
+    for (const auto& [set, name] :
+         {std::pair{busyA, "busy flag A"}, std::pair{receiving, "receiving signal"}, std::pair{busyB, "busy flag B"}}) {
         if (!set) continue;
         if (!flags.empty()) flags += ", ";
         flags += name;

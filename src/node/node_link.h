@@ -46,14 +46,14 @@ public:
 class NodeLink {
 public:
     virtual ~NodeLink() = default;
-    virtual void SetPtt(NodeBool on) = 0;                // key (-1) or unkey (0) the transmitter
+    virtual void SetPtt(NodeBool on) = 0;  // key (-1) or unkey (0) the transmitter
     virtual NodeBool GetBusyFlagA() = 0;
-    virtual NodeBool GetReceivingSignal() = 0;           // the receiver hears a signal
-    virtual NodeBool GetPttState() = 0;                  // the transmitter is keyed
+    virtual NodeBool GetReceivingSignal() = 0;  // the receiver hears a signal
+    virtual NodeBool GetPttState() = 0;         // the transmitter is keyed
     virtual NodeBool GetBusyFlagB() = 0;
     virtual void SendCwText(std::int32_t mode, const std::string& text) = 0;  // the node sends Morse by itself
     virtual std::unique_ptr<SysopInfo> GetSysopInfo() = 0;
-    virtual void SetListedBusy(NodeBool busy) = 0;       // list the node busy (-1) or free (0)
+    virtual void SetListedBusy(NodeBool busy) = 0;  // list the node busy (-1) or free (0)
 
     // The same two calls for a step that ignores failures: a link may send
     // them without waiting for the node's answer, which nobody would read.

@@ -11,7 +11,7 @@ struct LocalTime {
     int year = 2000, month = 1, day = 1;  // month 1-12
     int hour = 0, minute = 0, second = 0;
     int millisecond = 0;
-    int weekday = 1;  // 1 Sunday ... 7 Saturday
+    int weekday = 1;           // 1 Sunday ... 7 Saturday
     int utcOffsetMinutes = 0;  // the zone's offset in force then, east of UTC (+60 for +0100)
 };
 

@@ -28,8 +28,8 @@ class ProfileStore {
 public:
     virtual ~ProfileStore() = default;
 
-    virtual std::string getString(const std::string& section, const std::string& key,
-                                  const std::string& defaultValue, std::size_t bufferSize) = 0;
+    virtual std::string getString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                  std::size_t bufferSize) = 0;
 
     // Writes the entries one after the other, as that many separate profile
     // writes would. Stores that can do so make the whole batch one atomic

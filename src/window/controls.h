@@ -89,11 +89,17 @@ public:
     void setForeColour(Colour c);
     bool hasBackColour() const { return hasBack_; }
     Colour backColour() const { return backColour_; }
-    void setBackColour(Colour c) { backColour_ = c; hasBack_ = true; }
+    void setBackColour(Colour c) {
+        backColour_ = c;
+        hasBack_ = true;
+    }
     double fontPoints() const { return fontPoints_; }
     bool bold() const { return bold_; }
     Align alignment() const { return align_; }
-    void setFont(double points, bool bold) { fontPoints_ = points; bold_ = bold; }
+    void setFont(double points, bool bold) {
+        fontPoints_ = points;
+        bold_ = bold;
+    }
     void setAlignment(Align a) { align_ = a; }
 
 protected:
@@ -197,7 +203,11 @@ public:
     ScrollBar(Form& f, std::string name, ControlKind k, Control* c, TwipsRect g, int min, int max, int smallChange,
               int largeChange, int value)
         : Control(f, std::move(name), k, c, g),
-          min_(min), max_(max), small_(smallChange), large_(largeChange), value_(value) {}
+          min_(min),
+          max_(max),
+          small_(smallChange),
+          large_(largeChange),
+          value_(value) {}
     int min() const { return min_; }
     int max() const { return max_; }
     int smallChange() const { return small_; }

@@ -108,13 +108,13 @@ std::int64_t roundHalfEven(double value, std::int64_t lo, std::int64_t hi) {
 }
 
 std::int16_t toInt16(double value) {
-    return static_cast<std::int16_t>(roundHalfEven(value, std::numeric_limits<std::int16_t>::min(),
-                                                   std::numeric_limits<std::int16_t>::max()));
+    return static_cast<std::int16_t>(
+        roundHalfEven(value, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
 }
 
 std::int32_t toInt32(double value) {
-    return static_cast<std::int32_t>(roundHalfEven(value, std::numeric_limits<std::int32_t>::min(),
-                                                   std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(
+        roundHalfEven(value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 std::int64_t textToWhole(std::string_view text, std::int64_t lo, std::int64_t hi, std::string_view decimalSeparator) {

@@ -47,8 +47,8 @@ inline constexpr long kTypeMismatch = 13;
 inline constexpr long kObjectNotSet = 91;
 inline constexpr long kInvalidPropertyValue = 380;
 inline constexpr long kAutomationError = 440;  // a node call that failed
-inline constexpr long kFileError = 75;          // path/file access error
-inline constexpr long kInternal = 51;           // an unexpected exception
+inline constexpr long kFileError = 75;         // path/file access error
+inline constexpr long kInternal = 51;          // an unexpected exception
 }  // namespace err
 
 // Runs one step of a skip-and-continue stretch: a Failure is swallowed.

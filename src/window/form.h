@@ -57,14 +57,14 @@ private:
 
 public:
     // ---- Indicators across the top -------------------------------------
-    Label PTT;        // transmitter state, "PTT ON" red / "PTT OFF" green
-    Label PTT2;       // "Receiving Signal" or six blanks
-    Label ShowTime;   // time of day, the schedule's clock
+    Label PTT;       // transmitter state, "PTT ON" red / "PTT OFF" green
+    Label PTT2;      // "Receiving Signal" or six blanks
+    Label ShowTime;  // time of day, the schedule's clock
 
     // ---- Progress ----------------------------------------------------
     Frame Frame4;
-    ScrollBar H1;     // playback position in whole seconds; Max = file length
-    Label Label22;    // time left, hh:mm:ss
+    ScrollBar H1;                   // playback position in whole seconds; Max = file length
+    Label Label22;                  // time left, hh:mm:ss
     Label Label10, Label9, Label8;  // scale marks 0% 50% 100%
 
     CommandButton Command1;  // "Play"
@@ -73,20 +73,20 @@ public:
 
     // ---- The file and the schedule -----------------------------------
     Frame Frame8;
-    TextBox Text4;           // path of the media file to transmit
-    CommandButton Command3;  // "Load File"
+    TextBox Text4;                                       // path of the media file to transmit
+    CommandButton Command3;                              // "Load File"
     CheckBox Sun3, Mon3, Tue3, Wed3, Thur3, Fri3, Sat3;  // schedule weekdays
-    Timer Timer2;            // 1 s: clock and schedule
+    Timer Timer2;                                        // 1 s: clock and schedule
     Frame Frame9;
-    TextBox Hour3;           // schedule hour, digits only
-    TextBox Mins3;           // schedule minutes, digits only
+    TextBox Hour3;  // schedule hour, digits only
+    TextBox Mins3;  // schedule minutes, digits only
     Frame Frame7;
-    TextBox DTMFInfo3;       // the DTMF command code
+    TextBox DTMFInfo3;  // the DTMF command code
 
     // ---- Volume --------------------------------------------------------
     Frame Frame1;
-    ScrollBar V1;            // volume, 1/100 dB, -3000..0
-    TextBox VolSet;          // the volume as text (settings key VOLSET)
+    ScrollBar V1;    // volume, 1/100 dB, -3000..0
+    TextBox VolSet;  // the volume as text (settings key VOLSET)
     Label Label7, Label6, Label5;
     Label Label21;
 
@@ -101,17 +101,17 @@ public:
 
     // ---- CW ident (group 7) ----------------------------------------------
     Frame Frame11;
-    TextBox CWCallsign;      // text the node sends in Morse
+    TextBox CWCallsign;  // text the node sends in Morse
     Label Label14;
-    TextBox BeaconPeriod7;   // minutes between idents
-    Label BeaconSeconds7;    // seconds left to the next ident
-    CheckBox StopClock7;     // "Use"
-    CommandButton SendCW;    // "Send ID"
-    Timer Beacon7;           // 1 s countdown
+    TextBox BeaconPeriod7;  // minutes between idents
+    Label BeaconSeconds7;   // seconds left to the next ident
+    CheckBox StopClock7;    // "Use"
+    CommandButton SendCW;   // "Send ID"
+    Timer Beacon7;          // 1 s countdown
 
     // ---- Node status ---------------------------------------------------
     Frame Frame10;
-    CheckBox Check2;         // 1: hold automatic transmissions while the node is in use
+    CheckBox Check2;  // 1: hold automatic transmissions while the node is in use
 
     // ---- Buttons along the bottom --------------------------------------
     CommandButton Command7;     // "About"
@@ -121,34 +121,34 @@ public:
     // ---- Outside the visible area ---------------------------------------
     CheckBox ListAsBusyCheck;  // list the node busy while transmitting
     Label Label11, Label12, Label13;
-    TextBox Text1;           // length as seconds text
-    TextBox Text2;           // playing position as seconds text
-    TextBox Text3;           // loaded file's length as seconds text
+    TextBox Text1;  // length as seconds text
+    TextBox Text2;  // playing position as seconds text
+    TextBox Text3;  // loaded file's length as seconds text
 
-    Frame Frame6;            // transmit break (group 8)
+    Frame Frame6;  // transmit break (group 8)
     Label Label15;
-    TextBox BeaconPeriod8;   // keyed minutes between breaks
+    TextBox BeaconPeriod8;  // keyed minutes between breaks
     Label Label16;
-    TextBox Text6;           // break length
+    TextBox Text6;  // break length
     Label Label17;
-    CheckBox StopClock8;     // "Use": both break counts run
+    CheckBox StopClock8;  // "Use": both break counts run
     Label Label19;
-    Label BeaconSeconds8;    // keyed seconds left to the next break
-    Label Label18;           // break countdown
-    Timer Beacon8;           // 1 s: counts keyed seconds
-    Timer Timer3;            // break countdown and re-key
+    Label BeaconSeconds8;  // keyed seconds left to the next break
+    Label Label18;         // break countdown
+    Timer Beacon8;         // 1 s: counts keyed seconds
+    Timer Timer3;          // break countdown and re-key
 
-    Frame Frame3;            // balance
-    ScrollBar H2;            // balance, 1/100 dB, -5000..5000
+    Frame Frame3;  // balance
+    ScrollBar H2;  // balance, 1/100 dB, -5000..5000
     Label Label1;
 
-    Frame Frame2;            // speed
-    ScrollBar V2;            // speed percent, 200 at the top, 10 at the bottom
+    Frame Frame2;  // speed
+    ScrollBar V2;  // speed percent, 200 at the top, 10 at the bottom
     Label Label2, Label3, Label4;
 
-    Timer Timer1;            // 10 ms progress tick
-    Timer Timer4;            // 100 ms receiving-signal indicator
-    Timer Timer5;            // 100 ms PTT indicator
+    Timer Timer1;  // 10 ms progress tick
+    Timer Timer4;  // 100 ms receiving-signal indicator
+    Timer Timer5;  // 100 ms PTT indicator
 
     FileDialog CommonDialog1;  // the file-open dialog
 };

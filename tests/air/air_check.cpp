@@ -249,10 +249,9 @@ std::string formatReport(const AirReport& report) {
                " unkey=" + (s.span.unkeyMs ? std::to_string(*s.span.unkeyMs) : "-") +
                " keyed=" + (s.span.unkeyMs ? std::to_string(*s.span.unkeyMs - s.span.keyMs) : "-") +
                " lead=" + ms(s.lead, s.keyRecorded) + " tail=" + ms(s.tail, s.unkeyRecorded) +
-               " lost=" + ms(s.lost, s.unkeyRecorded) +
-               " gaps=" + std::to_string(s.gaps) + " longest_gap=" + ms(s.longestGap, true) + " level=" + level +
-               " break_off=" + ms(s.breakOff, true) + " break_silence=" + ms(s.breakSilence, true) +
-               " on_air=" + ms(s.onAirMs, true) + "\n";
+               " lost=" + ms(s.lost, s.unkeyRecorded) + " gaps=" + std::to_string(s.gaps) +
+               " longest_gap=" + ms(s.longestGap, true) + " level=" + level + " break_off=" + ms(s.breakOff, true) +
+               " break_silence=" + ms(s.breakSilence, true) + " on_air=" + ms(s.onAirMs, true) + "\n";
     }
     out += "total spans=" + std::to_string(report.spans.size()) + " sound=" + ms(report.soundMs, true) +
            " on_air=" + ms(report.onAirMs, true) + " lost=" + ms(report.lostMs(), true) + "\n";

@@ -121,8 +121,8 @@ struct AirReport {
 AirReport airReport(const AirRecording& recording, const std::vector<KeyedSpan>& spans);
 
 // One line a span, then one for the whole:
-//   span=1 key=MS unkey=MS keyed=MS lead=MS tail=MS lost=MS gaps=N longest_gap=MS level=DBFS break_off=MS break_silence=MS on_air=MS
-//   total spans=N sound=MS on_air=MS lost=MS
+//   span=1 key=MS unkey=MS keyed=MS lead=MS tail=MS lost=MS gaps=N longest_gap=MS level=DBFS break_off=MS
+//   break_silence=MS on_air=MS total spans=N sound=MS on_air=MS lost=MS
 // with "-" for what does not apply and "?" for what the recording cannot tell.
 std::string formatReport(const AirReport& report);
 

@@ -145,7 +145,8 @@ public:
     AirReport report(const std::vector<std::pair<double, double>>& keyedMs) const {
         std::ostringstream trace;
         for (const auto& [key, unkey] : keyedMs)
-            trace << static_cast<std::int64_t>(key) << " SetPtt -1\n" << static_cast<std::int64_t>(unkey) << " SetPtt 0\n";
+            trace << static_cast<std::int64_t>(key) << " SetPtt -1\n"
+                  << static_cast<std::int64_t>(unkey) << " SetPtt 0\n";
         std::istringstream in(trace.str());
         AirRecording recording;
         std::string error;
@@ -167,8 +168,8 @@ private:
 std::optional<StreamClock> playStream(const Pcm& pcm) {
     int in[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return std::nullopt;
-    const pid_t pid = spawn({"pacat", "-v", "--raw", "--format=s16le", "--rate=44100", "--channels=2"}, in[0], -1,
-                            err[1]);
+    const pid_t pid =
+        spawn({"pacat", "-v", "--raw", "--format=s16le", "--rate=44100", "--channels=2"}, in[0], -1, err[1]);
     close(in[0]);
     close(err[1]);
     std::thread writer([&] {

@@ -108,9 +108,8 @@ bool recordAir(const std::string& source, const std::string& wavPath, const vola
     // the sink renders again with the new sound what it had rendered ahead,
     // and the monitor does not pass that on: at 5 ms the first 5 ms of every
     // sound would be missing, at 1 ms less than 1 ms is.
-    std::vector<std::string> args = {"parec",       "-v",           "-d",           source,
-                                     "--raw",       "--format=s16le", "--fix-rate", "--fix-channels",
-                                     "--latency-msec=1"};
+    std::vector<std::string> args = {
+        "parec", "-v", "-d", source, "--raw", "--format=s16le", "--fix-rate", "--fix-channels", "--latency-msec=1"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -159,8 +158,8 @@ bool recordAir(const std::string& source, const std::string& wavPath, const vola
                 deliveries.emplace_back(stamp, dataBytes);
                 if (!headerWritten && report.rate > 0 && file >= 0) {
                     const auto header = wavHeader(report.rate, report.channels, 0xFFFFFFFFu);
-                    headerWritten = writeAll(file, header.data(), header.size()) &&
-                                    writeAll(file, early.data(), early.size());
+                    headerWritten =
+                        writeAll(file, header.data(), header.size()) && writeAll(file, early.data(), early.size());
                     early.clear();
                 }
                 if (headerWritten)

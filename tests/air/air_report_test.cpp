@@ -101,7 +101,8 @@ TEST(AirReport, AGapIsASilenceOfFiveMsOrMoreInsideTheSpan) {
 
 TEST(AirReport, ABreakIsAnUnkeyAndReKeyWhileTheSoundPlaysOn) {
     const Made through = Made(4).tone(0, 3000);
-    const AirReport broken = airReport(through.rec, trace("0 SetPtt -1\n1500 SetPtt 0\n1900 SetPtt -1\n3100 SetPtt 0\n"));
+    const AirReport broken =
+        airReport(through.rec, trace("0 SetPtt -1\n1500 SetPtt 0\n1900 SetPtt -1\n3100 SetPtt 0\n"));
     ASSERT_EQ(broken.spans.size(), 2u);
     EXPECT_NEAR(*broken.spans[0].tail, -400, 0.1) << "the sound played on to the re-key";
     EXPECT_NEAR(*broken.spans[0].lost, 400, 0.1);
@@ -128,11 +129,12 @@ TEST(AirReport, ABreakIsAnUnkeyAndReKeyWhileTheSoundPlaysOn) {
 // Failed calls key nothing; what the recording did not hear is not guessed.
 TEST(AirReport, FailedCallsAndSpansBeyondTheRecordingAreReportedAsUnknown) {
     const Made made = Made(2).tone(100, 300).tone(1500, 1900);
-    const auto spans = trace("-500 SetPtt -1\n"
-                             "200 SetPtt 0\n"
-                             "1000 SetPtt -1 => error\n"
-                             "1400 SetPtt 0 => error\n"
-                             "1450 SetPtt -1\n");
+    const auto spans = trace(
+        "-500 SetPtt -1\n"
+        "200 SetPtt 0\n"
+        "1000 SetPtt -1 => error\n"
+        "1400 SetPtt 0 => error\n"
+        "1450 SetPtt -1\n");
     ASSERT_EQ(spans.size(), 2u);
     EXPECT_FALSE(spans[1].unkeyMs.has_value());
     EXPECT_EQ(spans[1].keyMs, static_cast<std::int64_t>(kT0) + 1450);

@@ -28,7 +28,7 @@ TEST(WindowModel, TextWritesAlwaysRaiseChangeAndUserEditsKeepToDigitsAndLength) 
     f.Hour3.onChange = [&] { ++changes; };
     EXPECT_TRUE(f.Hour3.userEdit("1a"));  // not yet digits-only
     f.Hour3.setStyle(f.Hour3.style() | kEsNumber);
-    EXPECT_FALSE(f.Hour3.userEdit("1b"));  // typed or pasted, refused alike
+    EXPECT_FALSE(f.Hour3.userEdit("1b"));   // typed or pasted, refused alike
     EXPECT_FALSE(f.Hour3.userEdit("123"));  // longer than two
     EXPECT_TRUE(f.Hour3.userEdit("09"));
     EXPECT_EQ(f.Hour3.text(), "09");

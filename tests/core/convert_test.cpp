@@ -15,10 +15,18 @@ using test::failureNumber;
 // Positions from the graph are doubles with noise below 15 digits; equal
 // texts must mean equal to 15 digits, which the end-of-file test relies on.
 TEST(NumberToText, WritesTheShortestFormToFifteenDigitsWithTheUsersSeparator) {
-    for (auto [n, text] : {std::pair{0.0, "0"}, {-0.0, "0"}, {900, "900"}, {-1, "-1"}, {12.5, "12.5"},
-                           {59940, "59940"}, {12.5000000000000001, "12.5"}, {0.1 + 0.2, "0.3"},
-                           {2.0 / 3.0, "0.666666666666667"}, {123456789012345.0, "123456789012345"},
-                           {1e15, "1E+15"}, {0.00001, "1E-05"}}) {
+    for (auto [n, text] : {std::pair{0.0, "0"},
+                           {-0.0, "0"},
+                           {900, "900"},
+                           {-1, "-1"},
+                           {12.5, "12.5"},
+                           {59940, "59940"},
+                           {12.5000000000000001, "12.5"},
+                           {0.1 + 0.2, "0.3"},
+                           {2.0 / 3.0, "0.666666666666667"},
+                           {123456789012345.0, "123456789012345"},
+                           {1e15, "1E+15"},
+                           {0.00001, "1E-05"}}) {
         EXPECT_EQ(numberToText(n), text) << text;
     }
     EXPECT_EQ(numberToText(12.5, ","), "12,5");
@@ -40,8 +48,8 @@ TEST(NumberToText, IgnoresTheCLibrarysNumericLocale) {
     // Not installed: compiled for this test from the system's locale sources.
     if (german == nullptr) {
         const std::string dir = testing::TempDir() + "tarnwick-locales";
-        const std::string make = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
-                                 "/de_DE.UTF-8' >/dev/null 2>&1";
+        const std::string make =
+            "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir + "/de_DE.UTF-8' >/dev/null 2>&1";
         if (std::system(make.c_str()) == 0 && setenv("LOCPATH", dir.c_str(), 1) == 0 &&
             std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr)
             german = "de_DE.UTF-8";
@@ -62,8 +70,8 @@ TEST(NumberToText, IgnoresTheCLibrarysNumericLocale) {
 }
 
 TEST(TextToNumber, AcceptsBlanksSignAndSeparatorAndRefusesEverythingElse) {
-    for (auto [text, n] : {std::pair{"  42 ", 42.0}, {"-7", -7}, {"+3.25", 3.25}, {".5", 0.5}, {"5.", 5},
-                           {"1E+15", 1e15}, {"00", 0}}) {
+    for (auto [text, n] :
+         {std::pair{"  42 ", 42.0}, {"-7", -7}, {"+3.25", 3.25}, {".5", 0.5}, {"5.", 5}, {"1E+15", 1e15}, {"00", 0}}) {
         EXPECT_DOUBLE_EQ(textToNumber(text), n) << text;
     }
     EXPECT_DOUBLE_EQ(textToNumber("12,5", ","), 12.5);

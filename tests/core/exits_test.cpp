@@ -169,8 +169,8 @@ TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
         ASSERT_TRUE(e.graphs.current->running());
         bool safeWhileOpen = false;
         e.dialogs.answers.push_back({MsgResult::Ok, [&] {
-                                         safeWhileOpen = e.node.ptt == 0 && e.node.listedBusy == 0 &&
-                                                         !e.graphs.current->running();
+                                         safeWhileOpen =
+                                             e.node.ptt == 0 && e.node.listedBusy == 0 && !e.graphs.current->running();
                                          e.loop.advance(60s);
                                      }});
         e.node.failing.insert("GetReceivingSignal");  // the monitor's query, 100 ms on

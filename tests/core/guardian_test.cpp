@@ -29,11 +29,10 @@ struct StringFeed : guard::KeyingFeed {
 
 TEST(GuardianFeed, OnlyTheLastWordCounts) {
     const std::pair<std::string, bool> cases[] = {
-        {"", false},     // Tarnwick ended before it ever keyed
-        {"K", true},     // killed while keyed
-        {"KU", false},   // ended after its unkey
-        {"KUKUK", true},
-        {"K?U\n", false},  // stray bytes change nothing
+        {"", false},                        // Tarnwick ended before it ever keyed
+        {"K", true},                        // killed while keyed
+        {"KU", false},                      // ended after its unkey
+        {"KUKUK", true}, {"K?U\n", false},  // stray bytes change nothing
         {"KU?x", false},
     };
     for (const auto& [words, keyed] : cases) {

@@ -135,17 +135,54 @@ struct SequenceDialogs : Dialogs {
 // What the sequences went through, over the whole run: each must have come
 // up, or the test proves less than it says.
 enum Seen {
-    kKeyed, kBreak, kStartupMessage, kFileDialog, kSelectFile, kRenderError, kQuestionYes, kQuestionNo,
-    kSaveFailed, kExitSaveFailed, kErrorReport, kNodeFault, kNodeStall, kGraphFault, kGraphBroke,
-    kEndYes, kEndSaveExit, kEndClosing, kNodeVanished, kEndSession, kEndKilled, kEndReport, kGuardianUnkeyed,
+    kKeyed,
+    kBreak,
+    kStartupMessage,
+    kFileDialog,
+    kSelectFile,
+    kRenderError,
+    kQuestionYes,
+    kQuestionNo,
+    kSaveFailed,
+    kExitSaveFailed,
+    kErrorReport,
+    kNodeFault,
+    kNodeStall,
+    kGraphFault,
+    kGraphBroke,
+    kEndYes,
+    kEndSaveExit,
+    kEndClosing,
+    kNodeVanished,
+    kEndSession,
+    kEndKilled,
+    kEndReport,
+    kGuardianUnkeyed,
     kSeenCount
 };
-constexpr std::array<const char*, kSeenCount> kSeenNames = {
-    "keyed", "break", "start-up message", "file dialog", "\"Please select a file\"", "render error",
-    "close answered Yes", "close answered No", "save failed", "save failed on the way out", "error report",
-    "node call failed", "node call timed out", "graph call failed", "playback broke", "end: Yes to quit",
-    "end: Save / Exit", "end: node closing", "the node vanished", "end: session end", "end: killed", "end: error report",
-    "guardian unkeyed"};
+constexpr std::array<const char*, kSeenCount> kSeenNames = {"keyed",
+                                                            "break",
+                                                            "start-up message",
+                                                            "file dialog",
+                                                            "\"Please select a file\"",
+                                                            "render error",
+                                                            "close answered Yes",
+                                                            "close answered No",
+                                                            "save failed",
+                                                            "save failed on the way out",
+                                                            "error report",
+                                                            "node call failed",
+                                                            "node call timed out",
+                                                            "graph call failed",
+                                                            "playback broke",
+                                                            "end: Yes to quit",
+                                                            "end: Save / Exit",
+                                                            "end: node closing",
+                                                            "the node vanished",
+                                                            "end: session end",
+                                                            "end: killed",
+                                                            "end: error report",
+                                                            "guardian unkeyed"};
 
 class Sequence : KeyingObserver, NodeEvents, NodeConnector {
 public:
@@ -239,8 +276,13 @@ private:
     std::string settings() {
         const MediaFiles& m = media();
         std::string text = "[SETTINGS]\nDTMFINFO3=1\nBEACONPERIOD6=1\nBEACONPERIOD7=1\n";
-        const char* const paths[] = {"",           m.shortFile.c_str(), m.shortFile.c_str(), m.shortFile.c_str(),
-                                     m.longFile.c_str(), m.badFile.c_str(), m.gone.c_str()};
+        const char* const paths[] = {"",
+                                     m.shortFile.c_str(),
+                                     m.shortFile.c_str(),
+                                     m.shortFile.c_str(),
+                                     m.longFile.c_str(),
+                                     m.badFile.c_str(),
+                                     m.gone.c_str()};
         text += "TEXT4=" + std::string(paths[dice_(7)]) + "\n";
         text += "STOPCLOCK6=" + std::to_string(dice_(2)) + "\nSTOPCLOCK7=" + std::to_string(dice_(3) == 0) + "\n";
         text += "BEACONPERIOD8=" + std::to_string(dice_(3) != 0) + "\nSTOPCLOCK8=" + std::to_string(dice_(2)) + "\n";
@@ -269,30 +311,98 @@ private:
         System& s = *sys_;
         Form& f = s.form;
         switch (dice_(28)) {
-            case 0: case 1: case 2: note("Play"); f.Command1.userClick(); break;
-            case 3: note("Stop"); f.Command2.userClick(); break;
-            case 4: note("Resume"); f.Command4.userClick(); break;
-            case 5: note("Load File"); f.Command3.userClick(); break;
-            case 6: case 7: dtmf(); break;
-            case 8: note("Send Now"); f.Command6.userClick(); break;
-            case 9: note("schedule"); s.dispatcher.deliver([&] { TXFile(s); }); break;
-            case 10: note("Send ID"); f.SendCW.userClick(); break;
-            case 11: note("busy flag A"); node_.busyA = node_.busyA != 0 ? 0 : kNodeTrue; break;
-            case 12: note("Use (break)"); f.StopClock8.userToggle(); break;
-            case 13: note("break period"); f.BeaconPeriod8.userEdit(std::to_string(dice_(3))); break;
-            case 14: note("break length"); f.Text6.userEdit(std::to_string(dice_(3) * 150)); break;
-            case 15: note("call sign"); f.CWCallsign.userEdit("K" + std::to_string(number_)); break;
-            case 16: note("volume"); f.V1.userChange(-dice_(3001)); break;
-            case 17: note("node-in-use check"); f.Check2.userToggle(); break;
-            case 18: save(); break;
-            case 19: failNextSave(); break;
-            case 20: note("close the window"); s.requestClose(); break;
-            case 21: saveAndExit(); break;
-            case 22: nodeCloses(); break;
-            case 23: note("session ends"); endSession(); break;
-            case 24: note("killed"); throw Killed{};
-            case 25: case 26: nodeFault(); break;
-            default: graphFault(); break;
+            case 0:
+            case 1:
+            case 2:
+                note("Play");
+                f.Command1.userClick();
+                break;
+            case 3:
+                note("Stop");
+                f.Command2.userClick();
+                break;
+            case 4:
+                note("Resume");
+                f.Command4.userClick();
+                break;
+            case 5:
+                note("Load File");
+                f.Command3.userClick();
+                break;
+            case 6:
+            case 7:
+                dtmf();
+                break;
+            case 8:
+                note("Send Now");
+                f.Command6.userClick();
+                break;
+            case 9:
+                note("schedule");
+                s.dispatcher.deliver([&] { TXFile(s); });
+                break;
+            case 10:
+                note("Send ID");
+                f.SendCW.userClick();
+                break;
+            case 11:
+                note("busy flag A");
+                node_.busyA = node_.busyA != 0 ? 0 : kNodeTrue;
+                break;
+            case 12:
+                note("Use (break)");
+                f.StopClock8.userToggle();
+                break;
+            case 13:
+                note("break period");
+                f.BeaconPeriod8.userEdit(std::to_string(dice_(3)));
+                break;
+            case 14:
+                note("break length");
+                f.Text6.userEdit(std::to_string(dice_(3) * 150));
+                break;
+            case 15:
+                note("call sign");
+                f.CWCallsign.userEdit("K" + std::to_string(number_));
+                break;
+            case 16:
+                note("volume");
+                f.V1.userChange(-dice_(3001));
+                break;
+            case 17:
+                note("node-in-use check");
+                f.Check2.userToggle();
+                break;
+            case 18:
+                save();
+                break;
+            case 19:
+                failNextSave();
+                break;
+            case 20:
+                note("close the window");
+                s.requestClose();
+                break;
+            case 21:
+                saveAndExit();
+                break;
+            case 22:
+                nodeCloses();
+                break;
+            case 23:
+                note("session ends");
+                endSession();
+                break;
+            case 24:
+                note("killed");
+                throw Killed{};
+            case 25:
+            case 26:
+                nodeFault();
+                break;
+            default:
+                graphFault();
+                break;
         }
     }
 
@@ -333,8 +443,8 @@ private:
         note("node vanishes");
         (*seen_)[kNodeVanished]++;
         nodeGone_ = true;
-        node_.failing = {"SetPtt", "GetBusyFlagA", "GetReceivingSignal", "GetPttState", "GetBusyFlagB",
-                         "SendCwText", "GetSysopInfo", "SetListedBusy"};
+        node_.failing = {"SetPtt",       "GetBusyFlagA", "GetReceivingSignal", "GetPttState",
+                         "GetBusyFlagB", "SendCwText",   "GetSysopInfo",       "SetListedBusy"};
     }
 
     void endSession() {
@@ -354,8 +464,8 @@ private:
             (*seen_)[kNodeStall]++;
             return;
         }
-        static const char* const ops[] = {"SetPtt", "SetListedBusy", "GetBusyFlagA", "GetReceivingSignal",
-                                          "GetPttState", "GetBusyFlagB", "SendCwText"};
+        static const char* const ops[] = {"SetPtt",      "SetListedBusy", "GetBusyFlagA", "GetReceivingSignal",
+                                          "GetPttState", "GetBusyFlagB",  "SendCwText"};
         const char* op = ops[dice_(7)];
         note(std::string("the node fails ") + op);
         node_.failNext.insert(op);
@@ -371,7 +481,7 @@ private:
             (*seen_)[kGraphBroke]++;
             return;
         }
-        static const char* const ops[] = {"RenderFile", "Run", "Stop", "Duration", "CurrentPosition",
+        static const char* const ops[] = {"RenderFile",        "Run", "Stop", "Duration", "CurrentPosition",
                                           "SetCurrentPosition"};
         const char* op = ops[dice_(6)];
         note(std::string("the graph fails ") + op);
@@ -429,16 +539,45 @@ private:
         } depth(depth_);
         if (depth_ > 2) return wait(milliseconds(dice_(100)));
         switch (dice_(15)) {
-            case 0: case 1: case 2: wait(milliseconds(1 + dice_(300))); break;
-            case 3: case 4: wait(milliseconds(1000 + dice_(3000))); break;
-            case 5: dtmf(); wait(milliseconds(1 + dice_(2500))); break;
-            case 6: nodeCloses(); wait(1ms); break;
-            case 7: note("session ends"); endSession(); wait(1ms); break;
-            case 8: note("killed"); throw Killed{};
-            case 9: nodeFault(); wait(milliseconds(1 + dice_(1000))); break;
-            case 10: graphFault(); wait(milliseconds(1 + dice_(1000))); break;
-            case 11: failNextSave(); wait(milliseconds(1 + dice_(1000))); break;
-            default: break;
+            case 0:
+            case 1:
+            case 2:
+                wait(milliseconds(1 + dice_(300)));
+                break;
+            case 3:
+            case 4:
+                wait(milliseconds(1000 + dice_(3000)));
+                break;
+            case 5:
+                dtmf();
+                wait(milliseconds(1 + dice_(2500)));
+                break;
+            case 6:
+                nodeCloses();
+                wait(1ms);
+                break;
+            case 7:
+                note("session ends");
+                endSession();
+                wait(1ms);
+                break;
+            case 8:
+                note("killed");
+                throw Killed{};
+            case 9:
+                nodeFault();
+                wait(milliseconds(1 + dice_(1000)));
+                break;
+            case 10:
+                graphFault();
+                wait(milliseconds(1 + dice_(1000)));
+                break;
+            case 11:
+                failNextSave();
+                wait(milliseconds(1 + dice_(1000)));
+                break;
+            default:
+                break;
         }
     }
 
@@ -521,10 +660,8 @@ private:
         };
         std::optional<MonoTime> unkeyedAfter;
         auto since = [&] { return (clock - std::chrono::steady_clock::time_point{}) - held; };
-        guard::NodeAccess access{[&] { return plainNodes_.create(noEvents); },
-                                 [&] { return clock; },
-                                 [&](milliseconds d) { clock += d; },
-                                 [](const std::string&) {},
+        guard::NodeAccess access{[&] { return plainNodes_.create(noEvents); }, [&] { return clock; },
+                                 [&](milliseconds d) { clock += d; }, [](const std::string&) {},
                                  [&] {  // asked after each try that did not finish
                                      if (node_.ptt == 0 && !unkeyedAfter) unkeyedAfter = since();
                                      return false;
@@ -582,7 +719,8 @@ TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
     // portable code runs several times slower, a share of them is enough to
     // show a fault of the other compiler.
     int first = 0, last = kSequences;
-    if (const char* count = std::getenv("TARNWICK_SEQUENCES")) last = std::max(1, std::min(kSequences, std::atoi(count)));
+    if (const char* count = std::getenv("TARNWICK_SEQUENCES"))
+        last = std::max(1, std::min(kSequences, std::atoi(count)));
     const int runs = last;
     if (const char* only = std::getenv("TARNWICK_SEQUENCE")) {
         first = std::atoi(only);
@@ -595,8 +733,7 @@ TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
             Sequence(n, false).run(seen);
         } catch (const Violation& v) {
             ++failures;
-            ADD_FAILURE() << "sequence " << n << ": " << v.what << "\n(TARNWICK_SEQUENCE=" << n
-                          << " runs it alone)\n"
+            ADD_FAILURE() << "sequence " << n << ": " << v.what << "\n(TARNWICK_SEQUENCE=" << n << " runs it alone)\n"
                           << replay(n);
         }
     }

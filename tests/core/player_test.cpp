@@ -322,7 +322,7 @@ TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
     f().V2.userChange(50);
     click(f().Command1);  // the first load after start
     EXPECT_EQ(callsSince(0), (Calls{"RenderFile " + file, "SetVolume -1200", "SetBalance -2500", "SetRate 0.5", "Run",
-                                   "SetCurrentPosition 0"}));
+                                    "SetCurrentPosition 0"}));
 
     // Load File during playback: the new graph takes the bars as they stand now.
     f().V1.userChange(-3000);
@@ -345,9 +345,16 @@ TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
 }
 
 TEST(FormatClock, ClampsToTheDisplayRange) {
-    for (auto [seconds, text] : {std::pair{0.99, "00:00:00"}, {1, "00:00:01"}, {59.9, "00:00:59"}, {3600, "01:00:00"},
-                                 {86399, "23:59:59"}, {86400, "24:00:00"}, {89999, "24:59:59"}, {90000, "24:59:59"},
-                                 {1e9, "24:59:59"}, {-5, "00:00:00"}}) {
+    for (auto [seconds, text] : {std::pair{0.99, "00:00:00"},
+                                 {1, "00:00:01"},
+                                 {59.9, "00:00:59"},
+                                 {3600, "01:00:00"},
+                                 {86399, "23:59:59"},
+                                 {86400, "24:00:00"},
+                                 {89999, "24:59:59"},
+                                 {90000, "24:59:59"},
+                                 {1e9, "24:59:59"},
+                                 {-5, "00:00:00"}}) {
         EXPECT_EQ(FormatClock(seconds), text) << seconds;
     }
 }

@@ -68,8 +68,8 @@ struct Keying : Started, KeyingObserver {
     void keyingChanged(bool keyed) override { told.push_back(keyed); }
     void SetUp() override {
         watched = std::make_unique<KeyingWatchConnector>(r.connector, *this);
-        r.sys = std::make_unique<System>(Platform{r.loop, r.dialogs, r.frame, r.locale, r.store, *watched, r.graphs,
-                                                  VersionInfo{1, 0, 0, 5}});
+        r.sys = std::make_unique<System>(
+            Platform{r.loop, r.dialogs, r.frame, r.locale, r.store, *watched, r.graphs, VersionInfo{1, 0, 0, 5}});
         start("", 2);
     }
     void TearDown() override { r.sys.reset(); }  // the link refers to this observer

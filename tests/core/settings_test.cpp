@@ -83,8 +83,8 @@ TEST(Settings, TypedNonDigitsAreRefusedInTheDigitFields) {
 // At the ends of the whole-number range the window's far edge and its
 // distance to a screen lie beyond that range: the window still comes back.
 TEST(Settings, APositionAtTheEndOfTheRangeComesBackOnScreen) {
-    for (const char* stored : {"LEFT=2147483547\nTOP=300\n", "LEFT=300\nTOP=2147483547\n",
-                               "LEFT=-2147483648\nTOP=-2147483648\n"}) {
+    for (const char* stored :
+         {"LEFT=2147483547\nTOP=300\n", "LEFT=300\nTOP=2147483547\n", "LEFT=-2147483648\nTOP=-2147483648\n"}) {
         Rig r;
         r.store.text = std::string("[SETTINGS]\n") + stored;
         ASSERT_TRUE(r.start()) << stored;

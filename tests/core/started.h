@@ -32,7 +32,9 @@ struct StartedRig {
         r.node.clearTrace();
     }
     Form& f() { return r.form(); }
-    void click(CommandButton& b) { ASSERT_TRUE(r.act([&] { b.userClick(); })); }
+    void click(CommandButton& b) {
+        ASSERT_TRUE(r.act([&] { b.userClick(); }));
+    }
 
     // Trace lines starting with `prefix`.
     int count(const std::string& prefix) const {

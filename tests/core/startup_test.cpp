@@ -98,8 +98,7 @@ TEST(StartUp, WithoutASettingsFileTheDefaultsCountDownAndOnlyTheKeyedCountWaits)
 
 TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
     Rig r;
-    r.store.text =
-        "[SETTINGS]\nTEXT6=\nBEACONPERIOD8=0\nBEACONPERIOD6=\nBEACONPERIOD7=999\nHOUR3=09\nVOLSET=-1500\n";
+    r.store.text = "[SETTINGS]\nTEXT6=\nBEACONPERIOD8=0\nBEACONPERIOD6=\nBEACONPERIOD7=999\nHOUR3=09\nVOLSET=-1500\n";
     ASSERT_TRUE(r.start());
     Form& f = r.form();
     // An empty break length becomes "0" and switches the countdown off.
@@ -154,7 +153,8 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
 // user to fix, and a volume rounds as every whole-number field does.
 TEST(StartUp, StoredTextIsTakenAsWrittenAndTheVolumeRounds) {
     Rig r;
-    r.store.text = "[SETTINGS]\nBEACONPERIOD6=5.0\nSTOPCLOCK6=1\nMINS3=3\"0\nTEXT6=1e3\nBEACONPERIOD8=0.0\nVOLSET=-600.4\n";
+    r.store.text =
+        "[SETTINGS]\nBEACONPERIOD6=5.0\nSTOPCLOCK6=1\nMINS3=3\"0\nTEXT6=1e3\nBEACONPERIOD8=0.0\nVOLSET=-600.4\n";
     ASSERT_TRUE(r.start());
     Form& f = r.form();
     EXPECT_TRUE(r.dialogs.boxes.empty()) << r.dialogs.boxes[0].text;

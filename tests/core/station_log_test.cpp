@@ -75,19 +75,15 @@ TEST_F(Logged, EveryTransmissionSaysWhatStartedItAndWhatEndedIt) {
     click(f().Command2);
     click(f().SendCW);
     r.loop.advance(245s - r.loop.now());  // the schedule at 14:30, the beacon at 3 min, the ident at 4
-    EXPECT_EQ(events(), lines({"transmission started: Send Now, " + file,
-                               "transmission restarted: DTMF \"73A\", " + file,
-                               "transmission ended: end of file, after 10.0 s keyed",
-                               "transmission resumed: Resume, " + file,
-                               "transmission ended: end of file, after 0.0 s keyed",
-                               "transmission started: Play, " + file,
-                               "transmission ended: Stop, after 2.0 s keyed",
-                               "Morse ident sent: Send ID, \"N0CALL/R\"",
-                               "transmission started: schedule 14:30, " + file,
-                               "transmission ended: end of file, after 10.0 s keyed",
-                               "transmission started: timed beacon, " + file,
-                               "transmission ended: end of file, after 10.0 s keyed",
-                               "Morse ident sent: CW ident beacon, \"N0CALL/R\""}));
+    EXPECT_EQ(
+        events(),
+        lines({"transmission started: Send Now, " + file, "transmission restarted: DTMF \"73A\", " + file,
+               "transmission ended: end of file, after 10.0 s keyed", "transmission resumed: Resume, " + file,
+               "transmission ended: end of file, after 0.0 s keyed", "transmission started: Play, " + file,
+               "transmission ended: Stop, after 2.0 s keyed", "Morse ident sent: Send ID, \"N0CALL/R\"",
+               "transmission started: schedule 14:30, " + file, "transmission ended: end of file, after 10.0 s keyed",
+               "transmission started: timed beacon, " + file, "transmission ended: end of file, after 10.0 s keyed",
+               "Morse ident sent: CW ident beacon, \"N0CALL/R\""}));
 }
 
 TEST_F(Logged, ABreakUnkeysAndKeysAgainAndATransmissionCanEndInsideOne) {
@@ -95,19 +91,18 @@ TEST_F(Logged, ABreakUnkeysAndKeysAgainAndATransmissionCanEndInsideOne) {
     click(f().Command1);
     r.loop.advance(120500ms);  // the second break began at 120.4 s
     click(f().Command2);
-    EXPECT_EQ(events(), lines({"transmission started: Play, " + file,
-                               "transmission unkeyed: break of 400 ms, after 60.0 s keyed",
-                               "transmission keyed again: end of the break",
-                               "transmission unkeyed: break of 400 ms, after 60.0 s keyed",
-                               "transmission ended: Stop, during its break"}));
+    EXPECT_EQ(events(),
+              lines({"transmission started: Play, " + file, "transmission unkeyed: break of 400 ms, after 60.0 s keyed",
+                     "transmission keyed again: end of the break",
+                     "transmission unkeyed: break of 400 ms, after 60.0 s keyed",
+                     "transmission ended: Stop, during its break"}));
 }
 
 TEST(LoggedInUse, ADroppedTriggerNamesTheFlagsThatHeldItBack) {
     const struct {
         NodeBool busyA, rx, busyB;
         const char* why;
-    } cases[] = {{0, -1, 0, "node in use (receiving signal)"},
-                 {-1, 0, 1, "node in use (busy flag A, busy flag B)"}};
+    } cases[] = {{0, -1, 0, "node in use (receiving signal)"}, {-1, 0, 1, "node in use (busy flag A, busy flag B)"}};
     for (const auto& c : cases) {
         LoggedRig t;
         t.startAt("CHECK2=1\nDTMFInfo3=73A\nMON3=1\nHOUR3=14\nMINS3=30\n", 10, mondayAt(14, 29, 58));
@@ -140,8 +135,7 @@ TEST_F(Logged, ADroppedTriggerSaysWhenThereWasNothingToPlayOrTheLoadWasRefused) 
     click(f().Command1);
     EXPECT_EQ(events(), lines({"file not loaded: \"" + missing + "\" is not a file",
                                "trigger dropped: Send Now, load refused (a file dialog or load message is open)",
-                               "trigger dropped: Play, no file",
-                               "trigger dropped: Resume, no file loaded",
+                               "trigger dropped: Play, no file", "trigger dropped: Resume, no file loaded",
                                "DTMF ignored: \"73a\" is not the command code",
                                "file load failed: " + unplayable + ": Cannot render the file",
                                "trigger dropped: Play, no file loaded (" + unplayable + " could not be loaded)"}));
@@ -175,9 +169,9 @@ TEST(LoggedExits, EachExitEndsTheRunningTransmissionFirst) {
         t.click(t.f().Command1);
         t.r.loop.advance(1s);
         EXPECT_FALSE(t.r.act([&] { c.exit(t); })) << c.how;
-        std::string expected = lines({"transmission started: Play, " + t.file,
-                                      std::string("transmission ended: ") + c.how + ", after 1.0 s keyed",
-                                      std::string("exit: ") + c.how});
+        std::string expected =
+            lines({"transmission started: Play, " + t.file,
+                   std::string("transmission ended: ") + c.how + ", after 1.0 s keyed", std::string("exit: ") + c.how});
         if (*c.after) expected += c.after + t.r.store.location();
         EXPECT_EQ(t.events(), expected);
     }

@@ -9,7 +9,7 @@ struct Break : Started {
     std::vector<std::pair<long long, int>> keying;
     void advanceWatching(std::chrono::milliseconds total) {
         keying.clear();
-            int was = r.node.ptt;
+        int was = r.node.ptt;
         for (auto t = 0ms; t < total; t += 1ms) {
             r.loop.advance(1ms);
             if (r.node.ptt != was) {
@@ -32,7 +32,7 @@ TEST_F(Break, EveryFiveKeyedMinutesTheTransmitterDropsForTheBreakWhilePlaybackRu
     EXPECT_EQ(keying[0].second, 0);
     EXPECT_EQ(keying[1].second, -1);
     EXPECT_EQ(keying[1].first - keying[0].first, 100);  // Text6 milliseconds
-    EXPECT_EQ(f().BeaconSeconds8.caption(), "300");  // full again, counting from the re-key
+    EXPECT_EQ(f().BeaconSeconds8.caption(), "300");     // full again, counting from the re-key
     EXPECT_EQ(f().Label18.caption(), "100");
     EXPECT_TRUE(r.graphs.current->running());
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 300.2, 0.02);  // the file never paused

@@ -126,8 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Failure&) {
     }
     try {
-        if (toInt32(v) != roundHalfEven(v, std::numeric_limits<std::int32_t>::min(),
-                                        std::numeric_limits<std::int32_t>::max()))
+        if (toInt32(v) !=
+            roundHalfEven(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()))
             fail("toInt32 disagrees", text, sep);
     } catch (const Failure&) {
     }

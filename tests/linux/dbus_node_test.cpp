@@ -54,9 +54,8 @@ void runEventsFor(int ms) {
 }
 
 bool nodeNameOwned() {
-    QDBusMessage query =
-        QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                       "org.freedesktop.DBus", QStringLiteral("NameHasOwner"));
+    QDBusMessage query = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                        "org.freedesktop.DBus", QStringLiteral("NameHasOwner"));
     query << QLatin1String(kNodeService);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(query, QDBus::Block, 2000);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
@@ -87,8 +86,7 @@ public:
         tracePath_ = dir_.filePath(QStringLiteral("trace.txt"));
         startedMs_ = epochMs();
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(NODESIM_PATH),
-                       QStringList{"--headless", "--trace", tracePath_} + options);
+        process_.start(QStringLiteral(NODESIM_PATH), QStringList{"--headless", "--trace", tracePath_} + options);
         EXPECT_TRUE(process_.waitForStarted(kWaitMs));
         EXPECT_TRUE(runEventsUntil(nodeNameOwned)) << "the stand-in never took " << kNodeService;
     }
@@ -198,8 +196,7 @@ TEST_F(DbusNodeTest, EveryOperationIsTracedAndAnswered) {
     link->SendCwText(0, "CQ \xC3\xBC \"x\" \\");  // UTF-8, with the characters the trace escapes
 
     const std::string state = nodeState();  // its ptt= is the Morse's
-    EXPECT_NE(state.find("listed_busy=-1 rx=0 busy_a=0 busy_b=-1 cw=\"CQ \xC3\xBC \\\"x\\\" \\\\\""),
-              std::string::npos)
+    EXPECT_NE(state.find("listed_busy=-1 rx=0 busy_a=0 busy_b=-1 cw=\"CQ \xC3\xBC \\\"x\\\" \\\\\""), std::string::npos)
         << state;
     EXPECT_EQ(node.trace(),
               (std::vector<std::string>{"GetSysopInfo", R"(GetCallsign => "K1ABC-L")", "SetPtt 1", "GetPttState => -1",
@@ -410,4 +407,3 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
-

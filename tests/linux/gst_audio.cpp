@@ -101,8 +101,15 @@ std::string makePicture(const TempDir& dir, const std::string& extension) {
 MonitorRecording::MonitorRecording(std::string path) : path_(std::move(path)) {
     const char* sink = std::getenv("PULSE_SINK");
     const std::string device = std::string(sink != nullptr ? sink : "radio") + ".monitor";
-    std::vector<std::string> args = {"parec",         "-d",           device, "--file-format=wav", "--format=s16le",
-                                     "--rate=44100", "--channels=2", "--latency-msec=1", path_};
+    std::vector<std::string> args = {"parec",
+                                     "-d",
+                                     device,
+                                     "--file-format=wav",
+                                     "--format=s16le",
+                                     "--rate=44100",
+                                     "--channels=2",
+                                     "--latency-msec=1",
+                                     path_};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -24,7 +24,7 @@ private:
     std::string path_;
 };
 
-bool shell(const std::string& command);      // true on exit status 0
+bool shell(const std::string& command);       // true on exit status 0
 std::string quoted(const std::string& text);  // for the shell, in single quotes
 
 // Each returns the path it wrote, or "" when its tool failed.

@@ -73,7 +73,9 @@ protected:
         start(graph);
         return waitFor([&] { return graph.CurrentPosition() == graph.Duration(); }, 20s);
     }
-    static MonitorRecording record(const std::string& name) { return MonitorRecording(media().dir.file("rec-" + name)); }
+    static MonitorRecording record(const std::string& name) {
+        return MonitorRecording(media().dir.file("rec-" + name));
+    }
     // Plays the file to its end while recording the sink.
     static Sound playRecorded(MediaGraph& graph, const std::string& name) {
         MonitorRecording recording = record(name);

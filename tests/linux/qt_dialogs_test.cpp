@@ -132,8 +132,13 @@ TEST(QtDialogs, AboutWindowReachesTheScreenBesideTheMainWindowWithTheStationLog)
     owner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     QtDialogs dialogs(&owner);
-    AboutInfo info{"Tarnwick", "1.0.5", "Beacon player.", "https://tarnwick.example.org/",
-                   "/var/lib/tarnwick/tarnwick.log", {"line 1", "line 2"}, ""};
+    AboutInfo info{"Tarnwick",
+                   "1.0.5",
+                   "Beacon player.",
+                   "https://tarnwick.example.org/",
+                   "/var/lib/tarnwick/tarnwick.log",
+                   {"line 1", "line 2"},
+                   ""};
     dialogs.showAbout(info);
     QDialog* about = dialogs.aboutWindow();
     ASSERT_NE(about, nullptr);

@@ -82,7 +82,7 @@ TEST_F(BoundWindow, EveryVisibleControlHasAWidgetAtItsPlaceAndOutsideOnesNone) {
     }
     EXPECT_GT(shown, 50);
     for (const Control* c : std::initializer_list<const Control*>{&form.Text6, &form.V2, &form.ListAsBusyCheck,
-                                                                   &form.Frame6, &form.Text1}) {
+                                                                  &form.Frame6, &form.Text1}) {
         EXPECT_EQ(window.widgetFor(*c), nullptr) << c->name();  // lie outside the client area
     }
 }

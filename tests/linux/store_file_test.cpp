@@ -117,10 +117,9 @@ TEST_F(StoreFile, SaveThroughALinkReplacesTheFileItPointsTo) {
 // the defaults, and nothing is created.
 TEST_F(StoreFile, ADirectoryThatCannotHoldTheFileIsReported) {
     put(dir + "/plain", "not a directory\n");
-    for (auto [where, reason] :
-         {std::pair{dir + "/nowhere",
-                    "cannot create a temporary file in " + dir + "/nowhere: No such file or directory"},
-          {dir + "/plain", "cannot read " + dir + "/plain/tarnwick.ini: Not a directory"}}) {
+    for (auto [where, reason] : {std::pair{dir + "/nowhere", "cannot create a temporary file in " + dir +
+                                                                 "/nowhere: No such file or directory"},
+                                 {dir + "/plain", "cannot read " + dir + "/plain/tarnwick.ini: Not a directory"}}) {
         FileProfileStore store(where);
         EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
         auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});

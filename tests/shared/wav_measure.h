@@ -13,7 +13,7 @@ struct Sound {
     double soundingSeconds = 0;  // total length of the sounding windows
     double leftRms = 0;          // median RMS of the sounding windows, 0 .. 32767
     double rightRms = 0;
-    double loudestRms = 0;       // the loudest window's RMS, either channel
+    double loudestRms = 0;  // the loudest window's RMS, either channel
 };
 Sound measure(const std::string& wavPath);
 

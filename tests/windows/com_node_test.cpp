@@ -378,8 +378,8 @@ TEST_F(ComNodeTest, ASlowNodeIsWaitedForAndAHungOneFailsTheCallAndRecovers) {
         EXPECT_TRUE(patient->taken(key));
         EXPECT_EQ(patient->GetPttState(), kNodeTrue);
         patient->SetPtt(kNodeFalse);
-        EXPECT_EQ(node.trace(),
-                  (Lines{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1", "GetPttState => -1", "SetPtt 0"}));
+        EXPECT_EQ(node.trace(), (Lines{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1", "GetPttState => -1",
+                                       "SetPtt 0"}));
     }
 
     auto link = ComNodeConnector({std::chrono::milliseconds(2000), kNodeCreateTimeoutMs}).create(events);

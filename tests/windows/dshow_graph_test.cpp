@@ -111,8 +111,8 @@ Heard heard(const std::string& base) {
     long first = -1, last = -1;
     for (std::size_t i = at + 8, frame = 0; i + 4 <= data.size(); i += 4, ++frame) {
         const auto sample = [&](std::size_t k) {
-            return std::abs(static_cast<int>(static_cast<std::int16_t>(
-                static_cast<std::uint8_t>(data[k]) | static_cast<std::uint8_t>(data[k + 1]) << 8)));
+            return std::abs(static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[k]) |
+                                                                       static_cast<std::uint8_t>(data[k + 1]) << 8)));
         };
         if (sample(i) > 328 || sample(i + 2) > 328) {
             if (first < 0) first = static_cast<long>(frame);

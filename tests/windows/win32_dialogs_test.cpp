@@ -127,8 +127,13 @@ TEST(Win32Dialogs, TheAboutWindowShowsTheStationLogBesideTheMainWindowAndItsLink
         Win32Dialogs dialogs(owner);
         std::string opened;
         dialogs.openLink = [&](const std::string& link) { opened = link; };
-        AboutInfo info{"Tarnwick", "1.0.5", "Station identification.", "https://tarnwick.example.org/",
-                       "C:\\ProgramData\\Tarnwick\\tarnwick.log", {"line 1", "line 2"}, ""};
+        AboutInfo info{"Tarnwick",
+                       "1.0.5",
+                       "Station identification.",
+                       "https://tarnwick.example.org/",
+                       "C:\\ProgramData\\Tarnwick\\tarnwick.log",
+                       {"line 1", "line 2"},
+                       ""};
         dialogs.showAbout(info);
         HWND about = dialogs.aboutWindow();
         ASSERT_NE(about, nullptr);

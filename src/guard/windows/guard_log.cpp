@@ -37,7 +37,8 @@ void reportLine(const std::string& logPath, const std::string& text) {
         WriteFile(errors, withEnd.data(), static_cast<DWORD>(withEnd.size()), &written, nullptr);
     }
     // The path text is in the ANSI code page, as the program holds it.
-    if (!logPath.empty()) FileLogSink(std::filesystem::path(win32::wideFromAnsi(logPath)), logPath, "\r\n").append(line);
+    if (!logPath.empty())
+        FileLogSink(std::filesystem::path(win32::wideFromAnsi(logPath)), logPath, "\r\n").append(line);
 }
 
 }  // namespace tarnwick::guard

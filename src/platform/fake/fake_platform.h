@@ -88,5 +88,4 @@ public:
     std::filesystem::path filePath(const std::string& text) const override;
 };
 
-
 }  // namespace tarnwick

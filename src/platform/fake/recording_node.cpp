@@ -131,8 +131,8 @@ void RecordingNode::check(const std::string& op, bool awaited) {
         stallNext = false;
         if (blocked) blocked(callLimit);
         record(op + " => timeout");
-        throw Failure(err::kAutomationError, op + ": the node did not answer within " +
-                                                 std::to_string(callLimit.count() / 1000) + " s");
+        throw Failure(err::kAutomationError,
+                      op + ": the node did not answer within " + std::to_string(callLimit.count() / 1000) + " s");
     }
     if (failNext.erase(op) != 0 || failing.count(op) != 0 || (failsNow && failsNow(op, awaited))) {
         record(op + " => error");

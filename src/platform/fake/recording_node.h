@@ -19,9 +19,9 @@ public:
     // Switches.
     std::string callsign = "N0CALL-L";
     NodeBool busyA = 0, busyB = 0, rx = 0;
-    NodeBool ptt = 0;        // follows SetPtt; a test may set it (Morse, say)
+    NodeBool ptt = 0;  // follows SetPtt; a test may set it (Morse, say)
     NodeBool listedBusy = 0;
-    bool cwKeyed = false;    // the node sends Morse: GetPttState is true whatever SetPtt said
+    bool cwKeyed = false;  // the node sends Morse: GetPttState is true whatever SetPtt said
     // Operations whose calls fail from now on (until erased), as a node that
     // has gone would.
     std::set<std::string> failing;

@@ -27,9 +27,7 @@ void VirtualEventLoop::processPendingEvents() {
     ticks_ += queue_.runDue(now_);
 }
 
-void VirtualEventLoop::run() {
-    throw std::logic_error("VirtualEventLoop::run: tests drive time with advance()");
-}
+void VirtualEventLoop::run() { throw std::logic_error("VirtualEventLoop::run: tests drive time with advance()"); }
 
 void VirtualEventLoop::endProgram(int status) {
     ended_ = true;

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     // The guardian learns each change of the keying through the node link,
     // and unkeys the node if this process ends while it is keyed.
     const std::string logPath = std::string(TARNWICK_SETTINGS_DIR) + "/tarnwick.log";
-    tarnwick::PosixGuardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
+    tarnwick::PosixGuardian guardian(
+        [&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
     guardian.start(tarnwick::guardianProgramPath(), logPath);
     tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
     // The station log, beside the settings file: every user may write there.
@@ -54,8 +55,8 @@ int main(int argc, char** argv) {
     const tarnwick::VersionInfo version{TARNWICK_VERSION_MAJOR, TARNWICK_VERSION_MINOR, TARNWICK_VERSION_BUILD,
                                         TARNWICK_VERSION_REVISION};
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version,
-                                               &stationLog});
+    tarnwick::System system(
+        tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version, &stationLog});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
     // A service stop, a log-out or Ctrl-C ends the program unkeyed and

@@ -78,8 +78,8 @@ bool PosixGuardian::start(const std::string& program, const std::string& logPath
         // Slow, not gone: keep the channel, it may still come up.
         fd_ = pair[0];
         pid_ = pid;
-        problem("Tarnwick's guardian " + program + " did not answer within " +
-                std::to_string(kReadyTimeoutMs / 1000) + " s; it may not guard the node");
+        problem("Tarnwick's guardian " + program + " did not answer within " + std::to_string(kReadyTimeoutMs / 1000) +
+                " s; it may not guard the node");
         return false;
     }
     ::close(pair[0]);

@@ -173,8 +173,8 @@ QWidget* QtDialogs::makeLogBox() {
 
 void QtDialogs::showLog(const AboutInfo& info) {
     aboutLogPlace_->setText(QStringLiteral("File: ") + toQString(info.logPlace.empty() ? "(no place)" : info.logPlace));
-    aboutLogProblem_->setText(info.logProblem.empty() ? QString()
-                                                      : QStringLiteral("Cannot be written: ") + toQString(info.logProblem));
+    aboutLogProblem_->setText(
+        info.logProblem.empty() ? QString() : QStringLiteral("Cannot be written: ") + toQString(info.logProblem));
     aboutLogProblem_->setVisible(!info.logProblem.empty());
     QStringList lines;
     for (const std::string& line : info.logLines) lines << toQString(line);

@@ -423,8 +423,8 @@ long DshowGraph::start() {
     IReferenceClock* clock = nullptr;
     REFERENCE_TIME now = 0;
     const bool ready = control_->GetState(static_cast<LONG>(kPrepareWait / 1ms), &state) == S_OK &&
-                       state == State_Paused && SUCCEEDED(mediaFilter_->GetSyncSource(&clock)) &&
-                       clock != nullptr && SUCCEEDED(clock->GetTime(&now));
+                       state == State_Paused && SUCCEEDED(mediaFilter_->GetSyncSource(&clock)) && clock != nullptr &&
+                       SUCCEEDED(clock->GetTime(&now));
     if (clock != nullptr) clock->Release();
     if (!ready) {
         startedOnClock_ = false;

@@ -176,10 +176,10 @@ private:
 
     StreamClock streamClock_;
     bool clockInGraph_ = false;
-    bool soundOnly_ = true;      // no picture: the graph may be prepared
-    double outputLatency_ = 0;   // seconds from presented to heard
-    double base_ = 0;            // the position at stream time 0 of this run
-    double rate_ = 1;            // the rate the component plays this run at
+    bool soundOnly_ = true;     // no picture: the graph may be prepared
+    double outputLatency_ = 0;  // seconds from presented to heard
+    double base_ = 0;           // the position at stream time 0 of this run
+    double rate_ = 1;           // the rate the component plays this run at
 
     // EC_COMPLETE has arrived since the last seek or Stop.
     bool complete_ = false;

@@ -57,7 +57,8 @@ std::string stationLogPath() {
     // The guardian learns each change of the keying through the node link,
     // and unkeys the node if this process ends while it is keyed.
     const std::string logPath = stationLogPath();
-    tarnwick::Win32Guardian guardian([&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
+    tarnwick::Win32Guardian guardian(
+        [&logPath](const std::string& text) { tarnwick::guard::reportLine(logPath, text); });
     guardian.start(tarnwick::guardianProgramPath(), logPath);
     tarnwick::KeyingWatchConnector watchedNodes(nodes, guardian);
     // The station log, in the ANSI code page as the window shows it; lines
@@ -67,8 +68,8 @@ std::string stationLogPath() {
     tarnwick::DshowGraphFactory graphs;
     const tarnwick::VersionInfo version = tarnwick::readVersionResource().value_or(builtVersion());
 
-    tarnwick::System system(tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version,
-                                               &stationLog});
+    tarnwick::System system(
+        tarnwick::Platform{loop, dialogs, window, locale, profile, watchedNodes, graphs, version, &stationLog});
     window.bind(system.form);
     window.onCloseRequested = [&system] { system.requestClose(); };
     // A session that ends without asking (a forced log-off or shutdown)

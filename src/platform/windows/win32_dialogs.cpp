@@ -179,15 +179,15 @@ void Win32Dialogs::createAbout() {
         {kLogBoxId, "BUTTON", BS_GROUPBOX, 10, 108, 660, 330, normalFont_},
         {kLogPlaceId, "EDIT", ES_READONLY | ES_AUTOHSCROLL, 20, 128, 640, 16, normalFont_},
         {kLogProblemId, "STATIC", SS_LEFT | SS_NOPREFIX, 20, 146, 640, 16, normalFont_},
-        {kLogId, "EDIT", ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL |
-                             WS_BORDER,
-         20, 166, 640, 264, fixedFont_},
+        {kLogId, "EDIT",
+         ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL | WS_BORDER, 20, 166,
+         640, 264, fixedFont_},
         {kCloseId, "BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, 300, 448, 80, 24, normalFont_},
     };
     for (const Child& c : children) {
         const char* text = c.id == kCloseId ? "Close" : c.id == kLogBoxId ? "Station log" : "";
-        HWND w = CreateWindowExA(0, c.cls, text, WS_CHILD | WS_VISIBLE | c.style,
-                                 scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.w, dpi), scaled(c.h, dpi), about_,
+        HWND w = CreateWindowExA(0, c.cls, text, WS_CHILD | WS_VISIBLE | c.style, scaled(c.x, dpi), scaled(c.y, dpi),
+                                 scaled(c.w, dpi), scaled(c.h, dpi), about_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
         SendMessageA(w, WM_SETFONT, reinterpret_cast<WPARAM>(c.font), FALSE);
     }
@@ -264,7 +264,7 @@ LRESULT CALLBACK Win32Dialogs::aboutProc(HWND hwnd, UINT message, WPARAM wParam,
             const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
             // The log's lines read as a document; the rest as the window.
             const int back = id == kLogId ? COLOR_WINDOW : COLOR_BTNFACE;
-            SetTextColor(dc, id == kAboutLinkId      ? kLinkColour
+            SetTextColor(dc, id == kAboutLinkId    ? kLinkColour
                              : id == kLogProblemId ? kProblemColour
                              : id == kLogId        ? GetSysColor(COLOR_WINDOWTEXT)
                                                    : GetSysColor(COLOR_BTNTEXT));

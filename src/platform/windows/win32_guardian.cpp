@@ -14,10 +14,11 @@ constexpr DWORD kReadyTimeoutMs = 5000;
 
 std::string ansiFromWide(const std::wstring& text) {
     if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
 }
 
@@ -81,9 +82,8 @@ bool Win32Guardian::start(const std::wstring& program, const std::string& logPat
     PROCESS_INFORMATION process{};
     // Out of Tarnwick's job, where that is allowed: a job that ends its
     // processes together would end the guardian with Tarnwick.
-    BOOL created = ready != nullptr &&
-                   CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
-                                  CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &process);
+    BOOL created = ready != nullptr && CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
+                                                      CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr, &startup, &process);
     if (!created && ready != nullptr) {
         created = CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                  &startup, &process);
