@@ -33,7 +33,7 @@ void transmitUnlessHeldBack(System& s, const std::string& trigger) {
         s.log.dropped(trigger, why);
         return;
     }
-    transmitSteps(s, false, trigger);
+    transmitSteps(s, ListBusy::No, trigger);
 }
 
 }  // namespace

@@ -28,20 +28,20 @@ struct LoadingFlag {
 
 }  // namespace
 
-bool LoadFile(System& s, bool ReLoad) {
+bool LoadFile(System& s, ReLoad reload) {
     // Another load waits in its dialog or message. A call that this one would
     // answer from the graph in place still plays it: a dialog left open on an
     // unattended station must not hold back every identification. A call
     // that needs a load of its own is refused. While the waiting load shows
     // its render error there is no graph (it was released before the box).
-    if (s.loadInProgress) return !ReLoad && !s.LoadedFile.empty() && s.hasGraph();
+    if (s.loadInProgress) return reload == ReLoad::No && !s.LoadedFile.empty() && s.hasGraph();
     LoadingFlag loading(s.loadInProgress);
     Form& f = s.form;
     Dialogs& dialogs = s.platform.dialogs;
 
     try {
         f.CommonDialog1.fileName = f.Text4.text();
-        if (!ReLoad && !s.LoadedFile.empty()) return s.hasGraph();
+        if (reload == ReLoad::No && !s.LoadedFile.empty()) return s.hasGraph();
 
         if (f.Text4.text().empty()) {
             f.CommonDialog1.filter = kMediaFilter;

@@ -10,7 +10,11 @@ class System;
 inline constexpr const char* kMediaFilter =
     "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
 
-// Settles the file and builds its graph. With ReLoad false it builds only
+// Whether LoadFile settles the file again (the file dialog, "Load File")
+// or only builds a graph for the file already settled.
+enum class ReLoad { No, Yes };
+
+// Settles the file and builds its graph. With ReLoad::No it builds only
 // when no graph has been built since start (LoadedFile empty); otherwise it
 // takes the path from Text4, or asks with the file dialog when Text4 is
 // empty. Shows "Please select a file" for no path or a path that is not a
@@ -21,10 +25,10 @@ inline constexpr const char* kMediaFilter =
 //
 // Returns whether a graph is there to play afterwards. A call made while an
 // earlier one waits in its dialog or message plays the graph in place when
-// it would not load (ReLoad false, a file loaded and built); one that would
+// it would not load (ReLoad::No, a file loaded and built); one that would
 // load is refused at once (false): no two dialogs stack and no graph is
 // swapped under a running call.
-bool LoadFile(System& s, bool ReLoad);
+bool LoadFile(System& s, ReLoad reload);
 
 // Releases the graph (no Stop first). If a transmission is running on it,
 // that transmission ends as at the end of the file: nothing else would

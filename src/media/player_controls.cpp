@@ -42,7 +42,7 @@ void Timer1_Timer(System& s) {
     skipOnFailure([&] { f.Text2.setText(s.numberText(s.graph().CurrentPosition())); });
 }
 
-void Command1_Click(System& s) { transmitSteps(s, false, "Play"); }
+void Command1_Click(System& s) { transmitSteps(s, ListBusy::No, "Play"); }
 
 void Command2_Click(System& s) {
     Form& f = s.form;
@@ -62,7 +62,7 @@ void Command2_Click(System& s) {
 
 void Command3_Click(System& s) {
     s.form.Text4.setText("");
-    LoadFile(s, true);
+    LoadFile(s, ReLoad::Yes);
 }
 
 void Command4_Click(System& s) {

@@ -97,7 +97,7 @@ void EchoLink_DTMFString(System& s, const std::string& digits) {
         s.log.dropped(trigger, use.why());
         return;
     }
-    transmitSteps(s, false, trigger);
+    transmitSteps(s, ListBusy::No, trigger);
 }
 
 }  // namespace tarnwick

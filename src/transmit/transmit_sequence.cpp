@@ -19,16 +19,16 @@ std::string nothingToPlay(const System& s, bool refused) {
 
 }  // namespace
 
-void transmitSteps(System& s, bool listBusy, const std::string& trigger) {
+void transmitSteps(System& s, ListBusy listBusy, const std::string& trigger) {
     Form& f = s.form;
     // Skip-and-continue: each step ignores failures.
     const bool refused = s.loadInProgress;
-    if (!LoadFile(s, false)) {
+    if (!LoadFile(s, ReLoad::No)) {
         s.log.dropped(trigger, nothingToPlay(s, refused));
         return;
     }
     skipOnFailure([&] { f.Text2.setText("00:00:00"); });
-    if (listBusy) {
+    if (listBusy == ListBusy::Yes) {
         skipOnFailure([&] {
             if (f.ListAsBusyCheck.value() == 1) s.node().SetListedBusy(kNodeTrue);
         });
@@ -49,7 +49,7 @@ void transmitSteps(System& s, bool listBusy, const std::string& trigger) {
     skipOnFailure([&] { s.graph().SetCurrentPosition(0); });
 }
 
-void TXFile(System& s, const std::string& trigger) { transmitSteps(s, true, trigger); }
+void TXFile(System& s, const std::string& trigger) { transmitSteps(s, ListBusy::Yes, trigger); }
 
 void endTransmission(System& s, const std::string& how) {
     const bool ended = s.transmitting;
