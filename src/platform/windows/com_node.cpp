@@ -43,25 +43,7 @@ std::string ansiFromWide(const wchar_t* text, std::size_t length) {
 
 std::string ansiFromBstr(BSTR text) { return ansiFromWide(text, text != nullptr ? SysStringLen(text) : 0); }
 
-std::string hex(HRESULT hr) {
-    char text[16];
-    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-// "Class not registered (0x80040154)", or "error 0x80040154" for a status
-// the system has no text for.
-std::string statusText(HRESULT hr) {
-    char* buffer = nullptr;
-    const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                       reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = n != 0 && buffer != nullptr ? std::string(buffer, n) : std::string();
-    if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text.empty() ? "error " + hex(hr) : text + " (" + hex(hr) + ")";
-}
+using win32::statusText;
 
 std::string guidText(const GUID& guid) {
     wchar_t text[40] = {};

@@ -76,11 +76,7 @@ private:
     unsigned int saved_;
 };
 
-std::string hex(long hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
+using win32::hexCode;
 
 // DirectShow's own text for a code, from quartz.dll, or "" when it has none.
 // Wine's quartz answers every code with "Error: 0x..." (the number alone),
@@ -99,20 +95,6 @@ std::string quartzText(long hr) {
     std::string text(buffer, std::min<DWORD>(n, sizeof buffer - 1));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     if (text.empty() || text.rfind("Error: 0x", 0) == 0) return {};
-    return text;
-}
-
-// The system's message for a code (Win32 and COM codes), or "".
-std::string systemText(long hr) {
-    char* buffer = nullptr;
-    const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                       reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text;
-    if (n != 0 && buffer != nullptr) text.assign(buffer, n);
-    if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
@@ -148,10 +130,10 @@ std::string knownText(long hr) {
 // "TEXT (0x80040218)", whatever the component and the system know.
 std::string describe(long hr) {
     std::string text = quartzText(hr);
-    if (text.empty()) text = systemText(hr);
+    if (text.empty()) text = win32::systemText(static_cast<DWORD>(hr));
     if (text.empty()) text = knownText(hr);
     if (text.empty()) text = "unknown error";
-    return text + " (" + hex(hr) + ")";
+    return text + " (" + hexCode(hr) + ")";
 }
 
 [[noreturn]] void raise(long hr, const std::string& description) { throw Failure(hr, description); }
@@ -305,8 +287,8 @@ void DshowGraph::fail(long hr, const std::string& what) const {
 
 void DshowGraph::requireRendered(const char* operation) const {
     if (!rendered_)
-        raise(VFW_E_WRONG_STATE,
-              std::string(operation) + ": no file has been rendered in this graph (" + hex(VFW_E_WRONG_STATE) + ")");
+        raise(VFW_E_WRONG_STATE, std::string(operation) + ": no file has been rendered in this graph (" +
+                                     hexCode(VFW_E_WRONG_STATE) + ")");
 }
 
 void DshowGraph::reachEnd(Clock::time_point when) {

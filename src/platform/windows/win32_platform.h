@@ -18,22 +18,41 @@
 
 namespace tarnwick::win32 {
 
-// The system's description of an error code (FormatMessageA), without the
-// trailing line break, followed by the code itself: "Access is denied.
-// (error 5)". An unknown code reads "error N".
-inline std::string errorText(DWORD code) {
+// The system's own description of a Win32 error or an HRESULT
+// (FormatMessageA), without the trailing line break; "" when it has none.
+// Every error text of the program is made from this one.
+inline std::string systemText(DWORD code) {
     char* buffer = nullptr;
     const DWORD n = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text;
-    if (n != 0 && buffer != nullptr) {
-        text.assign(buffer, n);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    }
+    if (n != 0 && buffer != nullptr) text.assign(buffer, n);
     if (buffer != nullptr) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// An HRESULT as its 8 hex digits: "0x80040154".
+inline std::string hexCode(long hr) {
+    char text[16];
+    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// A Win32 error with its number: "Access is denied. (error 5)"; an unknown
+// code reads "error N".
+inline std::string errorText(DWORD code) {
+    const std::string text = systemText(code);
     const std::string number = "error " + std::to_string(code);
     return text.empty() ? number : text + " (" + number + ")";
+}
+
+// An HRESULT with its hex code: "Class not registered (0x80040154)"; one
+// the system has no text for reads "error 0x80040154".
+inline std::string statusText(HRESULT hr) {
+    const std::string text = systemText(static_cast<DWORD>(hr));
+    return text.empty() ? "error " + hexCode(hr) : text + " (" + hexCode(hr) + ")";
 }
 
 // The UTF-16 form of a text in the ANSI code page (CP_ACP), the character
