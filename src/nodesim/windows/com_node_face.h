@@ -28,15 +28,17 @@
 
 #include "nodesim/node_sim.h"
 #include "nodesim_h.h"  // made by widl from nodesim.idl
+#include "wire/node_com.h"
 
 namespace tarnwick::nodesim {
 
-inline constexpr GUID kNodeLibraryId = {0x4CF5B97B, 0xA0F5, 0x41F3, {0x84, 0x8C, 0x6E, 0x25, 0xFA, 0xB6, 0x2A, 0xD3}};
-inline constexpr WORD kNodeLibraryMajor = 1;
-inline constexpr WORD kNodeLibraryMinor = 8;
-inline constexpr GUID kNodeClassId = {0xD1FB3C9A, 0xBB2D, 0x446A, {0xA7, 0x4A, 0xE7, 0x71, 0xF1, 0x34, 0xED, 0x56}};
-inline constexpr const wchar_t* kNodeClassIdText = L"{D1FB3C9A-BB2D-446A-A74A-E771F134ED56}";
-inline constexpr const wchar_t* kNodeLibraryIdText = L"{4CF5B97B-A0F5-41F3-848C-6E25FAB62AD3}";
+// The node's identifiers, shared with the program's COM link.
+using wire::kNodeClassId;
+using wire::kNodeClassIdText;
+using wire::kNodeLibraryId;
+using wire::kNodeLibraryIdText;
+using wire::kNodeLibraryMajor;
+using wire::kNodeLibraryMinor;
 
 class NodeObject;
 

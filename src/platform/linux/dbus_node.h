@@ -13,16 +13,17 @@
 #pragma once
 
 #include "node/node_link.h"
+#include "wire/node_dbus.h"
 
 #include <QDBusConnection>
 #include <chrono>
 
 namespace tarnwick {
 
-inline constexpr const char* kNodeService = "org.tarnwick.Node";
-inline constexpr const char* kNodePath = "/org/tarnwick/Node";
-inline constexpr const char* kNodeInterface = "org.tarnwick.Node";
-inline constexpr const char* kSysopInfoInterface = "org.tarnwick.SysopInfo";
+using wire::kNodeInterface;
+using wire::kNodePath;
+using wire::kSysopInfoInterface;
+inline constexpr const char* kNodeService = wire::kNodeBusName;
 inline constexpr std::chrono::milliseconds kNodeCallTimeoutMs{30000};
 // What the bus daemon itself is given to answer (who owns the node's name)
 // or to take a message sent without waiting: it does not wait on the node.

@@ -44,15 +44,16 @@
 
 #include "node/node_link.h"
 #include "platform/windows/win32_platform.h"
+#include "wire/node_com.h"
 
 namespace tarnwick {
 
-// The node's identifiers.
-inline constexpr CLSID kNodeClassId = {0xD1FB3C9A, 0xBB2D, 0x446A, {0xA7, 0x4A, 0xE7, 0x71, 0xF1, 0x34, 0xED, 0x56}};
-inline constexpr GUID kNodeLibraryId = {0x4CF5B97B, 0xA0F5, 0x41F3, {0x84, 0x8C, 0x6E, 0x25, 0xFA, 0xB6, 0x2A, 0xD3}};
-inline constexpr WORD kNodeLibraryMajor = 1;
-inline constexpr WORD kNodeLibraryMinor = 8;
-inline constexpr IID kNodeEventsId = {0x6F55F7AF, 0x8DA6, 0x400F, {0x96, 0xEB, 0xC3, 0x71, 0xF0, 0x31, 0x16, 0x11}};
+// The node's identifiers, shared with the stand-in node.
+using wire::kNodeClassId;
+using wire::kNodeEventsId;
+using wire::kNodeLibraryId;
+using wire::kNodeLibraryMajor;
+using wire::kNodeLibraryMinor;
 
 inline constexpr std::chrono::milliseconds kNodeCallTimeoutMs{30000};
 // Creating the object may start the node's program; COM itself gives that
