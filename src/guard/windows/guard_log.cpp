@@ -7,26 +7,7 @@
 
 namespace tarnwick::guard {
 
-std::string localStamp() {
-    SYSTEMTIME local{};
-    GetLocalTime(&local);
-    // The offset in force now: the bias, plus the daylight bias in summer.
-    TIME_ZONE_INFORMATION zone{};
-    const DWORD which = GetTimeZoneInformation(&zone);
-    long bias = zone.Bias;
-    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
-    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
-    LocalTime t;
-    t.year = local.wYear;
-    t.month = local.wMonth;
-    t.day = local.wDay;
-    t.hour = local.wHour;
-    t.minute = local.wMinute;
-    t.second = local.wSecond;
-    t.millisecond = local.wMilliseconds;
-    t.utcOffsetMinutes = static_cast<int>(-bias);
-    return StationLog::stamp(t) + " ";
-}
+std::string localStamp() { return StationLog::stamp(win32::localNow()) + " "; }
 
 void reportLine(const std::string& logPath, const std::string& text) {
     const std::string line = localStamp() + text;

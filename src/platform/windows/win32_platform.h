@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "platform/locale.h"
+
 namespace tarnwick::win32 {
 
 // The system's own description of a Win32 error or an HRESULT
@@ -53,6 +55,31 @@ inline std::string errorText(DWORD code) {
 inline std::string statusText(HRESULT hr) {
     const std::string text = systemText(static_cast<DWORD>(hr));
     return text.empty() ? "error " + hexCode(hr) : text + " (" + hexCode(hr) + ")";
+}
+
+// The local time now, with the offset from UTC in force (the bias, plus the
+// daylight bias in summer): the program's clock and the guardian's log
+// stamps alike.
+inline LocalTime localNow() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    LocalTime out;
+    out.year = t.wYear;
+    out.month = t.wMonth;
+    out.day = t.wDay;
+    out.hour = t.wHour;
+    out.minute = t.wMinute;
+    out.second = t.wSecond;
+    out.millisecond = t.wMilliseconds;
+    // The system counts Sunday 0 to Saturday 6; the program Sunday 1 to Saturday 7.
+    out.weekday = t.wDayOfWeek + 1;
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD which = GetTimeZoneInformation(&zone);
+    long bias = zone.Bias;
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    out.utcOffsetMinutes = static_cast<int>(-bias);
+    return out;
 }
 
 // The UTF-16 form of a text in the ANSI code page (CP_ACP), the character
