@@ -23,7 +23,7 @@ std::string versionText(const VersionInfo& v) {
 // wait a long time for someone to read it, with nothing else running, so
 // the unkey goes once more first, without waiting for an answer.
 void unkeyAgain(System& s) {
-    skipOnFailure([&] { s.node().SetPttIgnoringAnswer(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetPttIgnoringAnswer(kNodeFalse); });
 }
 
 // The About window's share of the station log.
@@ -48,7 +48,7 @@ void Form_Load(System& s) {
     s.log.startUp(kProductName, versionText(s.platform.version));
     s.EchoLink = s.platform.nodes.create(s);
 
-    const std::string callsign = readCallsign(s.node());
+    const std::string callsign = readCallsign(s.echoLink());
     if (callsign.find('-') == std::string::npos) {
         // The refusal ends the program, and nothing may run while it is open:
         // a node closing meanwhile would save the window's design values
@@ -60,10 +60,10 @@ void Form_Load(System& s) {
     }
 
     const VersionInfo& v = s.platform.version;
-    const std::string sysopCallsign = readCallsign(s.node());
+    const std::string sysopCallsign = readCallsign(s.echoLink());
     f.setCaption(windowCaption(sysopCallsign, v.major, v.minor, v.revision));
     s.log.nodeInSysopMode(sysopCallsign);
-    s.node().SetPtt(kNodeFalse);
+    s.echoLink().SetPtt(kNodeFalse);
     f.Beacon8.setEnabled(false);
     f.PTT.setCaption("PTT OFF");
     const std::string unusable = LoadSettings(s);
@@ -87,9 +87,9 @@ void Form_QueryUnload(System& s) {
     s.log.exiting("window closed");
     Form& f = s.form;
     f.PTT.setCaption("PTT OFF");
-    s.node().SetPtt(kNodeFalse);
+    s.echoLink().SetPtt(kNodeFalse);
     f.Beacon8.setEnabled(false);
-    s.node().SetListedBusy(kNodeFalse);
+    s.echoLink().SetListedBusy(kNodeFalse);
     s.endProgram(0);
 }
 
@@ -101,10 +101,10 @@ void SaveAndExit_Click(System& s) {
     s.log.exiting("Save / Exit");
     FirstFailure node;
     f.PTT.setCaption("PTT OFF");
-    node.attempt([&] { s.node().SetPtt(kNodeFalse); });
+    node.attempt([&] { s.echoLink().SetPtt(kNodeFalse); });
     const bool unkeyFailed = node.failure().has_value();
     f.Beacon8.setEnabled(false);
-    node.attempt([&] { s.node().SetListedBusy(kNodeFalse); });
+    node.attempt([&] { s.echoLink().SetListedBusy(kNodeFalse); });
     if (unkeyFailed) unkeyAgain(s);
     SaveData(s, AfterSave::Exit);
     if (node.failure()) s.dispatcher.report(*node.failure());
@@ -116,7 +116,7 @@ void SaveAndExit_Click(System& s) {
 void EchoLink_Closing(System& s) {
     s.beginExit();
     s.log.exiting("node closing");
-    if (!skipOnFailure([&] { s.node().SetPtt(kNodeFalse); })) unkeyAgain(s);
+    if (!skipOnFailure([&] { s.echoLink().SetPtt(kNodeFalse); })) unkeyAgain(s);
     SaveData(s, AfterSave::Exit);
     s.endProgram(0);
 }

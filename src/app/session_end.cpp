@@ -13,9 +13,9 @@ void EndSession(System& s, int status) {
                                : "ended from outside (the session is ending)");
     // Skip-and-continue: every step ignores failures.
     skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
-    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetPtt(kNodeFalse); });
     skipOnFailure([&] { f.Beacon8.setEnabled(false); });
-    skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetListedBusy(kNodeFalse); });
     s.endProgram(status);
 }
 

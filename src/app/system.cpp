@@ -107,7 +107,7 @@ void System::nodeClosed() {
     EchoLink_Closing(*this);
 }
 
-NodeLink& System::node() {
+NodeLink& System::echoLink() {
     if (!EchoLink) throw Failure(err::kObjectNotSet, "Object variable or With block variable not set");
     return *EchoLink;
 }

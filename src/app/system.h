@@ -61,8 +61,9 @@ public:
     // The node-closed path, as the Closing event runs it.
     void nodeClosed();
 
-    // The node object; raises Failure 91 before start-up created it.
-    NodeLink& node();
+    // The node object held in `EchoLink`; raises Failure 91 before start-up
+    // created it.
+    NodeLink& echoLink();
     // The current graph; raises Failure 91 when there is none.
     MediaGraph& graph();
     bool hasGraph() const { return graph_ != nullptr; }

@@ -25,7 +25,7 @@ bool isZeroPeriod(const std::string& text, const System& s) {
 // The automatic transmissions hold back while the node is in use, when
 // Check2 asks for it (exactly 1): why, or "" when they go. Raises on a
 // failing node query.
-std::string heldBack(System& s) { return s.form.Check2.value() == 1 ? askNodeUse(s.node()).why() : std::string(); }
+std::string heldBack(System& s) { return s.form.Check2.value() == 1 ? askNodeUse(s.echoLink()).why() : std::string(); }
 
 // A start path that goes unless the node is in use.
 void transmitUnlessHeldBack(System& s, const std::string& trigger) {
@@ -102,14 +102,14 @@ void Beacon7_Timer(System& s) {
     if (!countdownTick(f.StopClock7, f.BeaconSeconds7, f.BeaconPeriod7, s)) return;
     // The node sends the text by itself and keys for it: no keying here, no
     // node-in-use test, and the text goes as it is, even empty.
-    s.node().SendCwText(0, f.CWCallsign.text());
+    s.echoLink().SendCwText(0, f.CWCallsign.text());
     s.log.morseIdent("CW ident beacon", f.CWCallsign.text());
 }
 
 void SendCW_Click(System& s) {
     Form& f = s.form;
     if (f.CWCallsign.text().empty()) f.CWCallsign.setText("No Call");
-    s.node().SendCwText(0, f.CWCallsign.text());
+    s.echoLink().SendCwText(0, f.CWCallsign.text());
     s.log.morseIdent("Send ID", f.CWCallsign.text());
 }
 

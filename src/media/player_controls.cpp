@@ -50,13 +50,13 @@ void Command2_Click(System& s) {
     s.transmitting = false;
     cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT OFF"); });
-    skipOnFailure([&] { s.node().SetPtt(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetPtt(kNodeFalse); });
     skipOnFailure([&] { f.Beacon8.setEnabled(false); });
     skipOnFailure([&] { s.graph().Stop(); });
     // A transmission that listed the node busy is not listed free by the
     // progress tick once stopped (the position no longer equals the length):
     // other stations would see the node busy until the next file ends.
-    skipOnFailure([&] { s.node().SetListedBusy(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetListedBusy(kNodeFalse); });
     if (ended) s.log.transmissionEnded("Stop");
 }
 
@@ -74,7 +74,7 @@ void Command4_Click(System& s) {
     }
     cancelBreak(s);
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
-    const bool keyed = skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    const bool keyed = skipOnFailure([&] { s.echoLink().SetPtt(kNodeTrue); });
     s.log.transmissionResumed(s.LoadedFile, !keyed);
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });

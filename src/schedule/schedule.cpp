@@ -37,7 +37,7 @@ void alignTick(Timer& timer, const LocalTime& now) {
 
 }  // namespace
 
-std::string clockText(const LocalTime& t) {
+std::string timeOfDayText(const LocalTime& t) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour, t.minute, t.second);
     return buf;
@@ -46,7 +46,7 @@ std::string clockText(const LocalTime& t) {
 void Timer2_Timer(System& s) {
     Form& f = s.form;
     const LocalTime now = s.platform.locale.localNow();
-    f.ShowTime.setCaption(clockText(now));
+    f.ShowTime.setCaption(timeOfDayText(now));
     const std::string target = f.Hour3.text() + ":" + f.Mins3.text() + ":00";
 
     // The seconds this tick stands for: those since the last tick, at most a
@@ -64,13 +64,13 @@ void Timer2_Timer(System& s) {
     alignTick(f.Timer2, now);
 
     // Asked on every tick, whatever the time: the node sees the same calls.
-    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.node()) : NodeUse{};
+    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.echoLink()) : NodeUse{};
 
     CheckBox* days[] = {&f.Sun3, &f.Mon3, &f.Tue3, &f.Wed3, &f.Thur3, &f.Fri3, &f.Sat3};
     for (long long sec = from; sec <= nowSecs; ++sec) {
         const LocalTime t = fromWallSeconds(sec);
         if (days[t.weekday - 1]->value() != 1) continue;
-        if (clockText(t) != target) continue;
+        if (timeOfDayText(t) != target) continue;
         if (s.scheduleFiredSecond && *s.scheduleFiredSecond == sec) continue;
         const std::string trigger = "schedule " + f.Hour3.text() + ":" + f.Mins3.text();
         if (use.any()) {
@@ -87,7 +87,7 @@ void Timer2_Timer(System& s) {
 
 void EchoLink_DTMFString(System& s, const std::string& digits) {
     Form& f = s.form;
-    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.node()) : NodeUse{};
+    const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.echoLink()) : NodeUse{};
     if (f.DTMFInfo3.text() != digits) {
         s.log.note("DTMF ignored: \"" + digits + "\" is not the command code");
         return;

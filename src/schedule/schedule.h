@@ -11,7 +11,7 @@ struct LocalTime;
 // The clock text of a local time: always 24-hour "HH:MM:SS". The schedule
 // compares its target with exactly this text, so a 12-hour text (with its
 // day-period suffix) would never match any target.
-std::string clockText(const LocalTime& t);
+std::string timeOfDayText(const LocalTime& t);
 
 // Timer2, every second: shows the clock, then, with Check2 at 1, asks the
 // node whether it is in use (and stops if so), then transmits with TXFile

@@ -11,13 +11,13 @@
 namespace tarnwick {
 
 void Timer4_Timer(System& s) {
-    const bool receiving = s.node().GetReceivingSignal() != 0;
+    const bool receiving = s.echoLink().GetReceivingSignal() != 0;
     s.form.PTT2.setCaption(receiving ? "Receiving Signal" : "      ");
 }
 
 void Timer5_Timer(System& s) {
     s.platform.loop.processPendingEvents();
-    if (s.node().GetPttState() != 0) {
+    if (s.echoLink().GetPttState() != 0) {
         s.form.PTT.setForeColour(kRed);
         s.form.PTT.setCaption("PTT ON");
     } else {
@@ -31,7 +31,7 @@ void startBreak(System& s) {
     f.Timer3.setEnabled(true);
     f.Beacon8.setEnabled(false);
     f.PTT.setCaption("PTT OFF");
-    s.node().SetPtt(kNodeFalse);
+    s.echoLink().SetPtt(kNodeFalse);
     s.log.breakStarted(f.Text6.text());
     s.breakActive = true;
     s.breakElapsed = MonoTime{0};
@@ -66,7 +66,7 @@ void Timer3_Timer(System& s) {
     s.breakActive = false;
     f.PTT.setCaption("PTT ON");
     f.Beacon8.setEnabled(true);
-    s.node().SetPtt(kNodeTrue);
+    s.echoLink().SetPtt(kNodeTrue);
     s.log.breakEnded();
     f.Label18.setCaption(f.Text6.text());
 }

@@ -30,13 +30,13 @@ void transmitSteps(System& s, ListBusy listBusy, const std::string& trigger) {
     skipOnFailure([&] { f.Text2.setText("00:00:00"); });
     if (listBusy == ListBusy::Yes) {
         skipOnFailure([&] {
-            if (f.ListAsBusyCheck.value() == 1) s.node().SetListedBusy(kNodeTrue);
+            if (f.ListAsBusyCheck.value() == 1) s.echoLink().SetListedBusy(kNodeTrue);
         });
     }
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
     // A break in progress ends: the restart keys the transmitter now.
     cancelBreak(s);
-    const bool keyed = skipOnFailure([&] { s.node().SetPtt(kNodeTrue); });
+    const bool keyed = skipOnFailure([&] { s.echoLink().SetPtt(kNodeTrue); });
     s.log.transmissionStarted(trigger, s.LoadedFile, !keyed);
     s.transmitting = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
@@ -55,8 +55,8 @@ void endTransmission(System& s, const std::string& how) {
     const bool ended = s.transmitting;
     s.transmitting = false;
     cancelBreak(s);
-    skipOnFailure([&] { s.node().SetListedBusyIgnoringAnswer(kNodeFalse); });
-    skipOnFailure([&] { s.node().SetPttIgnoringAnswer(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetListedBusyIgnoringAnswer(kNodeFalse); });
+    skipOnFailure([&] { s.echoLink().SetPttIgnoringAnswer(kNodeFalse); });
     skipOnFailure([&] { s.form.Beacon8.setEnabled(false); });
     // After the unkey, which must not wait for the disk.
     if (ended) s.log.transmissionEnded(how);
