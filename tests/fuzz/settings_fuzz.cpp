@@ -18,7 +18,7 @@
 #include "platform/fake/recording_node.h"
 #include "platform/fake/scripted_graph.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "platform/linux/ini_store.h"
+#include "platform/linux/file_profile_store.h"
 
 #include <sys/stat.h>
 

@@ -16,7 +16,7 @@
 #include "platform/file_log_sink.h"
 #include "platform/linux/dbus_node.h"
 #include "platform/linux/gst_graph.h"
-#include "platform/linux/ini_store.h"
+#include "platform/linux/file_profile_store.h"
 #include "platform/linux/posix_guardian.h"
 #include "platform/linux/qt_dialogs.h"
 #include "platform/linux/qt_event_loop.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/ini_store.h"
+#include "platform/linux/file_profile_store.h"
 
 namespace tarnwick {
 namespace {

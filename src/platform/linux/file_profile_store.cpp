@@ -1,4 +1,4 @@
-#include "platform/linux/ini_store.h"
+#include "platform/linux/file_profile_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
