@@ -182,14 +182,7 @@ case "$what" in
     write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/long.wav")" 'CHECK2=1' 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
     for run in $(seq 1 "$runs"); do
       start_all
-      click_twips "$win" $((2400 + 427)) $((1200 + 127))  # "Play": (2400, 1200), 855 x 255
-      wait_trace '^[0-9]+ SetPtt -1$'
-      sleep 1
-      nodesim_ctl fail GetBusyFlagA
-      box=$(wait_window '^Tarnwick$') || fail "report $run: no error report after the failed question"
-      read -r failed_line failed_ms < <(trace_find '^GetBusyFlagA => error$')
-      [[ -n "$failed_line" ]] || fail "report $run: the node-in-use question was never failed"
-      read -r _ unkey_ms < <(wait_trace_after '^SetPtt 0$' "$failed_line" 5) || fail "report $run: no unkey after the failed call"
+      report_while_keyed
       delays+="$((unkey_ms - failed_ms))"$'\n'
       press_key "$box" Return
       wait_exit "$app_pid" 10 || fail "report $run: the program still runs after the report was answered"

@@ -390,6 +390,23 @@ longest_gap_ms() {
     END { printf "%d\n", gap * 1000 }'
 }
 
+# An error report while keyed (report_while_keyed.sh and the report
+# benchmark): "Play" of the loaded file, then the node fails the node-in-use
+# question that the schedule asks every second with "If node in use" ticked.
+# Sets box (the report's window), failed_line and failed_ms (the failed
+# call in the trace), unkey_line and unkey_ms (the first unkey after it).
+report_while_keyed() {
+  click_twips "$win" $((2400 + 427)) $((1200 + 127))  # "Play": (2400, 1200), 855 x 255
+  wait_trace '^[0-9]+ SetPtt -1$'
+  sleep 1
+  nodesim_ctl fail GetBusyFlagA
+  box=$(wait_window '^Tarnwick$') || fail "no error report after the failed question"
+  read -r failed_line failed_ms < <(trace_find '^GetBusyFlagA => error$')
+  [[ -n "$failed_line" ]] || fail "the node-in-use question was never failed"
+  read -r unkey_line unkey_ms < <(wait_trace_after '^SetPtt 0$' "$failed_line" 5) ||
+    fail "the report opened with the transmitter keyed, and no unkey followed"
+}
+
 # Asserts with awk arithmetic: check "EXPR" MESSAGE.
 check() { awk "BEGIN { exit !($1) }" || fail "$2"; }
 

@@ -12,15 +12,7 @@ tone "$work/id.wav" 30
 write_settings '[SETTINGS]' "TEXT4=$(program_path "$work/id.wav")" 'CHECK2=1' 'BEACONPERIOD6=0' 'BEACONPERIOD7=0'
 start_all
 
-click_twips "$win" $((2400 + 427)) $((1200 + 127))  # "Play": (2400, 1200), 855 x 255
-wait_trace '^[0-9]+ SetPtt -1$'
-sleep 1
-nodesim_ctl fail GetBusyFlagA
-box=$(wait_window '^Tarnwick$') || fail "no error report after the failed question"
-read -r failed_line failed_ms < <(trace_find '^GetBusyFlagA => error$')
-[[ -n "$failed_line" ]] || fail "the node-in-use question was never failed"
-read -r unkey_line unkey_ms < <(trace_find '^SetPtt 0$' "$failed_line")
-[[ -n "$unkey_line" ]] || fail "the report opened with the transmitter keyed"
+report_while_keyed
 delay=$((unkey_ms - failed_ms))
 echo "unkeyed $delay ms after the failed call, with the report open"
 check "$delay <= 100" "the unkey came $delay ms after the failed call"
