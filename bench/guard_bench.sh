@@ -20,14 +20,9 @@ if [[ -z "${BB_INSIDE:-}" ]]; then
   platform=${1:?$usage}
   build=$(cd "${2:?$usage}" && pwd)
   export GB_RUNS=${3:-5}
-  if [[ "$platform" == windows ]]; then
-    arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$build/CMakeCache.txt")
-    [[ -n "$arch" ]] && export TARNWICK_WIN_ARCH=$arch
-    set -- windows "$build/tarnwick.exe" "$build/tarnwick-nodesim.exe" "$build/wineprefix"
-  else
-    set -- linux "$build/tarnwick" "$build/tarnwick-nodesim" \
-      "$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")"
-  fi
+  source "$here/lib.sh"
+  bench_args "$platform" "$build"
+  set -- "${bench_args[@]}"
 fi
 BB_SESSION="--display --bus --pulse"
 source "$root/tests/blackbox/lib.sh"

@@ -29,10 +29,9 @@ if [[ -z "${BB_INSIDE:-}" ]]; then
   platform=${1:?usage: program_bench.sh linux|windows BUILD_DIR WHAT [ARG]}
   build=$(cd "${2:?}" && pwd)
   export PB_WHAT=${3:?} PB_ARG=${4:-} PB_ARG2=${5:-}
+  source "$here/lib.sh"
   if [[ "$platform" == windows ]]; then
-    # Wine of the build's own architecture, whatever this machine would pick.
-    arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$build/CMakeCache.txt")
-    [[ -n "$arch" ]] && export TARNWICK_WIN_ARCH=$arch
+    bench_args windows "$build"  # for the build's Wine architecture
     # A prefix of this run's own, copied from the build's (made first if
     # need be), so that runs do not share a Wine server or settings file.
     (source "$root/scripts/wine-env.sh" "$build/wineprefix")
@@ -40,12 +39,12 @@ if [[ -z "${BB_INSIDE:-}" ]]; then
     rm -rf "$place" "$place.lock"
     cp -a "$build/wineprefix" "$place"
     export PB_CLEAN_PREFIX=$place
-    set -- windows "$build/tarnwick.exe" "$build/tarnwick-nodesim.exe" "$place"
+    bench_args windows "$build" "$place"
   else
-    settings_dir=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")
-    export PB_SETTINGS_DIR=$settings_dir
-    set -- linux "$build/tarnwick" "$build/tarnwick-nodesim" "$(mktemp -d)"
+    export PB_SETTINGS_DIR=$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")
+    bench_args linux "$build" "$(mktemp -d)"
   fi
+  set -- "${bench_args[@]}"
 fi
 BB_SESSION="--display --bus --pulse"
 source "$root/tests/blackbox/lib.sh"
