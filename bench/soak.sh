@@ -31,16 +31,13 @@ if [[ -z "${BB_INSIDE:-}" ]]; then
   build=$(cd "${2:?$usage}" && pwd)
   export SOAK_MINUTES=${3:-30} SOAK_BUILD=$build
   ((SOAK_MINUTES >= 2)) || { echo "soak.sh: at least 2 minutes" >&2; exit 2; }
-  if [[ "$platform" == windows ]]; then
-    arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$build/CMakeCache.txt")
-    [[ -n "$arch" ]] && export TARNWICK_WIN_ARCH=$arch
-    [[ -f "$build/bench/bench_process_counters.exe" ]] ||
-      { echo "soak.sh: build the target bench_process_counters first" >&2; exit 2; }
-    set -- windows "$build/tarnwick.exe" "$build/tarnwick-nodesim.exe" "$build/wineprefix"
-  else
-    set -- linux "$build/tarnwick" "$build/tarnwick-nodesim" \
-      "$(sed -n 's/^TARNWICK_SETTINGS_DIR:PATH=//p' "$build/CMakeCache.txt")"
+  if [[ "$platform" == windows && ! -f "$build/bench/bench_process_counters.exe" ]]; then
+    echo "soak.sh: build the target bench_process_counters first" >&2
+    exit 2
   fi
+  source "$here/lib.sh"
+  bench_args "$platform" "$build"
+  set -- "${bench_args[@]}"
 fi
 BB_SESSION="--display --bus --pulse"
 source "$root/tests/blackbox/lib.sh"
