@@ -71,6 +71,14 @@ TEST_F(Beacons, ADueBeaconWhileTheNodeIsInUseIsDroppedNotRetried) {
     EXPECT_EQ(keys(), 1);
 }
 
+// Only a ticked box (1) asks the node: greyed (2) is not ticked.
+TEST_F(Beacons, AGreyedNodeInUseBoxDoesNotHoldTheBeaconBack) {
+    start("STOPCLOCK6=1\nBEACONPERIOD6=1\nCHECK2=2\n");
+    r.node.busyB = kNodeTrue;
+    r.loop.advance(60s);
+    EXPECT_EQ(keys(), 1);
+}
+
 TEST_F(Beacons, SendNowTransmitsWithoutTouchingTheCountAndHoldsBackWhenInUse) {
     start("STOPCLOCK6=1\nBEACONPERIOD6=1\nCHECK2=1\n");
     r.loop.advance(20s);

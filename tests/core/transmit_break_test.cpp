@@ -41,6 +41,23 @@ TEST_F(Break, EveryFiveKeyedMinutesTheTransmitterDropsForTheBreakWhilePlaybackRu
     EXPECT_EQ(keying.size(), 2u);  // the next break, another 300 keyed seconds on
 }
 
+// "Use" unticked during a break freezes it, as it freezes the count; ticked
+// again, the break takes up where it stood.
+TEST_F(Break, UseUntickedDuringABreakHoldsIt) {
+    start("BEACONPERIOD8=1\nTEXT6=100\nSTOPCLOCK8=1\n", 1000);
+    f().Command1.userClick();
+    r.loop.advance(60s);
+    r.loop.advance(40ms);
+    ASSERT_EQ(r.node.ptt, 0);  // in the break
+    f().StopClock8.setValue(0);
+    r.loop.advance(1s);
+    EXPECT_EQ(r.node.ptt, 0);  // held
+    f().StopClock8.setValue(1);
+    advanceWatching(200ms);
+    ASSERT_EQ(keying.size(), 1u);
+    EXPECT_EQ(keying[0].second, -1);
+}
+
 TEST_F(Break, TheCountAddsUpKeyedTimeAcrossTransmissions) {
     start("BEACONPERIOD8=5\nTEXT6=100\nSTOPCLOCK8=1\n", 200);
     f().Command1.userClick();
