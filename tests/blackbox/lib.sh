@@ -176,6 +176,24 @@ press_key() {
   xdotool key --window "$win" "$key" 2>/dev/null || xdotool key "$key"
 }
 
+# press_key WIN KEY, then waits up to 2 s for WIN to go; pressed once more
+# if it stays (a key sent under Wine while the machine is busy is now and
+# then ignored), and said so. False when WIN stays.
+press_key_until_gone() {
+  local win=$1 key=$2 try
+  for try in 1 2; do
+    press_key "$win" "$key"
+    for _ in $(seq 1 40); do
+      xdotool getwindowname "$win" >/dev/null 2>&1 && xwininfo -id "$win" 2>/dev/null | grep -q "IsViewable" || {
+        ((try > 1)) && echo "NOTE ($platform): $key pressed $try times before the window went"
+        return 0
+      }
+      sleep 0.05
+    done
+  done
+  return 1
+}
+
 # Clicks a point of the main window given in twips of its client area, 15
 # twips a pixel. Without a window manager Wine draws the frame and caption
 # inside the X window (an equal frame left, right and below, the caption

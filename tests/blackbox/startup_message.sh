@@ -21,8 +21,15 @@ keyed=$((unkey_ms - key_ms))
 check "$keyed >= 1950 && $keyed <= 3000" "keyed for $keyed ms for a 2 s file"
 [[ "$(message_box)" == "$box" ]] || fail "the message did not stay open through the transmission"
 
-press_key "$box" Return
-for _ in $(seq 1 40); do [[ -z "$(message_box)" ]] && break; sleep 0.05; done
-[[ -z "$(message_box)" ]] || fail "the message did not close on OK"
+# OK: Return, the default button. Under Wine a key sent while the machine is
+# busy is now and then ignored by the box (the earlier program alike), where
+# a click on OK, as a user would make it, is not.
+if ! press_key_until_gone "$box" Return; then
+  echo "NOTE ($platform): the box ignored Return; OK clicked"
+  read -r bw bh < <(xdotool getwindowgeometry "$box" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
+  xdotool mousemove --window "$box" $((bw / 2)) $((bh - 22)) click 1
+  for _ in $(seq 1 40); do xwininfo -id "$box" 2>/dev/null | grep -q IsViewable || break; sleep 0.05; done
+  ! xwininfo -id "$box" 2>/dev/null | grep -q IsViewable || fail "the message did not close on OK"
+fi
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended with the message"
 pass "start-up message open on the screen; DTMF transmitted and unkeyed at the end ($keyed ms for 2 s)"
