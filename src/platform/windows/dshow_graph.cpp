@@ -396,10 +396,8 @@ long DshowGraph::start() {
     // a stream time zero just ahead of now (IMediaFilter::Run, which both
     // Windows and Wine honour as given).
     if (running_) return control_->Run();  // already running: nothing changes
-    if (mediaFilter_ == nullptr || !soundOnly_ || !clockInGraph_) {
-        startedOnClock_ = false;
-        return control_->Run();
-    }
+    startedOnClock_ = false;
+    if (mediaFilter_ == nullptr || !soundOnly_ || !clockInGraph_) return control_->Run();
     OAFilterState state = State_Stopped;
     if (control_->GetState(0, &state) == S_OK && state == State_Stopped) control_->Pause();
     IReferenceClock* clock = nullptr;
@@ -408,10 +406,7 @@ long DshowGraph::start() {
                        state == State_Paused && SUCCEEDED(mediaFilter_->GetSyncSource(&clock)) && clock != nullptr &&
                        SUCCEEDED(clock->GetTime(&now));
     if (clock != nullptr) clock->Release();
-    if (!ready) {
-        startedOnClock_ = false;
-        return control_->Run();
-    }
+    if (!ready) return control_->Run();
     const HRESULT hr = mediaFilter_->Run(now + kStartAhead);
     startedOnClock_ = SUCCEEDED(hr);
     return hr;
