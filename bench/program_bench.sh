@@ -419,6 +419,8 @@ case "$what" in
           }
         }
       }' "$roles" "$air_report"
+    # PB_AIR_KEEP=FILE keeps the air check's span lines, to study them.
+    [[ -z "${PB_AIR_KEEP:-}" ]] || cp "$air_report" "$PB_AIR_KEEP"
     ;;
   *) echo "program_bench: unknown benchmark $what" >&2; exit 2 ;;
 esac
