@@ -17,7 +17,7 @@ class TimerQueue {
 public:
     TimerId add(std::chrono::milliseconds interval, MonoTime now, std::function<void()> tick);
     void remove(TimerId id);
-    bool empty() const { return timers_.empty(); }
+    std::size_t size() const { return timers_.size(); }
 
     // The earliest deadline of a timer that may fire (not one whose handler
     // is running).

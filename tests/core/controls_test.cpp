@@ -1,5 +1,6 @@
 #include "app/timer_binder.h"
 #include "core/started.h"
+#include "shared/event_loop_contract.h"
 #include "platform/fake/virtual_event_loop.h"
 #include "platform/timer_queue.h"
 #include "window/errors.h"
@@ -113,6 +114,17 @@ TEST(TimerQueue, ATickNeverReentersItsOwnHandler) {
     now += 1000ms;
     q.runDue(now);
     EXPECT_EQ(outer, 2);
+}
+
+TEST(VirtualEventLoop, KeepsTheContractOfEveryLoop) {
+    VirtualEventLoop loop;
+    test::LoopDriver driver;
+    driver.pumpUntil = [&](const std::function<bool()>& done) {
+        for (int ms = 0; ms < 10000 && !done(); ++ms) loop.advance(1ms);
+        return done();
+    };
+    driver.hold = [&](std::chrono::milliseconds d) { loop.block(d); };
+    test::keepsTheContractOfEveryLoop(loop, driver);
 }
 
 TEST(TimerBinder, TicksOnlyFromStartAndFollowsEnabledAndInterval) {

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "linux/qt_support.h"
 #include "shared/event_loop_contract.h"
@@ -23,11 +21,7 @@ using testing::spinUntil;
 
 TEST(QtEventLoop, KeepsTheContractOfEveryLoop) {
     QtEventLoop loop;
-    const test::PumpUntil pump = [](const std::function<bool()>& done) { return spinUntil(done); };
-    test::timersTickEarliestDeadlineFirstAndRepeat(loop, pump);
-    test::removedTimersDoNotTick(loop, pump);
-    test::postedFunctionsRunInOrderAfterTheCurrentHandler(loop, pump);
-    test::processPendingEventsRunsPostedFunctionsAndDueTimers(loop, pump);
+    test::keepsTheContractOfEveryLoop(loop, {[](const std::function<bool()>& done) { return spinUntil(done); }});
 }
 
 TEST(QtEventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {

@@ -1,6 +1,6 @@
-// What every real event loop must do with the system's timers and posted
-// functions, checked the same way on each platform's loop. `pumpUntil` runs
-// the platform's own loop until its condition holds (false on a hang).
+// What every event loop must do with the system's timers and posted
+// functions, checked the same way on each platform's loop and on the
+// virtual one of the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,15 @@
 
 namespace tarnwick::test {
 
+// How a test drives one loop: `pumpUntil` runs it until its condition holds
+// (false on a hang); `hold` keeps the loop thread busy in a handler for a
+// while, delivering nothing (a real loop's thread sleeps).
+struct LoopDriver {
+    std::function<bool(const std::function<bool()>&)> pumpUntil;
+    std::function<void(std::chrono::milliseconds)> hold = [](std::chrono::milliseconds d) {
+        std::this_thread::sleep_for(d);
+    };
+};
 using PumpUntil = std::function<bool(const std::function<bool()>&)>;
 
 inline void timersTickEarliestDeadlineFirstAndRepeat(EventLoop& loop, const PumpUntil& pumpUntil) {
@@ -83,7 +92,7 @@ inline void postedFunctionsRunInOrderAfterTheCurrentHandler(EventLoop& loop, con
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
-inline void processPendingEventsRunsPostedFunctionsAndDueTimers(EventLoop& loop, const PumpUntil& pumpUntil) {
+inline void processPendingEventsRunsPostedFunctionsAndDueTimers(EventLoop& loop, const LoopDriver& driver) {
     using std::chrono::milliseconds;
     bool posted = false, ticked = false, checked = false;
     bool postedSeen = false, tickSeen = false;
@@ -95,15 +104,22 @@ inline void processPendingEventsRunsPostedFunctionsAndDueTimers(EventLoop& loop,
             ticked = true;
             loop.removeTimer(due);
         });
-        std::this_thread::sleep_for(milliseconds(5));
+        driver.hold(milliseconds(5));
         loop.processPendingEvents();
         postedSeen = posted;
         tickSeen = ticked;
         checked = true;
     });
-    ASSERT_TRUE(pumpUntil([&] { return checked; }));
+    ASSERT_TRUE(driver.pumpUntil([&] { return checked; }));
     EXPECT_TRUE(postedSeen);
     EXPECT_TRUE(tickSeen);
+}
+
+inline void keepsTheContractOfEveryLoop(EventLoop& loop, const LoopDriver& driver) {
+    timersTickEarliestDeadlineFirstAndRepeat(loop, driver.pumpUntil);
+    removedTimersDoNotTick(loop, driver.pumpUntil);
+    postedFunctionsRunInOrderAfterTheCurrentHandler(loop, driver.pumpUntil);
+    processPendingEventsRunsPostedFunctionsAndDueTimers(loop, driver);
 }
 
 }  // namespace tarnwick::test

@@ -20,11 +20,7 @@ using testing::pumpUntil;
 
 TEST(Win32EventLoop, KeepsTheContractOfEveryLoop) {
     Win32EventLoop loop;
-    const test::PumpUntil pump = [](const std::function<bool()>& done) { return pumpUntil(done); };
-    test::timersTickEarliestDeadlineFirstAndRepeat(loop, pump);
-    test::removedTimersDoNotTick(loop, pump);
-    test::postedFunctionsRunInOrderAfterTheCurrentHandler(loop, pump);
-    test::processPendingEventsRunsPostedFunctionsAndDueTimers(loop, pump);
+    test::keepsTheContractOfEveryLoop(loop, {[](const std::function<bool()>& done) { return pumpUntil(done); }});
 }
 
 TEST(Win32EventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {

@@ -4,27 +4,9 @@
 
 namespace tarnwick {
 
-TimerId VirtualEventLoop::addTimer(std::chrono::milliseconds interval, std::function<void()> tick) {
-    ++timerCount_;
-    return queue_.add(interval, now_, std::move(tick));
-}
-
-void VirtualEventLoop::removeTimer(TimerId id) {
-    queue_.remove(id);
-    if (timerCount_ > 0) --timerCount_;
-}
-
 void VirtualEventLoop::runPosted() {
-    while (!posted_.empty() && !ended_) {
-        auto fn = std::move(posted_.front());
-        posted_.pop_front();
-        fn();
+    while (!ended_ && runOnePosted()) {
     }
-}
-
-void VirtualEventLoop::processPendingEvents() {
-    runPosted();
-    ticks_ += queue_.runDue(now_);
 }
 
 void VirtualEventLoop::run() { throw std::logic_error("VirtualEventLoop::run: tests drive time with advance()"); }
@@ -32,7 +14,7 @@ void VirtualEventLoop::run() { throw std::logic_error("VirtualEventLoop::run: te
 void VirtualEventLoop::endProgram(int status) {
     ended_ = true;
     status_ = status;
-    posted_.clear();
+    dropPosted();
     throw ProgramEnded{status};
 }
 
@@ -51,10 +33,10 @@ bool VirtualEventLoop::advanceTo(MonoTime t) {
     try {
         for (;;) {
             runPosted();
-            auto next = queue_.nextDeadline();
+            auto next = nextDeadline();
             if (!next || *next > t) break;
             if (*next > now_) now_ = *next;
-            ticks_ += queue_.runDue(now_);
+            fireDue();
         }
         if (t > now_) now_ = t;
         runPosted();

@@ -7,11 +7,7 @@
 // handler as a real modal loop would.
 #pragma once
 
-#include "platform/event_loop.h"
-#include "platform/timer_queue.h"
-
-#include <deque>
-#include <functional>
+#include "platform/queued_event_loop.h"
 
 namespace tarnwick {
 
@@ -21,13 +17,10 @@ struct ProgramEnded {
     int status;
 };
 
-class VirtualEventLoop : public EventLoop {
+class VirtualEventLoop : public QueuedEventLoop {
 public:
     MonoTime now() const override { return now_; }
-    TimerId addTimer(std::chrono::milliseconds interval, std::function<void()> tick) override;
-    void removeTimer(TimerId id) override;
-    void post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
-    void processPendingEvents() override;
+    // Raises std::logic_error: tests drive time with advance().
     void run() override;
     [[noreturn]] void endProgram(int status) override;
 
@@ -43,18 +36,18 @@ public:
 
     bool ended() const { return ended_; }
     int exitStatus() const { return status_; }
-    std::size_t timerCount() const { return timerCount_; }
-    // Ticks delivered so far.
-    long long ticksDelivered() const { return ticks_; }
+    using QueuedEventLoop::ticksDelivered;
+    using QueuedEventLoop::timerCount;
 
 private:
-    TimerQueue queue_;
-    std::deque<std::function<void()>> posted_;
+    // Virtual time wakes nobody: advance() looks for the next deadline.
+    void wake(std::optional<MonoTime>) override {}
+    void handOverPosted() override {}
+    void pumpPending() override { runPosted(); }
+
     MonoTime now_{0};
     bool ended_ = false;
     int status_ = 0;
-    std::size_t timerCount_ = 0;
-    long long ticks_ = 0;
     int depth_ = 0;
 };
 

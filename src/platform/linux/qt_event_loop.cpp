@@ -14,40 +14,19 @@ QtEventLoop::QtEventLoop() {
     // A coarse timer may fire up to 5 % early or late; Timer1 and Timer3 run
     // at 10 ms and 1 ms, so ask for the precise kind.
     wake_.setTimerType(Qt::PreciseTimer);
-    connect(&wake_, &QTimer::timeout, this, &QtEventLoop::fireDue);
+    connect(&wake_, &QTimer::timeout, this, [this] { fireDue(); });
 }
 
 QtEventLoop::~QtEventLoop() = default;
 
 MonoTime QtEventLoop::now() const { return MonoTime(clock_.nsecsElapsed()); }
 
-TimerId QtEventLoop::addTimer(std::chrono::milliseconds interval, std::function<void()> tick) {
-    // Arm for the other timers before the handler runs: if it opens a modal
-    // box, the box's nested loop must still wake for them. The queue has
-    // already moved this timer's deadline on and marked it running, so
-    // nextDeadline() no longer counts it.
-    auto guarded = [this, tick = std::move(tick)] {
-        rearm();
-        tick();
-    };
-    const TimerId id = queue_.add(interval, now(), std::move(guarded));
-    rearm();
-    return id;
+void QtEventLoop::handOverPosted() {
+    QMetaObject::invokeMethod(
+        this, [this] { runOnePosted(); }, Qt::QueuedConnection);
 }
 
-void QtEventLoop::removeTimer(TimerId id) {
-    queue_.remove(id);
-    rearm();
-}
-
-void QtEventLoop::post(std::function<void()> fn) {
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
-}
-
-void QtEventLoop::processPendingEvents() {
-    QCoreApplication::processEvents();
-    fireDue();
-}
+void QtEventLoop::pumpPending() { QCoreApplication::processEvents(); }
 
 void QtEventLoop::run() { QApplication::exec(); }
 
@@ -59,25 +38,17 @@ void QtEventLoop::endProgram(int status) {
     std::_Exit(status);
 }
 
-void QtEventLoop::fireDue() {
-    queue_.runDue(now());
-    // Whatever ran (including nested loops that returned), the next wake is
-    // computed afresh from the queue.
-    rearm();
-}
-
-void QtEventLoop::rearm() {
-    const std::optional<MonoTime> next = queue_.nextDeadline();
-    if (!next) {
+void QtEventLoop::wake(std::optional<MonoTime> deadline) {
+    if (!deadline) {
         wake_.stop();
         return;
     }
     // Re-arming a Qt timer unregisters and registers it with the dispatcher;
     // a handler's own re-arm and the one after it usually ask for the same
     // deadline.
-    if (wake_.isActive() && armedFor_ == *next) return;
-    armedFor_ = *next;
-    const MonoTime wait = *next - now();
+    if (wake_.isActive() && armedFor_ == *deadline) return;
+    armedFor_ = *deadline;
+    const MonoTime wait = *deadline - now();
     // Round up: waking a little early would find nothing due and spin.
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait);
     if (ms.count() < 0) ms = std::chrono::milliseconds(0);

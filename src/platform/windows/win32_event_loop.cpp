@@ -105,36 +105,7 @@ MonoTime Win32EventLoop::now() const {
     return MonoTime(seconds * 1000000000LL + rest * 1000000000LL / f);
 }
 
-TimerId Win32EventLoop::addTimer(std::chrono::milliseconds interval, std::function<void()> tick) {
-    // Arm for the other timers before the handler runs: if it opens a modal
-    // box, the box's loop must still be woken for them. The queue has
-    // already moved this timer's deadline on and marked it running, so the
-    // next deadline no longer counts it.
-    auto guarded = [this, tick = std::move(tick)] {
-        rearm();
-        tick();
-    };
-    const TimerId id = queue_.add(interval, now(), std::move(guarded));
-    rearm();
-    return id;
-}
-
-void Win32EventLoop::removeTimer(TimerId id) {
-    queue_.remove(id);
-    rearm();
-}
-
-void Win32EventLoop::post(std::function<void()> fn) {
-    posted_.push_back(std::move(fn));
-    PostMessageA(window_, kPostedMessage, 0, 0);
-}
-
-void Win32EventLoop::runOnePosted() {
-    if (posted_.empty()) return;
-    std::function<void()> fn = std::move(posted_.front());
-    posted_.pop_front();
-    fn();
-}
+void Win32EventLoop::handOverPosted() { PostMessageA(window_, kPostedMessage, 0, 0); }
 
 void Win32EventLoop::dispatch(MSG& msg) {
     // Our own windows get the dialog keyboard: Tab moves between controls,
@@ -147,7 +118,7 @@ void Win32EventLoop::dispatch(MSG& msg) {
     DispatchMessageA(&msg);
 }
 
-void Win32EventLoop::processPendingEvents() {
+void Win32EventLoop::pumpPending() {
     const LONGLONG start = GetTickCount64();
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -158,7 +129,6 @@ void Win32EventLoop::processPendingEvents() {
         dispatch(msg);
         if (static_cast<LONGLONG>(GetTickCount64()) - start > kPendingBudgetMs) break;
     }
-    fireDue();
 }
 
 void Win32EventLoop::run() {
@@ -179,20 +149,12 @@ void Win32EventLoop::endProgram(int status) {
     ExitProcess(static_cast<UINT>(status));
 }
 
-void Win32EventLoop::fireDue() {
-    queue_.runDue(now());
-    // Whatever ran (nested loops included), the next wake-up is computed
-    // afresh from the queue.
-    rearm();
-}
-
-void Win32EventLoop::rearm() {
-    const std::optional<MonoTime> next = queue_.nextDeadline();
-    if (!next) {
+void Win32EventLoop::wake(std::optional<MonoTime> deadline) {
+    if (!deadline) {
         CancelWaitableTimer(timer_);
         return;
     }
-    const MonoTime wait = *next - now();
+    const MonoTime wait = *deadline - now();
     if (wait.count() <= 0) {
         CancelWaitableTimer(timer_);
         postWake();
