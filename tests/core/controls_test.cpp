@@ -124,6 +124,13 @@ TEST(VirtualEventLoop, KeepsTheContractOfEveryLoop) {
         return done();
     };
     driver.hold = [&](std::chrono::milliseconds d) { loop.block(d); };
+    // A scripted box: the handler waits in it while virtual time passes.
+    bool boxOpen = false;
+    driver.modalBox = [&] {
+        boxOpen = true;
+        return driver.pumpUntil([&] { return !boxOpen; });
+    };
+    driver.answerBox = [&] { boxOpen = false; };
     test::keepsTheContractOfEveryLoop(loop, driver);
 }
 

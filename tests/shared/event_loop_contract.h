@@ -1,6 +1,7 @@
 // What every event loop must do with the system's timers and posted
-// functions, checked the same way on each platform's loop and on the
-// virtual one of the tests.
+// functions, inside modal boxes too, checked the same way on each
+// platform's loop (with the platform's own modal loop) and on the virtual
+// one of the tests (with a scripted box).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,12 +18,16 @@ namespace tarnwick::test {
 
 // How a test drives one loop: `pumpUntil` runs it until its condition holds
 // (false on a hang); `hold` keeps the loop thread busy in a handler for a
-// while, delivering nothing (a real loop's thread sleeps).
+// while, delivering nothing (a real loop's thread sleeps); `modalBox` opens
+// a box that runs the platform's own modal loop and returns true once
+// `answerBox`, called from a tick inside that loop, has answered it.
 struct LoopDriver {
     std::function<bool(const std::function<bool()>&)> pumpUntil;
     std::function<void(std::chrono::milliseconds)> hold = [](std::chrono::milliseconds d) {
         std::this_thread::sleep_for(d);
     };
+    std::function<bool()> modalBox;
+    std::function<void()> answerBox;
 };
 using PumpUntil = std::function<bool(const std::function<bool()>&)>;
 
@@ -115,11 +120,42 @@ inline void processPendingEventsRunsPostedFunctionsAndDueTimers(EventLoop& loop,
     EXPECT_TRUE(tickSeen);
 }
 
+inline void timersKeepTickingWhileATickHandlerWaitsInAModalBox(EventLoop& loop, const LoopDriver& driver) {
+    using std::chrono::milliseconds;
+    int counter = 0, fast = 0, opened = 0, countWhenAnswered = -1, fastWhenAnswered = -1;
+    bool answered = false, answeredAsAsked = false;
+
+    TimerId opener = loop.addTimer(milliseconds(1), [&] {
+        ++opened;
+        answeredAsAsked = driver.modalBox();
+        countWhenAnswered = counter;
+        fastWhenAnswered = fast;
+        answered = true;
+        loop.removeTimer(opener);
+    });
+    const TimerId ticker = loop.addTimer(milliseconds(10), [&] {
+        if (++counter == 10) driver.answerBox();
+    });
+    const TimerId oneMs = loop.addTimer(milliseconds(1), [&] { ++fast; });
+
+    ASSERT_TRUE(driver.pumpUntil([&] { return answered; }));
+    EXPECT_TRUE(answeredAsAsked);
+    EXPECT_GE(countWhenAnswered, 10);
+    EXPECT_GT(fastWhenAnswered, 0);
+    // The opener's own ticks did not re-enter it while it waited.
+    EXPECT_EQ(opened, 1);
+    // And the loop goes on waking after the box's loop has returned.
+    ASSERT_TRUE(driver.pumpUntil([&] { return counter >= countWhenAnswered + 3; }));
+    loop.removeTimer(ticker);
+    loop.removeTimer(oneMs);
+}
+
 inline void keepsTheContractOfEveryLoop(EventLoop& loop, const LoopDriver& driver) {
     timersTickEarliestDeadlineFirstAndRepeat(loop, driver.pumpUntil);
     removedTimersDoNotTick(loop, driver.pumpUntil);
     postedFunctionsRunInOrderAfterTheCurrentHandler(loop, driver.pumpUntil);
     processPendingEventsRunsPostedFunctionsAndDueTimers(loop, driver);
+    timersKeepTickingWhileATickHandlerWaitsInAModalBox(loop, driver);
 }
 
 }  // namespace tarnwick::test

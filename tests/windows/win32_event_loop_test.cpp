@@ -1,5 +1,5 @@
-// Win32EventLoop: the system's timers on the message loop, inside modal
-// boxes too, posted functions, and ending the process at once.
+// Win32EventLoop: the contract of every loop, with MessageBoxA's own loop as
+// the modal box; WM_QUIT; and ending the process at once.
 #include "platform/windows/win32_event_loop.h"
 
 #include <gtest/gtest.h>
@@ -20,45 +20,20 @@ using testing::pumpUntil;
 
 TEST(Win32EventLoop, KeepsTheContractOfEveryLoop) {
     Win32EventLoop loop;
-    test::keepsTheContractOfEveryLoop(loop, {[](const std::function<bool()>& done) { return pumpUntil(done); }});
-}
-
-TEST(Win32EventLoop, TimersKeepTickingWhileATickHandlerWaitsInAMessageBox) {
-    testing::ModalWatchdog watchdog;
-    Win32EventLoop loop;
     Win32Dialogs dialogs;
-    int counter = 0, fast = 0, opened = 0, countWhenAnswered = -1, fastWhenAnswered = -1;
-    bool answered = false;
-    MsgResult result = MsgResult::No;
-
-    TimerId opener = loop.addTimer(milliseconds(1), [&] {
-        ++opened;
-        // MessageBoxA runs its own loop; nothing of ours runs it.
-        result = dialogs.messageBox("Waiting", "Tarnwick loop test", mb::kOk);
-        countWhenAnswered = counter;
-        fastWhenAnswered = fast;
-        answered = true;
-        loop.removeTimer(opener);
-    });
-    const TimerId ticker = loop.addTimer(milliseconds(10), [&] {
-        if (++counter == 10) {
-            HWND box = testing::findDialog("Tarnwick loop test");
-            ASSERT_NE(box, nullptr);
-            testing::press(box, IDOK);
-        }
-    });
-    const TimerId oneMs = loop.addTimer(milliseconds(1), [&] { ++fast; });
-
-    ASSERT_TRUE(pumpUntil([&] { return answered; }));
-    EXPECT_EQ(result, MsgResult::Ok);
-    EXPECT_GE(countWhenAnswered, 10);
-    EXPECT_GT(fastWhenAnswered, 0);
-    // The opener's own ticks did not re-enter it while it waited.
-    EXPECT_EQ(opened, 1);
-    // And the loop goes on waking after the box's loop has returned.
-    ASSERT_TRUE(pumpUntil([&] { return counter >= countWhenAnswered + 3; }));
-    loop.removeTimer(ticker);
-    loop.removeTimer(oneMs);
+    test::LoopDriver driver;
+    driver.pumpUntil = [](const std::function<bool()>& done) { return pumpUntil(done); };
+    // MessageBoxA runs its own loop; nothing of ours runs it.
+    driver.modalBox = [&] {
+        testing::ModalWatchdog watchdog;
+        return dialogs.messageBox("Waiting", "Tarnwick loop test", mb::kOk) == MsgResult::Ok;
+    };
+    driver.answerBox = [] {
+        HWND box = testing::findDialog("Tarnwick loop test");
+        ASSERT_NE(box, nullptr);
+        testing::press(box, IDOK);
+    };
+    test::keepsTheContractOfEveryLoop(loop, driver);
 }
 
 TEST(Win32EventLoop, RunReturnsOnQuitAndProcessPendingEventsKeepsTheQuitForIt) {
