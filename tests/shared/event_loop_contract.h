@@ -21,15 +21,15 @@ namespace tarnwick::test {
 // while, delivering nothing (a real loop's thread sleeps); `modalBox` opens
 // a box that runs the platform's own modal loop and returns true once
 // `answerBox`, called from a tick inside that loop, has answered it.
+using PumpUntil = std::function<bool(const std::function<bool()>&)>;
 struct LoopDriver {
-    std::function<bool(const std::function<bool()>&)> pumpUntil;
+    PumpUntil pumpUntil;
     std::function<void(std::chrono::milliseconds)> hold = [](std::chrono::milliseconds d) {
         std::this_thread::sleep_for(d);
     };
     std::function<bool()> modalBox;
     std::function<void()> answerBox;
 };
-using PumpUntil = std::function<bool(const std::function<bool()>&)>;
 
 inline void timersTickEarliestDeadlineFirstAndRepeat(EventLoop& loop, const PumpUntil& pumpUntil) {
     using std::chrono::milliseconds;

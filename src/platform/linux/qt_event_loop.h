@@ -2,8 +2,8 @@
 //
 // The wake-up is one single-shot QTimer armed to the queue's next deadline.
 // Qt keeps delivering it inside nested loops (QMessageBox::exec,
-// QFileDialog::exec), and so the posted functions, which travel as Qt's
-// queued calls: the system's timers keep running while a modal box waits.
+// QFileDialog::exec), as it does the queued calls that carry the posted
+// functions: the system's timers keep running while a modal box waits.
 #pragma once
 
 #include <QElapsedTimer>
