@@ -7,10 +7,13 @@ namespace tarnwick {
 
 namespace {
 
-// Why the load left nothing to play, for the station log. `refused`: a load
-// was already waiting in its dialog or message when the trigger came.
-std::string nothingToPlay(const std::string& loadedFile, bool refused) {
-    if (refused) return "load refused (a file dialog or load message is open)";
+// Whether a load was already waiting in its dialog or message when the
+// trigger came (the start's own load was then refused).
+enum class EarlierLoad { None, Waiting };
+
+// Why the load left nothing to play, for the station log.
+std::string nothingToPlay(const std::string& loadedFile, EarlierLoad earlier) {
+    if (earlier == EarlierLoad::Waiting) return "load refused (a file dialog or load message is open)";
     if (loadedFile.empty()) return "no file";
     return "no file loaded (" + loadedFile + " could not be loaded)";
 }
@@ -20,9 +23,9 @@ std::string nothingToPlay(const std::string& loadedFile, bool refused) {
 void transmitSteps(Station& s, Transmission& t, ListBusy listBusy, const std::string& trigger) {
     Form& f = s.form;
     // Skip-and-continue: each step ignores failures.
-    const bool refused = s.loadWaiting();
+    const EarlierLoad earlier = s.loadWaiting() ? EarlierLoad::Waiting : EarlierLoad::None;
     if (!s.loadFile()) {
-        s.log.dropped(trigger, nothingToPlay(s.loadedFile(), refused));
+        s.log.dropped(trigger, nothingToPlay(s.loadedFile(), earlier));
         return;
     }
     skipOnFailure([&] { f.Text2.setText("00:00:00"); });
@@ -35,7 +38,7 @@ void transmitSteps(Station& s, Transmission& t, ListBusy listBusy, const std::st
     // A break in progress ends: the restart keys the transmitter now.
     cancelBreak(s, t.transmitBreak);
     const bool keyed = skipOnFailure([&] { s.echoLink().SetPtt(kNodeTrue); });
-    s.log.transmissionStarted(trigger, s.loadedFile(), !keyed);
+    s.log.transmissionStarted(trigger, s.loadedFile(), keyed ? StationLog::Key::Taken : StationLog::Key::Refused);
     t.running = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
     if (!skipOnFailure([&] { s.graph().Run(); })) {
@@ -109,7 +112,7 @@ void Command4_Click(Station& s, Transmission& t) {
     cancelBreak(s, t.transmitBreak);
     skipOnFailure([&] { f.PTT.setCaption("PTT ON"); });
     const bool keyed = skipOnFailure([&] { s.echoLink().SetPtt(kNodeTrue); });
-    s.log.transmissionResumed(s.loadedFile(), !keyed);
+    s.log.transmissionResumed(s.loadedFile(), keyed ? StationLog::Key::Taken : StationLog::Key::Refused);
     t.running = true;
     skipOnFailure([&] { f.Beacon8.setEnabled(true); });
     // As for a start: a graph that does not run ends the transmission.
