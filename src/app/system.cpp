@@ -26,18 +26,6 @@ System::System(Platform p) : station(p), form(station.form) {
     bindHandlers();
 }
 
-void System::makeSafe() {
-    Station& s = station;
-    transmission.running = false;
-    if (s.EchoLink) {
-        skipOnFailure([&] { s.EchoLink->SetPttIgnoringAnswer(kNodeFalse); });
-        skipOnFailure([&] { s.EchoLink->SetListedBusyIgnoringAnswer(kNodeFalse); });
-    }
-    skipOnFailure([&] {
-        if (s.hasGraph()) s.graph().Stop();
-    });
-}
-
 System::~System() = default;
 
 void System::bindHooks() {

@@ -40,11 +40,9 @@ public:
     // Ends the program at once (the last step of every exit path).
     [[noreturn]] void endProgram(int status) { station.endProgram(status); }
 
-    // The transmitter's safe state, for paths on which no tick will run
-    // again: unkey, list the node free, stop the playback, each step skipped
-    // if it fails. The node calls are sent without waiting for answers, so a
-    // node that stopped answering cannot hold the unkey back.
-    void makeSafe();
+    // The transmitter's safe state (transmit's makeSafe), for paths on which
+    // no tick will run again.
+    void makeSafe() { tarnwick::makeSafe(station, transmission); }
 
     Station station;
     Form& form;  // the station's window model, which the shells bind

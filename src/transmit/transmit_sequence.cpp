@@ -63,6 +63,17 @@ void endTransmission(Station& s, Transmission& t, const std::string& how) {
     if (ended) s.log.transmissionEnded(how);
 }
 
+void makeSafe(Station& s, Transmission& t) {
+    t.running = false;
+    if (s.EchoLink) {
+        skipOnFailure([&] { s.EchoLink->SetPttIgnoringAnswer(kNodeFalse); });
+        skipOnFailure([&] { s.EchoLink->SetListedBusyIgnoringAnswer(kNodeFalse); });
+    }
+    skipOnFailure([&] {
+        if (s.hasGraph()) s.graph().Stop();
+    });
+}
+
 void graphReleased(Station& s, Transmission& t) {
     if (t.running) endTransmission(s, t, "file unloaded by a new load");
 }

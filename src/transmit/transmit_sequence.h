@@ -36,6 +36,13 @@ void TXFile(Station& s, Transmission& t, const std::string& trigger = "schedule"
 // tick calls this every 10 ms.
 void endTransmission(Station& s, Transmission& t, const std::string& how = "end of file");
 
+// The transmitter's safe state, for paths on which no tick will run again
+// (the error report, the node closing during start-up): unkey, list the
+// node free, stop the playback, each step skipped if it fails. The node
+// calls are sent without waiting for answers, so a node that stopped
+// answering cannot hold the unkey back.
+void makeSafe(Station& s, Transmission& t);
+
 // The graph was released (a new load): a transmission running on it ends
 // as at the end of the file, since nothing else would ever unkey it.
 void graphReleased(Station& s, Transmission& t);
