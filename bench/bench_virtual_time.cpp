@@ -101,7 +101,7 @@ void schedule() {
             t.millisecond = static_cast<int>(ms % 1000);
             b.locale.time = t;
             b.locale.loop = nullptr;
-            Timer2_Timer(*b.sys);
+            Timer2_Timer(b.sys->station, b.sys->schedule);
         }
         const int n = b.keysSince(mark);
         const int weekday = fromWallSeconds((day0 + d) * 86400).weekday;

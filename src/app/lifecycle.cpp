@@ -1,6 +1,6 @@
 #include "app/lifecycle.h"
 
-#include "app/system.h"
+#include "app/station.h"
 #include "platform/dialogs.h"
 #include "platform/window_frame.h"
 #include "settings/settings.h"
@@ -22,7 +22,7 @@ std::string versionText(const VersionInfo& v) {
 // On an exit that saves, after the unkey failed: the save's message may
 // wait a long time for someone to read it, with nothing else running, so
 // the unkey goes once more first, without waiting for an answer.
-void unkeyAgain(System& s) {
+void unkeyAgain(Station& s) {
     skipOnFailure([&] { s.echoLink().SetPttIgnoringAnswer(kNodeFalse); });
 }
 
@@ -43,10 +43,10 @@ std::string windowCaption(const std::string& callsign, int major, int minor, int
 
 // No step is protected: a failure ends the program with the error report,
 // and there is no running without the node.
-void Form_Load(System& s) {
+void Form_Load(Station& s, NodeEvents& events) {
     Form& f = s.form;
     s.log.startUp(kProductName, versionText(s.platform.version));
-    s.EchoLink = s.platform.nodes.create(s);
+    s.EchoLink = s.platform.nodes.create(events);
 
     const std::string callsign = readCallsign(s.echoLink());
     if (callsign.find('-') == std::string::npos) {
@@ -79,7 +79,7 @@ void Form_Load(System& s) {
     }
 }
 
-void Form_QueryUnload(System& s) {
+void Form_QueryUnload(Station& s) {
     const MsgResult answer = s.platform.dialogs.messageBox("Quit - Remember to save your settings - Are You Sure ? ",
                                                            "Exit Program", mb::kYesNo | mb::kIconQuestion);
     if (answer != MsgResult::Yes) return;
@@ -95,7 +95,7 @@ void Form_QueryUnload(System& s) {
 
 // The save comes whatever the node does: a node that fails (or is already
 // gone) must not cost the user their settings. Its failure is reported after.
-void SaveAndExit_Click(System& s) {
+void SaveAndExit_Click(Station& s) {
     Form& f = s.form;
     s.beginExit();
     s.log.exiting("Save / Exit");
@@ -113,7 +113,7 @@ void SaveAndExit_Click(System& s) {
 
 // The node is going away: whether it still answers the unkey or not, the
 // settings are saved, and its failure is not worth a box nobody asked for.
-void EchoLink_Closing(System& s) {
+void EchoLink_Closing(Station& s) {
     s.beginExit();
     s.log.exiting("node closing");
     if (!skipOnFailure([&] { s.echoLink().SetPtt(kNodeFalse); })) unkeyAgain(s);
@@ -121,7 +121,7 @@ void EchoLink_Closing(System& s) {
     s.endProgram(0);
 }
 
-void Command7_Click(System& s) {
+void Command7_Click(Station& s) {
     s.platform.dialogs.showAbout({kProductName, versionText(s.platform.version),
                                   "Station identification and beacon player for an EchoLink node in Sysop mode.",
                                   kProductWebAddress, s.log.place(), s.log.latest(kAboutLogLines), s.log.problem()});

@@ -5,18 +5,20 @@
 
 namespace tarnwick {
 
-class System;
+class NodeEvents;
+class Station;
 
 // The text of the refusal shown when the node does not run in Sysop mode.
 std::string sysopRefusalText();
 // "Tarnwick" + four blanks + call sign + three blanks + "v1.0.5".
 std::string windowCaption(const std::string& callsign, int major, int minor, int revision);
 
-void Form_Load(System& s);
+// The node it creates sends its events to `events`.
+void Form_Load(Station& s, NodeEvents& events);
 // Close with confirmation: returns only when the user answers No.
-void Form_QueryUnload(System& s);
-void SaveAndExit_Click(System& s);
-void EchoLink_Closing(System& s);
-void Command7_Click(System& s);
+void Form_QueryUnload(Station& s);
+void SaveAndExit_Click(Station& s);
+void EchoLink_Closing(Station& s);
+void Command7_Click(Station& s);
 
 }  // namespace tarnwick

@@ -7,7 +7,8 @@
 
 namespace tarnwick {
 
-void EndSession(System& s, int status) {
+void EndSession(System& system, int status) {
+    Station& s = system.station;
     Form& f = s.form;
     s.log.exiting(status > 128 ? "ended from outside (signal " + std::to_string(status - 128) + ")"
                                : "ended from outside (the session is ending)");

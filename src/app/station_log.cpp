@@ -68,15 +68,15 @@ void StationLog::nodeInSysopMode(const std::string& callsign) {
     write("start-up: node " + callsign + " in Sysop mode");
 }
 
-void StationLog::transmissionStarted(const std::string& trigger, const std::string& file, bool keyFailed) {
+void StationLog::transmissionStarted(const std::string& trigger, const std::string& file, Key key) {
     write(std::string(running_ ? "transmission restarted: " : "transmission started: ") + trigger + ", " + file +
-          (keyFailed ? " (the node refused the key)" : ""));
+          (key == Key::Refused ? " (the node refused the key)" : ""));
     running_ = true;
     keyedSince_ = loop_.now();
 }
 
-void StationLog::transmissionResumed(const std::string& file, bool keyFailed) {
-    write("transmission resumed: Resume, " + file + (keyFailed ? " (the node refused the key)" : ""));
+void StationLog::transmissionResumed(const std::string& file, Key key) {
+    write("transmission resumed: Resume, " + file + (key == Key::Refused ? " (the node refused the key)" : ""));
     running_ = true;
     if (!keyedSince_) keyedSince_ = loop_.now();
 }

@@ -45,9 +45,11 @@ public:
     // A start path keyed the node for `file`. `trigger` names it as the
     // sysop knows it: "Play", "timed beacon", "Send Now", "schedule 03:00",
     // "DTMF \"73A\"". A start while a transmission runs restarts it.
-    // `keyFailed`: the node refused the key (the file plays unheard).
-    void transmissionStarted(const std::string& trigger, const std::string& file, bool keyFailed = false);
-    void transmissionResumed(const std::string& file, bool keyFailed = false);
+    // `key`: whether the node took the key or refused it (the file plays
+    // unheard).
+    enum class Key { Taken, Refused };
+    void transmissionStarted(const std::string& trigger, const std::string& file, Key key = Key::Taken);
+    void transmissionResumed(const std::string& file, Key key = Key::Taken);
     // The transmit break unkeys for `breakMs`, and keys again at its end.
     void breakStarted(const std::string& breakMs);
     void breakEnded();

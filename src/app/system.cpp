@@ -3,122 +3,108 @@
 #include "app/lifecycle.h"
 #include "beacons/beacon_groups.h"
 #include "media/player_controls.h"
-#include "schedule/schedule.h"
-#include "transmit/monitors.h"
-#include "platform/locale.h"
 #include "settings/settings.h"
-#include "window/convert.h"
+#include "transmit/monitors.h"
 
 namespace tarnwick {
 
-System::System(Platform p)
-    : platform(p), log(p.log, p.locale, p.loop), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
-    decimalSeparator_ = platform.locale.decimalSeparator();
+System::System(Platform p) : station(p), form(station.form) {
+    Station& s = station;
     // Every control event runs under the uncaught-error regime.
-    form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });
-    dispatcher.setSafeState([this] { makeSafe(); });
-    dispatcher.setNodeClosing([this] { return EchoLink && EchoLink->closingAnnounced(); }, [this] { nodeClosed(); });
+    form.setEventGate([this](Control&, const char*, const Handler& h) { station.dispatcher.deliver(h); });
+    s.dispatcher.setSafeState([this] { makeSafe(); });
+    s.dispatcher.setNodeClosing([this] { return station.EchoLink && station.EchoLink->closingAnnounced(); },
+                                [this] { nodeClosed(); });
     // The process takes with it what the link still holds: an unkey sent
     // without waiting (makeSafe, unkeyAgain, the last end of a file) would
     // be lost, the node left keyed.
-    dispatcher.setAtEnd([this] {
-        if (EchoLink) EchoLink->awaitSent(kSentCallsWaitAtEnd);
+    s.dispatcher.setAtEnd([this] {
+        if (station.EchoLink) station.EchoLink->awaitSent(kSentCallsWaitAtEnd);
     });
-    dispatcher.setLog(&log);
+    s.dispatcher.setLog(&s.log);
+    bindHooks();
     bindHandlers();
-}
-
-void System::makeSafe() {
-    transmitting = false;
-    if (EchoLink) {
-        skipOnFailure([&] { EchoLink->SetPttIgnoringAnswer(kNodeFalse); });
-        skipOnFailure([&] { EchoLink->SetListedBusyIgnoringAnswer(kNodeFalse); });
-    }
-    skipOnFailure([&] {
-        if (graph_) graph_->Stop();
-    });
 }
 
 System::~System() = default;
 
+void System::bindHooks() {
+    StationHooks& h = station.hooks;
+    h.transmit = [this](ListBusy listBusy, const std::string& trigger) {
+        transmitSteps(station, transmission, listBusy, trigger);
+    };
+    h.graphReleased = [this] { graphReleased(station, transmission); };
+    h.loadFile = [this] { return LoadFile(station, media, ReLoad::No); };
+    h.loadWaiting = [this] { return media.loadInProgress; };
+    h.loadedFile = [this] { return media.LoadedFile; };
+}
+
 void System::bindHandlers() {
+    Station& s = station;
     Form& f = form;
-    f.Text6.onChange = [this] { Text6_Change(*this); };
-    f.Hour3.onChange = [this] { Hour3_Change(*this); };
-    f.Mins3.onChange = [this] { Mins3_Change(*this); };
-    f.Command5.onClick = [this] { Command5_Click(*this); };
+    f.Text6.onChange = [&s] { Text6_Change(s); };
+    f.Hour3.onChange = [&s] { Hour3_Change(s); };
+    f.Mins3.onChange = [&s] { Mins3_Change(s); };
+    f.Command5.onClick = [&s] { Command5_Click(s); };
 
-    f.BeaconPeriod6.onChange = [this] { BeaconPeriod6_Change(*this); };
-    f.BeaconPeriod7.onChange = [this] { BeaconPeriod7_Change(*this); };
-    f.BeaconPeriod8.onChange = [this] { BeaconPeriod8_Change(*this); };
-    f.Beacon6.onTick = [this] { Beacon6_Timer(*this); };
-    f.Command6.onClick = [this] { Command6_Click(*this); };
-    f.Beacon7.onTick = [this] { Beacon7_Timer(*this); };
-    f.SendCW.onClick = [this] { SendCW_Click(*this); };
-    f.Timer2.onTick = [this] { Timer2_Timer(*this); };
-    f.Beacon8.onTick = [this] { Beacon8_Timer(*this); };
-    f.Timer3.onTick = [this] { Timer3_Timer(*this); };
-    f.Timer4.onTick = [this] { Timer4_Timer(*this); };
-    f.Timer5.onTick = [this] { Timer5_Timer(*this); };
+    f.BeaconPeriod6.onChange = [&s] { BeaconPeriod6_Change(s); };
+    f.BeaconPeriod7.onChange = [&s] { BeaconPeriod7_Change(s); };
+    f.BeaconPeriod8.onChange = [this] { BeaconPeriod8_Change(station, transmission); };
+    f.Beacon6.onTick = [&s] { Beacon6_Timer(s); };
+    f.Command6.onClick = [&s] { Command6_Click(s); };
+    f.Beacon7.onTick = [&s] { Beacon7_Timer(s); };
+    f.SendCW.onClick = [&s] { SendCW_Click(s); };
+    f.Timer2.onTick = [this] { Timer2_Timer(station, schedule); };
+    f.Beacon8.onTick = [this] { Beacon8_Timer(station, transmission.transmitBreak); };
+    f.Timer3.onTick = [this] { Timer3_Timer(station, transmission.transmitBreak); };
+    f.Timer4.onTick = [&s] { Timer4_Timer(s); };
+    f.Timer5.onTick = [&s] { Timer5_Timer(s); };
 
-    f.Timer1.onTick = [this] { Timer1_Timer(*this); };
-    f.Command1.onClick = [this] { Command1_Click(*this); };
-    f.Command2.onClick = [this] { Command2_Click(*this); };
-    f.Command3.onClick = [this] { Command3_Click(*this); };
-    f.Command4.onClick = [this] { Command4_Click(*this); };
-    f.H1.onScroll = [this] { H1_Scroll(*this); };
-    f.V1.onChange = [this] { V1_Change(*this); };
-    f.H2.onChange = [this] { H2_Change(*this); };
-    f.V2.onChange = [this] { V2_Change(*this); };
+    f.Timer1.onTick = [this] { Timer1_Timer(station, transmission); };
+    f.Command1.onClick = [this] { Command1_Click(station, transmission); };
+    f.Command2.onClick = [this] { Command2_Click(station, transmission); };
+    f.Command3.onClick = [this] { Command3_Click(station, media); };
+    f.Command4.onClick = [this] { Command4_Click(station, transmission); };
+    f.H1.onScroll = [&s] { H1_Scroll(s); };
+    f.V1.onChange = [&s] { V1_Change(s); };
+    f.H2.onChange = [&s] { H2_Change(s); };
+    f.V2.onChange = [&s] { V2_Change(s); };
 
-    f.SaveAndExit.onClick = [this] { SaveAndExit_Click(*this); };
-    f.Command7.onClick = [this] { Command7_Click(*this); };
+    f.SaveAndExit.onClick = [&s] { SaveAndExit_Click(s); };
+    f.Command7.onClick = [&s] { Command7_Click(s); };
 }
 
 void System::Form_Load() {
-    dispatcher.deliver([this] { tarnwick::Form_Load(*this); });
+    station.dispatcher.deliver([this] { tarnwick::Form_Load(station, *this); });
 }
 
 void System::requestClose() {
-    dispatcher.deliver([this] { Form_QueryUnload(*this); });
+    station.dispatcher.deliver([this] { Form_QueryUnload(station); });
 }
 
 void System::DTMFString(const std::string& digits) {
     // Before the window and its timers are up nothing would end a
     // transmission; after an exit began the dispatcher drops it anyway.
-    if (phase_ != Phase::Running) return;
-    dispatcher.deliver([this, digits] { EchoLink_DTMFString(*this, digits); });
+    if (station.phase() != Station::Phase::Running) return;
+    station.dispatcher.deliver([this, digits] { EchoLink_DTMFString(station, digits); });
 }
 
 void System::Closing() {
-    dispatcher.deliver([this] { nodeClosed(); });
+    station.dispatcher.deliver([this] { nodeClosed(); });
 }
 
 void System::nodeClosed() {
+    Station& s = station;
     // The node goes away before the settings were even read: there is
     // nothing of the user's to save, and saving the window's design values
     // would overwrite the file.
-    if (phase_ == Phase::Starting) {
-        beginExit();
-        log.exiting("node closing during start-up");
+    if (s.phase() == Station::Phase::Starting) {
+        s.beginExit();
+        s.log.exiting("node closing during start-up");
         makeSafe();
-        endProgram(0);
+        s.endProgram(0);
     }
-    EchoLink_Closing(*this);
+    EchoLink_Closing(s);
 }
-
-NodeLink& System::echoLink() {
-    if (!EchoLink) throw Failure(err::kObjectNotSet, "Object variable or With block variable not set");
-    return *EchoLink;
-}
-
-MediaGraph& System::graph() {
-    if (!graph_) throw Failure(err::kObjectNotSet, "Object variable or With block variable not set");
-    return *graph_;
-}
-
-std::string System::numberText(double v) const { return numberToText(v, decimalSeparator_); }
-
-double System::textNumber(const std::string& text) const { return textToNumber(text, decimalSeparator_); }
 
 }  // namespace tarnwick

@@ -1,10 +1,9 @@
 #include "media/load_file.h"
 
-#include "app/system.h"
+#include "app/station.h"
 #include "media/player_controls.h"
 #include "platform/dialogs.h"
 #include "platform/locale.h"
-#include "transmit/transmit_sequence.h"
 #include "window/convert.h"
 #include "window/errors.h"
 
@@ -28,20 +27,20 @@ struct LoadingFlag {
 
 }  // namespace
 
-bool LoadFile(System& s, ReLoad reload) {
+bool LoadFile(Station& s, MediaState& m, ReLoad reload) {
     // Another load waits in its dialog or message. A call that this one would
     // answer from the graph in place still plays it: a dialog left open on an
     // unattended station must not hold back every identification. A call
     // that needs a load of its own is refused. While the waiting load shows
     // its render error there is no graph (it was released before the box).
-    if (s.loadInProgress) return reload == ReLoad::No && !s.LoadedFile.empty() && s.hasGraph();
-    LoadingFlag loading(s.loadInProgress);
+    if (m.loadInProgress) return reload == ReLoad::No && !m.LoadedFile.empty() && s.hasGraph();
+    LoadingFlag loading(m.loadInProgress);
     Form& f = s.form;
     Dialogs& dialogs = s.platform.dialogs;
 
     try {
         f.CommonDialog1.fileName = f.Text4.text();
-        if (reload == ReLoad::No && !s.LoadedFile.empty()) return s.hasGraph();
+        if (reload == ReLoad::No && !m.LoadedFile.empty()) return s.hasGraph();
 
         if (f.Text4.text().empty()) {
             f.CommonDialog1.filter = kMediaFilter;
@@ -56,11 +55,11 @@ bool LoadFile(System& s, ReLoad reload) {
         }
 
         f.Text4.setText(path);
-        s.LoadedFile = path;
+        m.LoadedFile = path;
         CleanUp(s);
-        s.graph_ = s.platform.graphs.create();
-        s.graph_->RenderFile(s.LoadedFile);
-        const double length = s.graph_->Duration();
+        MediaGraph& graph = s.holdGraph(s.platform.graphs.create());
+        graph.RenderFile(m.LoadedFile);
+        const double length = graph.Duration();
         f.H1.setMax(toInt16(length));
         f.Text3.setText(s.numberText(length));
         // Before anything runs it, so that nothing goes out at the
@@ -68,7 +67,7 @@ bool LoadFile(System& s, ReLoad reload) {
         applyBarsToGraph(s);
         return true;
     } catch (const Failure& e) {
-        s.log.note("file load failed: " + s.LoadedFile + ": " + e.description());
+        s.log.note("file load failed: " + m.LoadedFile + ": " + e.description());
         // Released before the box opens: nothing that runs while it waits
         // may start on a graph that did not load.
         CleanUp(s);
@@ -77,10 +76,8 @@ bool LoadFile(System& s, ReLoad reload) {
     }
 }
 
-void CleanUp(System& s) {
-    const bool hadGraph = s.graph_ != nullptr;
-    s.graph_.reset();
-    if (hadGraph && s.transmitting) endTransmission(s, "file unloaded by a new load");
+void CleanUp(Station& s) {
+    if (s.releaseGraph()) s.graphReleased();
 }
 
 }  // namespace tarnwick

@@ -5,10 +5,17 @@
 
 namespace tarnwick {
 
-class System;
+class Station;
 
 inline constexpr const char* kMediaFilter =
     "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
+
+// The media feature's state; the graph itself is held by the station, where
+// every feature plays it.
+struct MediaState {
+    std::string LoadedFile;       // the path the current graph was built from
+    bool loadInProgress = false;  // LoadFile waits in its dialog or a message
+};
 
 // Whether LoadFile settles the file again (the file dialog, "Load File")
 // or only builds a graph for the file already settled.
@@ -28,11 +35,11 @@ enum class ReLoad { No, Yes };
 // it would not load (ReLoad::No, a file loaded and built); one that would
 // load is refused at once (false): no two dialogs stack and no graph is
 // swapped under a running call.
-bool LoadFile(System& s, ReLoad reload);
+bool LoadFile(Station& s, MediaState& m, ReLoad reload);
 
 // Releases the graph (no Stop first). If a transmission is running on it,
-// that transmission ends as at the end of the file: nothing else would
-// ever unkey it.
-void CleanUp(System& s);
+// the station's graphReleased hook ends it as at the end of the file:
+// nothing else would ever unkey it.
+void CleanUp(Station& s);
 
 }  // namespace tarnwick

@@ -1,9 +1,8 @@
 #include "schedule/schedule.h"
 
-#include "app/system.h"
+#include "app/station.h"
 #include "schedule/civil_time.h"
 #include "platform/locale.h"
-#include "transmit/transmit_sequence.h"
 
 #include <cstdio>
 
@@ -43,7 +42,7 @@ std::string timeOfDayText(const LocalTime& t) {
     return buf;
 }
 
-void Timer2_Timer(System& s) {
+void Timer2_Timer(Station& s, ScheduleMemory& m) {
     Form& f = s.form;
     const LocalTime now = s.platform.locale.localNow();
     f.ShowTime.setCaption(timeOfDayText(now));
@@ -56,11 +55,11 @@ void Timer2_Timer(System& s) {
     // falls back) send once.
     const long long nowSecs = wallSeconds(now);
     long long from = nowSecs;
-    if (s.scheduleLastSecond) {
-        const long long gap = nowSecs - *s.scheduleLastSecond;
-        if (gap >= 1 && gap <= kCatchUpSeconds) from = *s.scheduleLastSecond + 1;
+    if (m.lastSecond) {
+        const long long gap = nowSecs - *m.lastSecond;
+        if (gap >= 1 && gap <= kCatchUpSeconds) from = *m.lastSecond + 1;
     }
-    s.scheduleLastSecond = nowSecs;
+    m.lastSecond = nowSecs;
     alignTick(f.Timer2, now);
 
     // Asked on every tick, whatever the time: the node sees the same calls.
@@ -71,21 +70,21 @@ void Timer2_Timer(System& s) {
         const LocalTime t = fromWallSeconds(sec);
         if (days[t.weekday - 1]->value() != 1) continue;
         if (timeOfDayText(t) != target) continue;
-        if (s.scheduleFiredSecond && *s.scheduleFiredSecond == sec) continue;
+        if (m.firedSecond && *m.firedSecond == sec) continue;
         const std::string trigger = "schedule " + f.Hour3.text() + ":" + f.Mins3.text();
         if (use.any()) {
             // Dropped, not postponed; logged once, however many ticks fall in its second.
-            if (s.scheduleDroppedSecond != sec) s.log.dropped(trigger, use.why());
-            s.scheduleDroppedSecond = sec;
+            if (m.droppedSecond != sec) s.log.dropped(trigger, use.why());
+            m.droppedSecond = sec;
             return;
         }
-        s.scheduleFiredSecond = sec;
-        TXFile(s, trigger);
+        m.firedSecond = sec;
+        s.transmit(ListBusy::Yes, trigger);
         return;
     }
 }
 
-void EchoLink_DTMFString(System& s, const std::string& digits) {
+void EchoLink_DTMFString(Station& s, const std::string& digits) {
     Form& f = s.form;
     const NodeUse use = f.Check2.value() == 1 ? askNodeUse(s.echoLink()) : NodeUse{};
     if (f.DTMFInfo3.text() != digits) {
@@ -97,7 +96,7 @@ void EchoLink_DTMFString(System& s, const std::string& digits) {
         s.log.dropped(trigger, use.why());
         return;
     }
-    transmitSteps(s, ListBusy::No, trigger);
+    s.transmit(ListBusy::No, trigger);
 }
 
 }  // namespace tarnwick

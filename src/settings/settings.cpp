@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
-#include "app/system.h"
+#include "app/field_rules.h"
+#include "app/station.h"
 #include "platform/dialogs.h"
 #include "platform/profile_store.h"
 #include "platform/window_frame.h"
@@ -154,7 +155,7 @@ void keepOnScreen(WindowFrame& frame) {
 
 }  // namespace
 
-std::string LoadSettings(System& s) {
+std::string LoadSettings(Station& s) {
     Form& f = s.form;
     ProfileStore& store = s.platform.profile;
     WindowFrame& frame = s.platform.frame;
@@ -203,7 +204,7 @@ std::string unusableSettingsMessage(const std::string& file, const std::vector<U
     return text;
 }
 
-void SaveData(System& s, AfterSave after) {
+void SaveData(Station& s, AfterSave after) {
     Form& f = s.form;
     WindowFrame& frame = s.platform.frame;
     std::vector<std::pair<std::string, std::string>> entries;
@@ -239,28 +240,14 @@ void SaveData(System& s, AfterSave after) {
     }
 }
 
-void applyDigitsOnly(TextBox& box) { box.setStyle(box.style() | kEsNumber); }
-
-void Text6_Change(System& s) {
-    TextBox& t = s.form.Text6;
-    // Skip-and-continue: each step of this rule ignores failures.
-    skipOnFailure([&] { applyDigitsOnly(t); });
-    const bool wasEmpty = t.text().empty();
-    skipOnFailure([&] {
-        if (wasEmpty) t.setText("0");  // runs this rule once more, nested, for "0"
-    });
-    skipOnFailure([&] { s.form.Timer3.setEnabled(!(wasEmpty || t.text() == "0")); });
-    skipOnFailure([&] { s.form.Label18.setCaption(t.text()); });
-}
-
-void Hour3_Change(System& s) {
+void Hour3_Change(Station& s) {
     skipOnFailure([&] { applyDigitsOnly(s.form.Hour3); });
 }
 
-void Mins3_Change(System& s) {
+void Mins3_Change(Station& s) {
     skipOnFailure([&] { applyDigitsOnly(s.form.Mins3); });
 }
 
-void Command5_Click(System& s) { SaveData(s); }
+void Command5_Click(Station& s) { SaveData(s); }
 
 }  // namespace tarnwick

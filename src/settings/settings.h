@@ -7,8 +7,7 @@
 
 namespace tarnwick {
 
-class System;
-class TextBox;
+class Station;
 
 inline constexpr const char* kSettingsFile = "tarnwick.ini";
 inline constexpr const char* kSettingsSection = "SETTINGS";
@@ -20,7 +19,7 @@ inline constexpr const char* kSettingsSection = "SETTINGS";
 // for start-up to show once the station runs. The file is not changed.
 // Called once by start-up. Raises only on a failing control or node (not on
 // stored values).
-std::string LoadSettings(System& s);
+std::string LoadSettings(Station& s);
 
 // What follows a save: the program runs on, or it ends right after.
 enum class AfterSave { KeepRunning, Exit };
@@ -28,16 +27,13 @@ enum class AfterSave { KeepRunning, Exit };
 // Writes the 24 keys in order from the controls. A save that does not reach
 // the disk is reported in a message naming the file and the reason, which
 // says what becomes of the settings in the window.
-void SaveData(System& s, AfterSave after = AfterSave::KeepRunning);
+void SaveData(Station& s, AfterSave after = AfterSave::KeepRunning);
 
-// The digits-only rule: adds the edit style that restricts typing to 0-9.
-void applyDigitsOnly(TextBox& box);
-
-// Change rules of the settings fields, and the "Save" button.
-void Text6_Change(System& s);
-void Hour3_Change(System& s);
-void Mins3_Change(System& s);
-void Command5_Click(System& s);
+// Change rules of the schedule's time fields, and the "Save" button. (The
+// break length's rule is the break's.)
+void Hour3_Change(Station& s);
+void Mins3_Change(Station& s);
+void Command5_Click(Station& s);
 
 // One stored value that LoadSettings could not use (for its message).
 struct UnusableSetting {

@@ -96,9 +96,10 @@ public:
     double fontPoints() const { return fontPoints_; }
     bool bold() const { return bold_; }
     Align alignment() const { return align_; }
-    void setFont(double points, bool bold) {
+    enum class Weight { Normal, Bold };
+    void setFont(double points, Weight weight) {
         fontPoints_ = points;
-        bold_ = bold;
+        bold_ = weight == Weight::Bold;
     }
     void setAlignment(Align a) { align_ = a; }
 
@@ -244,8 +245,12 @@ private:
 
 class Timer : public Control {
 public:
-    Timer(Form& f, std::string name, Control* c, int intervalMs, bool enabled)
-        : Control(f, std::move(name), ControlKind::Timer, c, {}), interval_(intervalMs), enabled_(enabled) {}
+    // Whether the timer is enabled in the window's design.
+    enum class Design { Disabled, Enabled };
+    Timer(Form& f, std::string name, Control* c, int intervalMs, Design design)
+        : Control(f, std::move(name), ControlKind::Timer, c, {}),
+          interval_(intervalMs),
+          enabled_(design == Design::Enabled) {}
     int interval() const { return interval_; }
     bool enabled() const { return enabled_; }
     // Enabling an enabled timer changes nothing; a new interval restarts it.

@@ -128,4 +128,17 @@ bool isAllDigits(std::string_view text) {
     return true;
 }
 
+std::string FormatClock(double seconds) {
+    const double t = std::floor(seconds);
+    if (!(t >= 1)) return "00:00:00";
+    const double h = std::floor(t / 3600);
+    const double m = std::floor((t - 3600 * h) / 60);
+    const double sec = t - 60 * std::floor(t / 60);
+    if (h > 24) return "24:59:59";
+    // Hour 24 is shown as it is: read as a time of day it would wrap to 00.
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(h), static_cast<int>(m), static_cast<int>(sec));
+    return buf;
+}
+
 }  // namespace tarnwick

@@ -36,4 +36,8 @@ std::int64_t textToWhole(std::string_view text, std::int64_t lo, std::int64_t hi
 
 bool isAllDigits(std::string_view text);  // true for "" as well
 
+// "hh:mm:ss" for a number of seconds: "00:00:00" below one second,
+// "24:59:59" beyond 24 h 59 min 59 s.
+std::string FormatClock(double seconds);
+
 }  // namespace tarnwick

@@ -42,7 +42,7 @@ Form::Form()
       Thur3(*this, "Thur3", &Frame8, {3480, 630, 780, 255}, "Thur"),
       Fri3(*this, "Fri3", &Frame8, {4320, 630, 780, 255}, "Fri"),
       Sat3(*this, "Sat3", &Frame8, {5160, 630, 780, 255}, "Sat"),
-      Timer2(*this, "Timer2", &Frame8, 1000, true),
+      Timer2(*this, "Timer2", &Frame8, 1000, Timer::Design::Enabled),
       Frame9(*this, "Frame9", &Frame8, {3600, 1080, 1095, 975}, "Hour : Mins"),
       Hour3(*this, "Hour3", &Frame9, {120, 360, 375, 285}, "24"),
       Mins3(*this, "Mins3", &Frame9, {600, 360, 375, 285}, "00"),
@@ -63,7 +63,7 @@ Form::Form()
       BeaconSeconds6(*this, "BeaconSeconds6", &Frame5, {2460, 240, 855, 255}, "15"),
       StopClock6(*this, "StopClock6", &Frame5, {3480, 240, 735, 255}, "Use"),
       Command6(*this, "Command6", &Frame5, {4440, 210, 1215, 300}, "Send Now"),
-      Beacon6(*this, "Beacon6", &Frame5, 1000, true),
+      Beacon6(*this, "Beacon6", &Frame5, 1000, Timer::Design::Enabled),
 
       Frame11(*this, "Frame11", nullptr, {120, 4680, 6015, 615}, "CW Ident Callsign"),
       CWCallsign(*this, "CWCallsign", &Frame11, {120, 225, 1695, 285}, "Text1"),
@@ -72,7 +72,7 @@ Form::Form()
       BeaconSeconds7(*this, "BeaconSeconds7", &Frame11, {3300, 240, 855, 255}, "15"),
       StopClock7(*this, "StopClock7", &Frame11, {4260, 240, 735, 255}, "Use"),
       SendCW(*this, "SendCW", &Frame11, {5040, 210, 855, 300}, "Send ID"),
-      Beacon7(*this, "Beacon7", &Frame11, 1000, true),
+      Beacon7(*this, "Beacon7", &Frame11, 1000, Timer::Design::Enabled),
 
       Frame10(*this, "Frame10", nullptr, {120, 5400, 6015, 615}, "Set Node Status "),
       Check2(*this, "Check2", &Frame10, {120, 240, 3975, 255}, "If node in use dont send file"),
@@ -100,8 +100,8 @@ Form::Form()
       Label19(*this, "Label19", &Frame6, {4680, 120, 1215, 195}, "Sec       M/Sec"),
       BeaconSeconds8(*this, "BeaconSeconds8", &Frame6, {4680, 360, 615, 255}, "10"),
       Label18(*this, "Label18", &Frame6, {5400, 360, 495, 255}, "100"),
-      Beacon8(*this, "Beacon8", &Frame6, 1000, true),
-      Timer3(*this, "Timer3", &Frame6, 1, false),
+      Beacon8(*this, "Beacon8", &Frame6, 1000, Timer::Design::Enabled),
+      Timer3(*this, "Timer3", &Frame6, 1, Timer::Design::Disabled),
 
       Frame3(*this, "Frame3", nullptr, {6960, 1080, 1815, 735}, "Balance"),
       H2(*this, "H2", ControlKind::HScrollBar, &Frame3, {120, 240, 1575, 255}, -5000, 5000, 10, 100, 0),
@@ -113,12 +113,12 @@ Form::Form()
       Label3(*this, "Label3", &Frame2, {420, 930, 495, 195}, "100%"),
       Label4(*this, "Label4", &Frame2, {420, 1620, 495, 195}, "<50%"),
 
-      Timer1(*this, "Timer1", nullptr, 10, true),
-      Timer4(*this, "Timer4", nullptr, 100, true),
-      Timer5(*this, "Timer5", nullptr, 100, true),
+      Timer1(*this, "Timer1", nullptr, 10, Timer::Design::Enabled),
+      Timer4(*this, "Timer4", nullptr, 100, Timer::Design::Enabled),
+      Timer5(*this, "Timer5", nullptr, 100, Timer::Design::Enabled),
       CommonDialog1(*this, "CommonDialog1") {
-    PTT.setFont(9.75, true);
-    ShowTime.setFont(12, false);
+    PTT.setFont(9.75, Control::Weight::Bold);
+    ShowTime.setFont(12, Control::Weight::Normal);
     ShowTime.setAlignment(Align::Centre);
     Label22.setAlignment(Align::Centre);
 
@@ -130,11 +130,11 @@ Form::Form()
     BeaconPeriod6.setAlignment(Align::Centre);
     BeaconPeriod6.setMaxLength(3);
     BeaconSeconds6.setAlignment(Align::Centre);
-    BeaconSeconds6.setFont(9.75, false);
+    BeaconSeconds6.setFont(9.75, Control::Weight::Normal);
     BeaconPeriod7.setAlignment(Align::Centre);
     BeaconPeriod7.setMaxLength(3);
     BeaconSeconds7.setAlignment(Align::Centre);
-    BeaconSeconds7.setFont(9.75, false);
+    BeaconSeconds7.setFont(9.75, Control::Weight::Normal);
     BeaconPeriod8.setAlignment(Align::Centre);
     BeaconPeriod8.setMaxLength(3);
     Text6.setAlignment(Align::Centre);

@@ -253,7 +253,7 @@ private:
     }
     void DTMFString(const std::string& digits) override { events_->DTMFString(digits); }
     void Closing() override {
-        if (!sys_->dispatcher.ending() && sys_->phase() == System::Phase::Running) {
+        if (!sys_->station.dispatcher.ending() && sys_->station.phase() == Station::Phase::Running) {
             saveOnExit_ = true;
             (*seen_)[kEndClosing]++;
         }
@@ -339,7 +339,7 @@ private:
                 break;
             case 9:
                 note("schedule");
-                s.dispatcher.deliver([&] { TXFile(s); });
+                s.station.dispatcher.deliver([&] { TXFile(s.station, s.transmission); });
                 break;
             case 10:
                 note("Send ID");
@@ -421,7 +421,7 @@ private:
     void saveAndExit() {
         if (dice_.oneIn(3)) failNextSave();
         note("Save / Exit");
-        if (!sys_->dispatcher.ending()) {
+        if (!sys_->station.dispatcher.ending()) {
             saveOnExit_ = true;
             (*seen_)[kEndSaveExit]++;
         }
@@ -515,7 +515,7 @@ private:
         const bool yes = dice_.oneIn(2);
         note(yes ? "answered Yes" : "answered No");
         (*seen_)[yes ? kQuestionYes : kQuestionNo]++;
-        if (yes && !sys_->dispatcher.ending()) (*seen_)[kEndYes]++;
+        if (yes && !sys_->station.dispatcher.ending()) (*seen_)[kEndYes]++;
         return yes ? MsgResult::Yes : MsgResult::No;
     }
 
@@ -599,15 +599,16 @@ private:
         blockedAtLook_ = blocked_;
         const bool keyed = node_.ptt != 0 && !nodeGone_;
         ScriptedGraph* g = graphs_.current;
-        const bool playing = s.hasGraph() && g != nullptr && g->playing();
-        const bool ticking = s.form.Timer1.enabled() && !s.dispatcher.ending();
+        const bool playing = s.station.hasGraph() && g != nullptr && g->playing();
+        const bool ticking = s.form.Timer1.enabled() && !s.station.dispatcher.ending();
+        const bool inBreak = s.transmission.transmitBreak.active;
         // A break keys again at its end only while handlers still run.
-        bad_ = (keyed && !(playing && ticking)) || (s.breakActive && ticking && !playing);
+        bad_ = (keyed && !(playing && ticking)) || (inBreak && ticking && !playing);
         if (!bad_) badFor_ = MonoTime{0};
         if (keyed) (*seen_)[kKeyed] += !wasKeyed_;
-        if (s.breakActive) (*seen_)[kBreak] += !wasInBreak_;
+        if (inBreak) (*seen_)[kBreak] += !wasInBreak_;
         wasKeyed_ = keyed;
-        wasInBreak_ = s.breakActive;
+        wasInBreak_ = inBreak;
         if (badFor_ > 20ms) {
             throw Violation{std::string(keyed ? "keyed" : "in a break") + " with " +
                             (!playing ? "nothing playing" : "the program ending") + " for " +
@@ -640,7 +641,7 @@ private:
         if (saveOnExit_ && !exitSaveLost_) {
             store_.failWith.clear();
             const int writes = store_.writes;
-            SaveData(*sys_);  // what the window holds: the exit saved it, so nothing changes
+            SaveData(sys_->station);  // what the window holds: the exit saved it, so nothing changes
             if (store_.writes != writes) throw Violation{"the exit did not save the window's values"};
         }
     }

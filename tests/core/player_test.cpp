@@ -1,5 +1,5 @@
 #include "media/load_file.h"
-#include "media/player_controls.h"
+#include "window/convert.h"
 #include "platform/dialogs.h"
 #include "transmit/transmit_sequence.h"
 #include "core/started.h"
@@ -47,7 +47,7 @@ TEST_F(Player, PlayKeysThenTheEndIsActedOnOneTickAfterThePositionMeetsTheLength)
 TEST_F(Player, AGraphThatDoesNotRunEndsItsTransmissionAtOnce) {
     start("LISTASBUSYCHECK=1\n", 30);
     r.graphs.failNext = {"Run"};
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     EXPECT_EQ(r.node.traceText(), "SetListedBusy -1\nSetPtt -1\nSetListedBusy 0\nSetPtt 0");
     EXPECT_FALSE(f().Beacon8.enabled());
     click(f().Command1);
@@ -101,7 +101,7 @@ TEST_F(Player, AfterTheEndResumeIsUnkeyedOnTheNextTickAndPlayReplaysTheSameGraph
 
 TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
     start("LISTASBUSYCHECK=1\n");
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     EXPECT_EQ(r.node.traceText(), "SetListedBusy -1\nSetPtt -1");
     r.loop.advance(1s);
     r.node.clearTrace();
@@ -117,7 +117,7 @@ TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
 
 TEST_F(Player, AGreyedListedBusyBoxIsNotTickedButTheEndAlwaysListsFree) {
     start("LISTASBUSYCHECK=2\n", 1);
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     EXPECT_EQ(r.node.traceText(), "SetPtt -1");
     r.loop.advance(1020ms);
     EXPECT_EQ(r.node.trace.back(), "SetPtt 0");
@@ -126,9 +126,9 @@ TEST_F(Player, AGreyedListedBusyBoxIsNotTickedButTheEndAlwaysListsFree) {
 
 TEST_F(Player, TxFileDuringATransmissionRestartsTheFileFromZero) {
     start("", 10);
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     r.loop.advance(6s);
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     EXPECT_EQ(callsDuring(9s), "");  // lasts a whole length from the restart
     EXPECT_EQ(callsDuring(1015ms), "SetListedBusy 0\nSetPtt 0");
 }
@@ -194,8 +194,8 @@ TEST_F(Player, AFailedLoadLeavesNoGraphIsNotRetriedAndKeysNothing) {
     ASSERT_EQ(r.dialogs.boxes.size(), 1u);
     EXPECT_EQ(r.dialogs.boxes[0].text, kRenderError);
     EXPECT_EQ(r.dialogs.boxes[0].style, mb::kIconExclamation);
-    EXPECT_FALSE(r.system().hasGraph());
-    EXPECT_EQ(r.system().LoadedFile, file);
+    EXPECT_FALSE(r.station().hasGraph());
+    EXPECT_EQ(r.system().media.LoadedFile, file);
     click(f().Command1);
     click(f().Command4);
     EXPECT_EQ(r.dialogs.boxes.size(), 1u);  // no second attempt
@@ -217,7 +217,7 @@ TEST_F(Player, TheProgressBarTakesTheLengthAsASigned16BitWhole) {
     }
     load(32767.5);
     EXPECT_EQ(r.dialogs.boxes.back().text, kRenderError);
-    EXPECT_FALSE(r.system().hasGraph());
+    EXPECT_FALSE(r.station().hasGraph());
     EXPECT_EQ(f().H1.max(), 32767);  // the earlier length stays
     EXPECT_EQ(f().Text3.text(), "32767.4");
 }
@@ -233,7 +233,7 @@ TEST_F(Player, ASecondLoadWhileTheDialogIsOpenIsRefused) {
     click(f().Command3);
     EXPECT_EQ(r.dialogs.fileDialogs.size(), 1u);
     EXPECT_EQ(keys(), 0);  // the nested start sent nothing
-    EXPECT_EQ(r.system().LoadedFile, other);
+    EXPECT_EQ(r.system().media.LoadedFile, other);
 }
 
 // The file dialog of Load File left open on an unattended station: the file
@@ -287,7 +287,7 @@ TEST_F(Player, WhileARenderErrorIsOpenNothingIsKeyed) {
 
 TEST_F(Player, LoadFileDuringATransmissionEndsItWhenTheGraphIsReleased) {
     start("LISTASBUSYCHECK=1\n");
-    ASSERT_TRUE(r.act([&] { TXFile(r.system()); }));
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     r.loop.advance(1s);
     r.dialogs.fileAnswers.push_back({r.mediaFile("other.wav", 5), nullptr});
     r.node.clearTrace();
@@ -329,7 +329,7 @@ TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
     r.dialogs.fileAnswers.push_back({r.mediaFile("other.wav", 5), nullptr});
     std::size_t mark = r.graphs.calls.size();
     click(f().Command3);
-    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().LoadedFile, "SetVolume -3000",
+    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().media.LoadedFile, "SetVolume -3000",
                                        "SetBalance -2500", "SetRate 0.5"}));
 
     // A bar the graph refuses is skipped: the others still arrive, the load stands and plays.
@@ -338,7 +338,7 @@ TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
     mark = r.graphs.calls.size();
     click(f().Command3);
     click(f().Command1);
-    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().LoadedFile, "SetVolume -3000",
+    EXPECT_EQ(callsSince(mark), (Calls{"Release", "RenderFile " + r.system().media.LoadedFile, "SetVolume -3000",
                                        "SetBalance -2500", "SetRate 0.5", "Run", "SetCurrentPosition 0"}));
     EXPECT_EQ(r.dialogs.boxes.size(), 0u);
     EXPECT_EQ(keys(), 2);

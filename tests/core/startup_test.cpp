@@ -164,7 +164,7 @@ TEST(StartUp, StoredTextIsTakenAsWrittenAndTheVolumeRounds) {
     EXPECT_EQ(f.Text6.text(), "1e3");
     EXPECT_FALSE(f.Beacon8.enabled());  // "0.0" minutes: no break
     EXPECT_EQ(f.V1.value(), -600);
-    SaveData(r.system());
+    SaveData(r.station());
     const std::string saved = *r.store.text;
     for (const char* kept : {"BEACONPERIOD6=5.0", "MINS3=3\"0", "TEXT6=1e3", "BEACONPERIOD8=0.0"})
         EXPECT_NE(saved.find(kept), std::string::npos) << kept << " not saved as written: " << saved;

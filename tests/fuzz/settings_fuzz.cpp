@@ -61,7 +61,7 @@ const std::string& mediaPath() {
 std::string settingsPath() { return (workDir() / "tarnwick.ini").string(); }
 
 // One run of the program on the fakes, with the real store.
-struct Station {
+struct Program {
     VirtualEventLoop loop;
     ScriptedDialogs dialogs;
     FakeFrame frame;
@@ -72,7 +72,7 @@ struct Station {
     ScriptedGraphFactory graphs{loop};
     std::unique_ptr<System> sys;
 
-    explicit Station(const std::string& separator) {
+    explicit Program(const std::string& separator) {
         locale.loop = &loop;
         locale.separator = separator;
         // A Monday just before 14:30, so that a stored schedule can fire and
@@ -161,7 +161,7 @@ bool keptByTheFile(const std::string& v) {
     return true;
 }
 
-bool everyTextKept(const Station& s) {
+bool everyTextKept(const Program& s) {
     for (const Control* c : s.sys->form.controls()) {
         if (auto* t = dynamic_cast<const TextBox*>(c); t && !keptByTheFile(t->text())) return false;
     }
@@ -184,25 +184,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string firstShown, saved;
     bool kept = false;
     {
-        Station first(separator);
+        Program first(separator);
         first.startRunSave();
-        if (first.saveFailed()) Station::fail("the save did not land");
+        if (first.saveFailed()) Program::fail("the save did not land");
         saved = fileText();
         const FileId id = fileId();
         first.sys->form.Command5.userClick();
-        if (fileText() != saved || !(fileId() == id)) Station::fail("a second save changed the file");
+        if (fileText() != saved || !(fileId() == id)) Program::fail("a second save changed the file");
         firstShown = first.shown();
         kept = everyTextKept(first);
     }
     if (!kept) return 0;
 
-    Station second(separator);
+    Program second(separator);
     second.startRunSave();
-    if (second.refusedSomething()) Station::fail("a saved value was refused at the next start");
-    if (fileText() != saved) Station::fail("saving what was read changed the file");
+    if (second.refusedSomething()) Program::fail("a saved value was refused at the next start");
+    if (fileText() != saved) Program::fail("saving what was read changed the file");
     if (second.shown() != firstShown) {
         std::fprintf(stderr, "first start:\n%s\nsecond start:\n%s\n", firstShown.c_str(), second.shown().c_str());
-        Station::fail("the next start shows something else");
+        Program::fail("the next start shows something else");
     }
     return 0;
 }

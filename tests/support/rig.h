@@ -62,6 +62,7 @@ struct Rig {
         }
         return *sys;
     }
+    Station& station() { return system().station; }
     Form& form() { return system().form; }
 
     // Runs start-up. Returns false when the program ended during it.
