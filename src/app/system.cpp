@@ -12,7 +12,11 @@
 namespace tarnwick {
 
 System::System(Platform p)
-    : platform(p), log(p.log, p.locale, p.loop), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
+    : platform(p),
+      log(p.log, p.locale, p.loop),
+      dispatcher(p.dialogs, p.loop),
+      timers(form, p.loop),
+      graphs(p.graphs, p.loop) {
     decimalSeparator_ = platform.locale.decimalSeparator();
     // Every control event runs under the uncaught-error regime.
     form.setEventGate([this](Control&, const char*, const Handler& h) { dispatcher.deliver(h); });

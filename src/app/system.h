@@ -12,6 +12,7 @@
 #include "app/station_log.h"
 #include "app/timer_binder.h"
 #include "app/version.h"
+#include "media/guarded_graph.h"
 #include "media/media_graph.h"
 #include "node/node_link.h"
 #include "platform/event_loop.h"
@@ -37,7 +38,7 @@ struct Platform {
     Locale& locale;
     ProfileStore& profile;
     NodeConnector& nodes;
-    GraphFactory& graphs;
+    GraphFactory& graphs;  // the backend's; System guards every graph it makes
     VersionInfo version;
     LogSink* log = nullptr;  // the station log's file; none: the lines go nowhere
 };
@@ -98,6 +99,9 @@ public:
     Form form;
     Dispatcher dispatcher;
     TimerBinder timers;
+    // Every graph the program makes: the platform's, wrapped in the stall
+    // watch and the range checks.
+    GuardedGraphFactory graphs;
 
     std::unique_ptr<NodeLink> EchoLink;  // the node, from start-up to the end
     std::unique_ptr<MediaGraph> graph_;  // the current playback graph, if any

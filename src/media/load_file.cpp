@@ -58,7 +58,7 @@ bool LoadFile(System& s, ReLoad reload) {
         f.Text4.setText(path);
         s.LoadedFile = path;
         CleanUp(s);
-        s.graph_ = s.platform.graphs.create();
+        s.graph_ = s.graphs.create();
         s.graph_->RenderFile(s.LoadedFile);
         const double length = s.graph_->Duration();
         f.H1.setMax(toInt16(length));
