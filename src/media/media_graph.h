@@ -18,8 +18,8 @@
 //     that the transmitter is never left keyed for it: a playback error (the
 //     output went away, a decoder broke) at once, and a running graph whose
 //     position stands still for GuardedGraph::kStallLimit (5 s: a sink that
-//     stopped taking sound, a graph that never started) then. Such an end
-//     holds until a seek or a Stop.
+//     stopped taking sound, a graph that never started) then. The stall's
+//     end holds until a seek or a Stop.
 //
 // GuardedGraph (media/guarded_graph.h) wraps every graph the program makes:
 // it keeps that stall watch and refuses values out of range, so that the
