@@ -88,10 +88,8 @@ protected:
 
     // The graph as the program gets it, and the contract's view of it.
     static test::GraphBench bench() {
-        test::GraphBench b{
-            factory_, clock_, media().tone, media().longTone, media().dir.file("missing.wav"), [](MonoTime d) {
-                std::this_thread::sleep_for(d);
-            }};
+        const auto sleep = [](MonoTime d) { std::this_thread::sleep_for(d); };
+        test::GraphBench b{factory_, clock_, media().tone, media().longTone, media().dir.file("missing.wav"), sleep};
         b.endStamp = [](MediaGraph& graph, bool ended) {
             auto& gst = dynamic_cast<GstGraph&>(dynamic_cast<GuardedGraph&>(graph).inner());
             EXPECT_EQ(gst.endOfStreamTime().has_value(), ended);
@@ -224,8 +222,9 @@ TEST_F(GstGraphTest, StopKeepsThePositionRunContinuesAndReleasingSilencesAtOnce)
     EXPECT_EQ(test::measure(recording.stop()).soundingSeconds, 0);
 }
 
-// What cannot be played fails to render, naming the file; pictures at least neither hang nor crash; and without any
-// audio output the render fails instead of playing into nowhere.
+// What cannot be played fails to render, naming the file; pictures at least
+// neither hang nor crash; and without any audio output the render fails
+// instead of playing into nowhere.
 TEST_F(GstGraphTest, FilesThatCannotBePlayedFailToRenderAndPicturesDoNotHang) {
     const std::string notAudio = media().dir.file("notes.wav");
     test::shell("echo 'Station notes: this is text, not sound.' > " + test::quoted(notAudio));

@@ -223,10 +223,8 @@ protected:
 
     // The graph as the program gets it, and the contract's view of it.
     static test::GraphBench bench() {
-        test::GraphBench b{
-            factory_, clock_, media("tone.wav"), media("long.wav"), mediaDir() + "\\missing.wav", [](MonoTime d) {
-                Sleep(static_cast<DWORD>(d.count() / 1000000));
-            }};
+        const auto sleep = [](MonoTime d) { Sleep(static_cast<DWORD>(d.count() / 1000000)); };
+        test::GraphBench b{factory_, clock_, media("tone.wav"), media("long.wav"), mediaDir() + "\\missing.wav", sleep};
         b.endStamp = [](MediaGraph& graph, bool ended) { EXPECT_EQ(endSeen(graph).has_value(), ended); };
         return b;
     }
@@ -240,8 +238,7 @@ TEST_F(DshowGraphTest, AGraphWithoutAFileRefusesToPlay) { test::aGraphWithoutAFi
 
 TEST_F(DshowGraphTest, ValuesOutOfRangeAreRefused) { test::valuesOutOfRangeAreRefused(bench()); }
 
-// The file is heard twice: to its end, and again after the rewind (which
-// Wine's quartz, still reporting the end, would not play).
+// The file is heard twice: to its end, and again after the rewind.
 TEST_F(DshowGraphTest, TheEndReadsExactlyTheLengthUntilASeekReplaysIt) {
     MonitorRecording recording("recorded-twice");
     test::theEndReadsExactlyTheLengthUntilASeek(bench());
