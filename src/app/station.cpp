@@ -7,7 +7,11 @@
 namespace tarnwick {
 
 Station::Station(Platform p)
-    : platform(p), log(p.log, p.locale, p.loop), dispatcher(p.dialogs, p.loop), timers(form, p.loop) {
+    : platform(p),
+      log(p.log, p.locale, p.loop),
+      dispatcher(p.dialogs, p.loop),
+      timers(form, p.loop),
+      graphs(p.graphs, p.loop) {
     decimalSeparator_ = platform.locale.decimalSeparator();
 }
 

@@ -12,6 +12,7 @@
 #include "app/station_log.h"
 #include "app/timer_binder.h"
 #include "app/version.h"
+#include "media/guarded_graph.h"
 #include "media/media_graph.h"
 #include "node/node_link.h"
 #include "window/form.h"
@@ -36,7 +37,7 @@ struct Platform {
     Locale& locale;
     ProfileStore& profile;
     NodeConnector& nodes;
-    GraphFactory& graphs;
+    GraphFactory& graphs;  // the backend's; the station guards every graph it makes
     VersionInfo version;
     LogSink* log = nullptr;  // the station log's file; none: the lines go nowhere
 };
@@ -117,6 +118,9 @@ public:
     Form form;
     Dispatcher dispatcher;
     TimerBinder timers;
+    // Every graph the program makes: the platform's, wrapped in the stall
+    // watch and the range checks.
+    GuardedGraphFactory graphs;
     StationHooks hooks;
 
     std::unique_ptr<NodeLink> EchoLink;  // the node, from start-up to the end

@@ -57,7 +57,7 @@ bool LoadFile(Station& s, MediaState& m, ReLoad reload) {
         f.Text4.setText(path);
         m.LoadedFile = path;
         CleanUp(s);
-        MediaGraph& graph = s.holdGraph(s.platform.graphs.create());
+        MediaGraph& graph = s.holdGraph(s.graphs.create());
         graph.RenderFile(m.LoadedFile);
         const double length = graph.Duration();
         f.H1.setMax(toInt16(length));

@@ -477,7 +477,7 @@ private:
         if (g != nullptr && g->running() && dice_.oneIn(2)) {
             const bool stalled = dice_.oneIn(2);
             note(stalled ? "the playback stalls" : "the playback breaks");
-            g->breakDown(stalled ? 5000ms : 0ms);
+            stalled ? g->stall() : g->breakDown();
             (*seen_)[kGraphBroke]++;
             return;
         }

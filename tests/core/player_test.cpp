@@ -115,6 +115,29 @@ TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 1.5, 0.011);
 }
 
+// A playback that stalls (the output stopped taking sound) never reaches its
+// end by itself: once its position has stood for 5 s the transmission ends as
+// at the end of the file, and the next one's rewind plays again.
+TEST_F(Player, AStalledPlaybackEndsItsTransmissionAfterFiveSeconds) {
+    start("LISTASBUSYCHECK=1\n", 30);
+    ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
+    r.loop.advance(1s);
+    r.graphs.current->stall();
+    r.node.clearTrace();
+    EXPECT_EQ(callsDuring(5s - 10ms), "");
+    EXPECT_EQ(f().Text2.text(), "1");
+    EXPECT_EQ(callsDuring(10ms), "");  // this tick reads the end
+    EXPECT_EQ(f().Text2.text(), "30");
+    EXPECT_EQ(callsDuring(10ms), "SetListedBusy 0\nSetPtt 0");
+    EXPECT_FALSE(f().Beacon8.enabled());
+
+    r.node.clearTrace();
+    click(f().Command1);
+    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
+    EXPECT_EQ(callsDuring(1s), "");
+    EXPECT_NEAR(r.graphs.current->CurrentPosition(), 1.0, 0.011);
+}
+
 TEST_F(Player, AGreyedListedBusyBoxIsNotTickedButTheEndAlwaysListsFree) {
     start("LISTASBUSYCHECK=2\n", 1);
     ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));

@@ -22,6 +22,8 @@
 #include <sstream>
 #include <string>
 
+#include "media/guarded_graph.h"
+#include "shared/graph_contract.h"
 #include "shared/wav_measure.h"
 #include "window/errors.h"
 #include "windows/win_support.h"
@@ -182,7 +184,7 @@ protected:
     }
 
     static std::optional<Clock::time_point> endSeen(MediaGraph& graph) {
-        return dynamic_cast<DshowGraph&>(graph).playedOutTime();
+        return dynamic_cast<DshowGraph&>(dynamic_cast<GuardedGraph&>(graph).inner()).playedOutTime();
     }
 
     // Starts the file as a transmission does (Run, then position 0) and
@@ -219,37 +221,27 @@ protected:
         return recording.stop();
     }
 
-    static inline DshowGraphFactory factory_;
+    // The graph as the program gets it, and the contract's view of it.
+    static test::GraphBench bench() {
+        const auto sleep = [](MonoTime d) { Sleep(static_cast<DWORD>(d.count() / 1000000)); };
+        test::GraphBench b{factory_, clock_, media("tone.wav"), media("long.wav"), mediaDir() + "\\missing.wav", sleep};
+        b.endStamp = [](MediaGraph& graph, bool ended) { EXPECT_EQ(endSeen(graph).has_value(), ended); };
+        return b;
+    }
+
+    static inline test::MonotonicClock clock_;
+    static inline DshowGraphFactory backend_;
+    static inline GuardedGraphFactory factory_{backend_, clock_};
 };
 
-TEST_F(DshowGraphTest, PlaysTheToneAndAtTheEndReadsExactlyTheDurationUntilASeekReplaysIt) {
-    auto graph = load("tone.wav");
-    // The window holds the length read at the load; every end must read it.
-    const double length = graph->Duration();
-    EXPECT_DOUBLE_EQ(length, 2.0);
+TEST_F(DshowGraphTest, AGraphWithoutAFileRefusesToPlay) { test::aGraphWithoutAFileRefusesToPlay(bench()); }
 
+TEST_F(DshowGraphTest, ValuesOutOfRangeAreRefused) { test::valuesOutOfRangeAreRefused(bench()); }
+
+// The file is heard twice: to its end, and again after the rewind.
+TEST_F(DshowGraphTest, TheEndReadsExactlyTheLengthUntilASeekReplaysIt) {
     MonitorRecording recording("recorded-twice");
-    ASSERT_TRUE(playToEnd(*graph));
-    for (int read = 0; read < 30; ++read) {
-        ASSERT_EQ(graph->CurrentPosition(), length) << "read " << read;
-        Sleep(10);
-    }
-    // Resume after the end runs without leaving it.
-    graph->Run();
-    EXPECT_EQ(graph->CurrentPosition(), length);
-    EXPECT_EQ(graph->Duration(), length);
-
-    // Play again: the rewind leaves the end at once, so that the tick does
-    // not end the new transmission, and the file is heard a second time.
-    graph->Run();
-    graph->SetCurrentPosition(0);
-    EXPECT_LT(graph->CurrentPosition(), 0.5);
-    EXPECT_FALSE(endSeen(*graph).has_value());
-    Sleep(500);
-    EXPECT_GT(graph->CurrentPosition(), 0.2);
-    EXPECT_LT(graph->CurrentPosition(), length);
-    EXPECT_TRUE(waitFor([&] { return graph->CurrentPosition() == length; }, 10s));
-
+    test::theEndReadsExactlyTheLengthUntilASeek(bench());
     const Sound sound = recording.stop();
     ASSERT_TRUE(sound.readable);
     expectLength(sound.soundingSeconds, 2 * 2.0, "the file twice");
@@ -334,9 +326,6 @@ TEST_F(DshowGraphTest, VolumeAndBalanceScaleEachChannelAlsoForMonoFiles) {
             EXPECT_EQ(got.soundingSeconds, 0);
         }
     }
-    // Out of the component's range: refused.
-    EXPECT_THROW(graphs["short.wav"]->SetVolume(1), Failure);
-    EXPECT_THROW(graphs["short.wav"]->SetVolume(-10001), Failure);
 }
 
 TEST_F(DshowGraphTest, RateTwoHalvesThePlayingTime) {
@@ -344,8 +333,6 @@ TEST_F(DshowGraphTest, RateTwoHalvesThePlayingTime) {
     const double length = graph->Duration();
     // The speed is set before the start, as the speed bar may be.
     graph->SetRate(2.0);
-    EXPECT_THROW(graph->SetRate(0), Failure);
-    EXPECT_THROW(graph->SetRate(2.5), Failure);
     MonitorRecording recording("recorded-rate2");
     const auto started = Clock::now();
     ASSERT_TRUE(playToEnd(*graph));
@@ -368,29 +355,18 @@ TEST_F(DshowGraphTest, RateTwoHalvesThePlayingTime) {
 }
 
 TEST_F(DshowGraphTest, StopHaltsRunPlaysOnAndReleasingSilencesAtOnce) {
-    auto graph = load("tone.wav");
-    const double length = graph->Duration();
-    auto position = [&] { return graph->CurrentPosition(); };
-    graph->Run();
-    graph->SetCurrentPosition(0);
-    waitFor([&] { return position() >= 0.6; });
-    const double reached = position();
-    graph->Stop();
     // Stop leaves the position where the heard sound stood, even where the
-    // component would go back to its last seek (Wine's quartz).
-    const double stopped = position();
-    // (To the component's 100 ns grain.)
-    EXPECT_GE(stopped, reached - 1e-6);
-    EXPECT_LE(stopped, reached + 0.05);
-    Sleep(400);
-    EXPECT_NEAR(position(), stopped, 0.02) << "the position moved while stopped";
-    graph->Run();
-    EXPECT_TRUE(waitFor([&] { return position() >= stopped + 0.3; }));
-    EXPECT_LT(position(), length);
+    // component would go back to its last seek (Wine's quartz); to the
+    // component's 100 ns grain.
+    const test::StopAndRun seen = test::stopKeepsThePositionAndRunPlaysOn(bench());
+    EXPECT_GE(seen.stopped, seen.reached - 1e-6);
 
     // Stop after the end: where the component rewinds, the end no longer
     // holds and Run plays the file to its end again.
-    ASSERT_TRUE(waitFor([&] { return position() == length; }));
+    auto graph = load("tone.wav");
+    const double length = graph->Duration();
+    auto position = [&] { return graph->CurrentPosition(); };
+    ASSERT_TRUE(playToEnd(*graph));
     graph->Stop();
     if (position() < length) {
         graph->Run();
@@ -461,10 +437,6 @@ TEST_F(DshowGraphTest, FilesThatCannotBePlayedFailToRenderWithTheirHresultNaming
             EXPECT_NE(failure.description().find(path), std::string::npos) << failure.description();
             EXPECT_NE(failure.description().find("(0x8"), std::string::npos) << failure.description();
         }
-        // A graph that has rendered nothing plays nothing.
-        EXPECT_THROW(graph->Run(), Failure);
-        EXPECT_THROW(graph->CurrentPosition(), Failure);
-        EXPECT_THROW(graph->Duration(), Failure);
     }
 }
 

@@ -30,8 +30,11 @@ void ScriptedGraph::failIfAskedOnce(const char* op) {
         throw Failure(-2147467259, std::string(op) + " failed");
 }
 
+Failure ScriptedGraph::refusal(const std::string& what) const { return Failure(-2147024809, what); }
+
 double ScriptedGraph::positionNow() const {
-    if (broken_) return loop_.now() >= endReportedAt_ ? length_ : base_;
+    if (fault_ == Fault::Broken) return length_;
+    if (fault_ == Fault::Stalled) return base_;
     if (!running_) return base_;
     const double elapsed = std::chrono::duration<double>(loop_.now() - since_).count();
     return std::min(length_, base_ + elapsed * rate_);
@@ -50,16 +53,26 @@ void ScriptedGraph::Run() {
     factory_.calls.push_back("Run");
     requireRendered();
     failIfAskedOnce("Run");
-    if (running_ && !broken_) return;
-    broken_ = false;
+    if (running_ && fault_ == Fault::None) return;
+    fault_ = Fault::None;
     running_ = true;
     since_ = loop_.now();
 }
 
-void ScriptedGraph::breakDown(MonoTime after) {
+void ScriptedGraph::breakDown() {
     base_ = positionNow();
-    broken_ = true;
-    endReportedAt_ = loop_.now() + after;
+    fault_ = Fault::Broken;
+}
+
+void ScriptedGraph::stall() {
+    base_ = positionNow();
+    fault_ = Fault::Stalled;
+    stalledAt_ = loop_.now();
+}
+
+bool ScriptedGraph::playing() const {
+    if (fault_ == Fault::Stalled) return running_ && loop_.now() - stalledAt_ < std::chrono::seconds(5);
+    return running_ && positionNow() < length_;
 }
 
 void ScriptedGraph::Stop() {
@@ -79,14 +92,16 @@ double ScriptedGraph::Duration() {
 double ScriptedGraph::CurrentPosition() {
     requireRendered();
     failIfAskedOnce("CurrentPosition");
-    return positionNow();
+    const double position = positionNow();
+    watched_ = running_ && position < length_ ? std::optional<double>(position) : std::nullopt;
+    return position;
 }
 
 void ScriptedGraph::SetCurrentPosition(double seconds) {
     factory_.calls.push_back("SetCurrentPosition " + numberToText(seconds));
     requireRendered();
     failIfAskedOnce("SetCurrentPosition");
-    broken_ = false;
+    fault_ = Fault::None;
     base_ = std::clamp(seconds, 0.0, length_);
     since_ = loop_.now();
 }

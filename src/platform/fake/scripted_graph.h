@@ -8,6 +8,7 @@
 #include "platform/event_loop.h"
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,15 +32,17 @@ public:
     void SetVolume(long v) override;
     void SetBalance(long b) override;
 
-    // The playback breaks where it stands (the output went away, the stream
-    // stalled): the position stands still and, `after` later, reads the
-    // length, as the platform graphs report a broken playback (at once after
-    // an error, after 5 s of a position that stood still). Run, or a seek,
-    // plays on from there.
-    void breakDown(MonoTime after);
-    // Running and short of its end, as the graph reports it (without the
-    // failures a test asked for).
-    bool playing() const { return running_ && positionNow() < length_; }
+    // The playback breaks where it stands (the output went away): it reads
+    // the length at once, as a backend reports a playback error.
+    void breakDown();
+    // The playback stalls where it stands (a sink that stopped taking sound):
+    // the position stands still while the graph runs and never reaches the
+    // end by itself; the program's stall watch is to count it as ended.
+    // After either, Run or a seek plays on from where it stood.
+    void stall();
+    // Running and short of its end, as the program must take it: a stall is
+    // given 5 s (the stall watch's limit) before it counts as ended.
+    bool playing() const;
 
     bool running() const { return running_; }
     double rate() const { return rate_; }
@@ -52,6 +55,8 @@ private:
     void failIfAsked(const char* op) const;
     double positionNow() const;
     void failIfAskedOnce(const char* op);
+    std::optional<double> watchedPosition() const override { return watched_; }
+    Failure refusal(const std::string& what) const override;
 
     ScriptedGraphFactory& factory_;
     EventLoop& loop_;
@@ -62,8 +67,9 @@ private:
     MonoTime since_{0};
     double rate_ = 1.0;
     long volume_ = 0, balance_ = 0;
-    bool broken_ = false;
-    MonoTime endReportedAt_{0};
+    enum class Fault { None, Broken, Stalled } fault_ = Fault::None;
+    MonoTime stalledAt_{0};
+    std::optional<double> watched_;  // the last reading of a running playback short of its end
 };
 
 class ScriptedGraphFactory : public GraphFactory {

@@ -19,7 +19,8 @@
 // seen by the very next progress tick, whatever event loop runs the program.
 //
 // Every failure raises tarnwick::Failure (err::kAutomationError) with a
-// description that names the file and carries GStreamer's message.
+// description that names the file and carries GStreamer's message; so does
+// a value out of range (MediaGraph).
 #pragma once
 
 #include <atomic>
@@ -47,64 +48,45 @@ public:
     GstGraph(const GstGraph&) = delete;
     GstGraph& operator=(const GstGraph&) = delete;
 
-    // Opens the audio output, builds the chain for the file and waits until
-    // it is ready to play, paused at the start; then reads the length. It
-    // takes 10 s at most. Raises Failure when the file is missing or cannot be
-    // decoded, has no sound, has no known length, when no audio output can
-    // be opened, or when it is not ready in time. Afterwards the graph is
-    // paused at position 0, at full volume, centre balance and rate 1.0.
+    // Opens the audio output and waits, 10 s at most, until the chain is
+    // ready to play, paused at the start; then reads the length. A second
+    // render replaces the first.
     void RenderFile(const std::string& path) override;
-
-    // Plays from the current position; at the end of the file it stays at
-    // the end. Raises Failure before a successful RenderFile, or when the
-    // pipeline refuses to play (and cannot be reopened after an error).
+    // After a playback error, Run and a seek first reopen the pipeline.
     void Run() override;
-    // Pauses, keeping the position, so that Run continues from it.
+    // Pauses.
     void Stop() override;
-
-    // The length in seconds, as read once at RenderFile; it never changes.
-    // It is what the container says, which for some formats (mpg,
-    // variable-rate mp3) is an estimate; when it says nothing (an mp3 or mp2
-    // stream without a header), the file is scanned for the end of its last
-    // frame.
+    // What the container says, which for some formats (mpg, variable-rate
+    // mp3) is an estimate; when it says nothing (an mp3 or mp2 stream without
+    // a header), the file is scanned for the end of its last frame.
     double Duration() override;
-    // The playing position in seconds. It reads exactly Duration() once the
-    // end of the file has been seen, on every call until the next seek, and
-    // never before: until then it stays below Duration() even where the
-    // length was an estimate shorter than the sound. A playback error (the
-    // sound server went away) counts as the end, so that a transmission
-    // never waits for a file that stopped. Right after a seek it reads the
-    // seek's target until the seek has completed.
+    // The end is the end of stream on the bus; a playback error (the sound
+    // server went away) counts as one. Right after a seek it reads the
+    // seek's target until the seek has completed (2 s at most).
     double CurrentPosition() override;
-    // Seeks (flushing, sample-accurate) to `seconds`, clamped to the file;
-    // clears the end. Keeps the playing/paused state and the rate.
+    // A flushing, sample-accurate seek that carries the rate.
     void SetCurrentPosition(double seconds) override;
-    // Playback speed, 0.10 .. 2.00 (1.0 normal); the pitch changes with it.
-    // Raises Failure outside that range. At the end of the file the rate is
+    // The pitch changes with the rate. At the end of the file the rate is
     // kept for the next seek.
     void SetRate(double factor) override;
-    // Hundredths of a decibel, -10000 (silent) .. 0 (full): the amplitude is
-    // scaled by 10^(v/2000). Raises Failure outside that range.
-    //
     // Volume and balance act on the sound as it is made, up to a second
     // before it is heard. Set on a paused graph (rendered, or stopped), they
     // hold from the first sample Run plays: the graph makes the sound it
     // held again. Set while it plays, they are heard once the sound already
-    // made has played.
+    // made has played. Both work before a render too.
     void SetVolume(long hundredthsDb) override;
-    // Hundredths of a decibel of attenuation on the other side: below 0 the
-    // right channel is lowered by |b|/100 dB, above 0 the left one;
-    // -10000 plays the left channel only, 10000 the right only. Mono files
-    // play on both channels. Raises Failure outside -10000 .. 10000.
     void SetBalance(long hundredthsDb) override;
 
     // When the end of the file was reported on the bus (CLOCK_MONOTONIC, the
     // clock of std::chrono::steady_clock): the moment the output had played
-    // the last sample. Empty until then, and again after a seek. Read by
-    // benchmarks that measure what happens after the end of a file.
+    // the last sample. Empty until then, and again after a seek; a stall
+    // (GuardedGraph's end) leaves it empty. Read by benchmarks that measure
+    // what happens after the end of a file.
     std::optional<std::chrono::steady_clock::time_point> endOfStreamTime();
 
 private:
+    std::optional<double> watchedPosition() const override { return watched_; }
+    Failure refusal(const std::string& what) const override;
     void pollBus();
     void handle(GstMessage* message);
     void requireRendered(const char* operation) const;
@@ -129,11 +111,9 @@ private:
 
     // Set when the end of stream (or a playback error) has been seen.
     bool ended_ = false;
-    // Whether Run was the last of Run and Stop, and since when the position
-    // of a running graph has stood still (see CurrentPosition).
+    // Whether Run was the last of Run and Stop.
     bool runRequested_ = false;
-    std::optional<std::int64_t> stillAt_;
-    std::chrono::steady_clock::time_point stillSince_{};
+    std::optional<double> watched_;  // see MediaGraph::watchedPosition
     std::optional<std::chrono::steady_clock::time_point> endTime_;
     // When the streaming thread posted the last end of stream (steady_clock
     // ticks); written on that thread, read here when the message is handled.

@@ -25,11 +25,6 @@ constexpr double kOneUnit = 1e-7;
 // before a missing EC_COMPLETE is given up on. Well above the quarter of a
 // second by which Wine's position leads the sound.
 constexpr auto kMissedEndGrace = 1500ms;
-// How long a running graph's position may stand still before the graph
-// counts as stalled: a running graph's position follows its clock, so it
-// stands still only when the graph never started (under Wine, a video
-// renderer that cannot prepare holds the whole graph back).
-constexpr auto kStallLimit = 5s;
 // How long a load waits for the graph to be ready to play. A sound file is
 // ready in milliseconds; one that is not by then starts as it would have
 // without the wait, preparing on Run.
@@ -42,7 +37,11 @@ constexpr auto kPrepareWait = 1s;
 constexpr REFERENCE_TIME kStartAhead = 20 * 10000;
 // A seek to where a running graph started is not passed on for this long
 // after the start (stream time): a transmission seeks to 0 right after Run.
+// Later than kStartSeekWindow after the start it is passed on even when the
+// stream has not started: the graph never started, and once its stall has
+// been taken for the end the next transmission's seek starts it again.
 constexpr double kStartSeekIgnored = 0.1;
+constexpr auto kStartSeekWindow = 1s;
 // How many of the output device's stream latencies lie between a sample the
 // renderer presents and that sample leaving the device: DirectSound's mix
 // ahead into the device's buffer and the device's own latency. Measured on
@@ -285,6 +284,8 @@ void DshowGraph::fail(long hr, const std::string& what) const {
     raise(hr, what + (path_.empty() ? std::string() : " (" + path_ + ")") + ": " + describe(hr));
 }
 
+Failure DshowGraph::refusal(const std::string& what) const { return Failure(E_INVALIDARG, what); }
+
 void DshowGraph::requireRendered(const char* operation) const {
     if (!rendered_)
         raise(VFW_E_WRONG_STATE, std::string(operation) + ": no file has been rendered in this graph (" +
@@ -303,10 +304,7 @@ void DshowGraph::forgetEnd() {
     forgetWatch();
 }
 
-void DshowGraph::forgetWatch() {
-    pastEndSince_.reset();
-    stillSince_.reset();
-}
+void DshowGraph::forgetWatch() { pastEndSince_.reset(); }
 
 bool DshowGraph::playsSoundOnly() {
     // A graph with a video renderer answers for its picture's size; one
@@ -382,8 +380,10 @@ void DshowGraph::Run() {
             }
         }
     }
+    const bool wasRunning = running_;
     const HRESULT hr = start();
     if (FAILED(hr)) fail(hr, "Cannot start playback");
+    if (!wasRunning) startedAt_ = Clock::now();
     running_ = true;
 }
 
@@ -468,6 +468,7 @@ double DshowGraph::CurrentPosition() {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("CurrentPosition");
+    watched_.reset();
     // The end of a transmission is detected by comparing this with the
     // length read at the load (the window's Text3), so at the end it must be
     // that very number, whatever the component says the length is by now.
@@ -498,22 +499,22 @@ double DshowGraph::CurrentPosition() {
                         : now);
         return duration_;
     }
-    // The two ways a file that will not end by itself is told: the
-    // position ran past the component's own length without EC_COMPLETE,
-    // or it stands still. The component's length, not the one read at
-    // the load: should it have grown since (a length estimated from the
-    // start of a file), the sound goes on past the old one.
+    // A file that will not end by itself: the position ran past the
+    // component's own length without EC_COMPLETE. The component's length,
+    // not the one read at the load: should it have grown since (a length
+    // estimated from the start of a file), the sound goes on past the old
+    // one. (One that stands still is GuardedGraph's to tell: it watches
+    // this position, which follows the graph's clock.)
     if (position >= componentLength()) {
         if (!pastEndSince_) pastEndSince_ = now;
     } else {
         pastEndSince_.reset();
     }
-    if (position != lastPosition_ || !stillSince_) stillSince_ = now;
-    lastPosition_ = position;
-    if ((pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) || now - *stillSince_ >= kStallLimit) {
+    if (pastEndSince_ && now - *pastEndSince_ >= kMissedEndGrace) {
         reachEnd(now);
         return duration_;
     }
+    watched_ = position;
     return std::clamp(played.value_or(position), 0.0, std::max(0.0, duration_ - kOneUnit));
 }
 
@@ -535,7 +536,7 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     // start away and make the component prepare it again.
     if (running_ && !ended_ && !complete_ && target == base_ && clockInGraph_) {
         const auto stream = streamClock_.streamTime();
-        if (!stream || *stream < kStartSeekIgnored) return;
+        if ((!stream || *stream < kStartSeekIgnored) && Clock::now() - startedAt_ < kStartSeekWindow) return;
     }
     // A running sound graph is stopped and started again on its clock: the
     // component's own seek while running restarts it 200 ms late under Wine.
@@ -564,6 +565,7 @@ void DshowGraph::SetCurrentPosition(double seconds) {
     if (restart) {
         hr = start();
         if (FAILED(hr)) fail(hr, "Cannot play again from " + std::to_string(target) + " s");
+        startedAt_ = Clock::now();
         running_ = true;
     }
 }
@@ -572,9 +574,6 @@ void DshowGraph::SetRate(double factor) {
     const FpuGuard fpu;
     pollEvents();
     requireRendered("Rate");
-    // The window's speed bar sends 0.10 .. 2.00; allow for its rounding.
-    if (!(factor >= 0.1 - 1e-9 && factor <= 2.0 + 1e-9))
-        raise(E_INVALIDARG, "Rate " + std::to_string(factor) + " is outside 0.1 .. 2.0");
     const HRESULT hr = position_->put_Rate(factor);
     if (FAILED(hr)) fail(hr, "Cannot set the rate " + std::to_string(factor));
 }
@@ -582,8 +581,6 @@ void DshowGraph::SetRate(double factor) {
 void DshowGraph::SetVolume(long hundredthsDb) {
     const FpuGuard fpu;
     pollEvents();
-    if (hundredthsDb < -10000 || hundredthsDb > 0)
-        raise(E_INVALIDARG, "Volume " + std::to_string(hundredthsDb) + " is outside -10000 .. 0");
     const HRESULT hr = audio_->put_Volume(hundredthsDb);
     if (FAILED(hr)) fail(hr, "Cannot set the volume " + std::to_string(hundredthsDb));
 }
@@ -591,8 +588,6 @@ void DshowGraph::SetVolume(long hundredthsDb) {
 void DshowGraph::SetBalance(long hundredthsDb) {
     const FpuGuard fpu;
     pollEvents();
-    if (hundredthsDb < -10000 || hundredthsDb > 10000)
-        raise(E_INVALIDARG, "Balance " + std::to_string(hundredthsDb) + " is outside -10000 .. 10000");
     const HRESULT hr = audio_->put_Balance(hundredthsDb);
     if (FAILED(hr)) fail(hr, "Cannot set the balance " + std::to_string(hundredthsDb));
 }

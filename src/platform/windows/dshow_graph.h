@@ -24,7 +24,8 @@
 // Every failure raises tarnwick::Failure whose number is the HRESULT (a
 // negative number, as the original runtime reported COM errors) and whose
 // description gives DirectShow's or the system's text for it and, where a
-// file is involved, names the file.
+// file is involved, names the file. A value out of range (MediaGraph) is
+// E_INVALIDARG.
 #pragma once
 
 #include <chrono>
@@ -59,17 +60,13 @@ public:
     DshowGraph& operator=(const DshowGraph&) = delete;
 
     // IMediaControl::RenderFile with the path converted from the ANSI code
-    // page. Raises Failure when the file is missing or cannot be played, when
-    // no sound output exists (also when only the picture of a video could be
-    // rendered: the graph exists to transmit sound), when the length is
-    // unknown, or when this graph has rendered a file already. Afterwards the
-    // graph stands at position 0, paused and ready to play (a graph with a
-    // picture is left stopped), having waited up to 1 s for that.
+    // page. A video whose picture alone could be rendered fails too (the
+    // graph exists to transmit sound), and so does a second render in the
+    // same graph. Afterwards the graph is paused and ready to play (a graph
+    // with a picture is left stopped), having waited up to 1 s for that.
     void RenderFile(const std::string& path) override;
 
-    // IMediaControl::Run: plays from the current position. At the end of the
-    // file it stays at the end. Raises Failure before a successful
-    // RenderFile, or when the graph refuses to run. A sound graph that is
+    // IMediaControl::Run. A sound graph that is
     // ready (paused with its first samples at the renderer) is started on
     // its reference clock 20 ms from now, so that the sound follows the key
     // at once: a plain IMediaControl::Run would, under Wine, start the
@@ -83,65 +80,60 @@ public:
     // so that Run (Resume) plays on from there: Wine's component
     // would go back to where the last seek put it (0 for every
     // transmission) and play the heard part again. The end of the file is
-    // forgotten when the position is before it. Raises Failure before a
-    // successful RenderFile.
+    // forgotten when the position is before it.
     // Afterwards a sound graph gets ready again (paused) in the background.
     void Stop() override;
 
-    // IMediaPosition::get_Duration as read by RenderFile. It never changes,
-    // even where the component revises its length later (one estimated from
-    // the start of a file): the window holds the length of the load, and the
-    // end of the file is the position reading exactly that.
+    // IMediaPosition::get_Duration as read by RenderFile, even where the
+    // component revises its length later (one estimated from the start of a
+    // file).
     double Duration() override;
     // While the graph runs, the position of the sound that has left the
     // output device: where the run started, plus the stream time, less the
-    // device's latency, times the rate the component plays at. It stays below
-    // Duration() until EC_COMPLETE has arrived and that position has reached
-    // the length, or a playback error came (EC_ERRORABORT, EC_USERABORT,
-    // EC_ERROR_STILLPLAYING, a stopped stream, the sound device lost, or
-    // the default sound output gone, which the graph watches itself); from
-    // then on it is exactly Duration(), on every call until the next seek or
-    // a Stop before the end. So that a transmission never stays keyed for a file that will not end by itself, a running
-    // graph also counts as ended when its own position (the stream clock's,
-    // for a run started on the clock) has stood at or past
-    // the component's present length for 1.5 s (EC_COMPLETE missed) or has
-    // not moved for 5 s (the graph never started). While stopped or paused,
-    // the component's position. Should the stream clock be missing, the
-    // component's position and EC_COMPLETE alone.
+    // device's latency, times the rate the component plays at. The end is
+    // EC_COMPLETE together with that position reaching the length, or a
+    // playback error (EC_ERRORABORT, EC_USERABORT, EC_ERROR_STILLPLAYING, a
+    // stopped stream, the sound device lost, or the default sound output
+    // gone, which the graph watches itself); a Stop before the end forgets
+    // it too. A running graph also counts as ended when its own position
+    // (the stream clock's, for a run started on the clock) has stood at or
+    // past the component's present length for 1.5 s (EC_COMPLETE missed).
+    // That position is also the one the stall watch (GuardedGraph) looks
+    // at: a graph that never started (under Wine, a video renderer that
+    // cannot prepare holds the whole graph back) leaves it standing. While
+    // stopped or paused, the component's position. Should the stream clock
+    // be missing, the component's position and EC_COMPLETE alone.
     double CurrentPosition() override;
-    // IMediaPosition::put_CurrentPosition, with `seconds` clamped to
-    // 0 .. Duration(); forgets the end. Keeps the running or stopped state:
-    // a running sound graph is stopped, seeked and started again on its
+    // IMediaPosition::put_CurrentPosition. A running sound graph is stopped, seeked and started again on its
     // clock (as Run does), since the component's own seek while running
     // would restart it 200 ms late under Wine.
     // Where the component still reports the end after seeking before it
     // (Wine's quartz does after EC_COMPLETE, until a Stop), the graph is
     // stopped, seeked again and run again if it ran, so that a file played
     // again reports its real position. A seek to where a running graph
-    // started, before its first sample is due, changes nothing and is not
-    // passed on: the transmissions seek to 0 right after Run.
+    // started, before its first sample is due and within a second of the
+    // start, changes nothing and is not passed on: the transmissions seek to
+    // 0 right after Run.
     void SetCurrentPosition(double seconds) override;
-    // IMediaPosition::put_Rate; 0.10 .. 2.00, 1.0 normal. Raises Failure
-    // outside that range. (Wine's quartz accepts the call and keeps normal
-    // speed.)
+    // IMediaPosition::put_Rate. (Wine's quartz accepts the call and keeps
+    // normal speed.)
     void SetRate(double factor) override;
-    // IBasicAudio::put_Volume, -10000 (silent) .. 0 (full), hundredths of a
-    // decibel. Raises Failure outside that range or when the graph plays no
-    // sound (nothing rendered yet).
+    // IBasicAudio::put_Volume and put_Balance; both fail when the graph
+    // plays no sound (nothing rendered yet).
     void SetVolume(long hundredthsDb) override;
-    // IBasicAudio::put_Balance, -10000 (left only) .. 10000 (right only).
-    // Raises Failure outside that range or when the graph plays no sound.
     void SetBalance(long hundredthsDb) override;
 
     // When the last sound of the file left the output device
     // (std::chrono::steady_clock), as CurrentPosition judged it on reaching
     // the end: the moment its position reached the length (or, for an end
     // without it, the moment the end was found). Empty until then, and again
-    // after a seek. Read by benchmarks that measure what happens after the
-    // end of a file.
+    // after a seek; a stall (GuardedGraph's end) leaves it empty. Read by benchmarks that measure what happens after
+    // the end of a file.
     std::optional<std::chrono::steady_clock::time_point> playedOutTime();
 
 private:
+    std::optional<double> watchedPosition() const override { return watched_; }
+    Failure refusal(const std::string& what) const override;
     void pollEvents();
     void requireRendered(const char* operation) const;
     double componentLength();
@@ -186,11 +178,11 @@ private:
     // The end has been reported (or a playback error came) since then.
     bool ended_ = false;
     std::optional<std::chrono::steady_clock::time_point> playedOut_;
-    // Since when a running graph's own position has read the length or more,
-    // and since when it has stood at `lastPosition_`.
+    // Since when a running graph's own position has read the length or more.
     std::optional<std::chrono::steady_clock::time_point> pastEndSince_;
-    std::optional<std::chrono::steady_clock::time_point> stillSince_;
-    double lastPosition_ = -1;
+    std::optional<double> watched_;  // see MediaGraph::watchedPosition
+    // When the graph last started running (Run, or a seek's restart).
+    std::chrono::steady_clock::time_point startedAt_{};
 };
 
 class DshowGraphFactory : public GraphFactory {

@@ -1,0 +1,45 @@
+// The graph contract on the scripted graph in virtual time, as the core
+// suite's systems get it: wrapped by GuardedGraphFactory.
+#include "media/guarded_graph.h"
+#include "platform/fake/scripted_graph.h"
+#include "platform/fake/virtual_event_loop.h"
+#include "shared/graph_contract.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tarnwick::test {
+namespace {
+
+class ScriptedGraphContract : public ::testing::Test {
+protected:
+    ScriptedGraphContract() { scripted.lengths = {{"tone.wav", 2.0}, {"long.wav", 12.5}}; }
+
+    VirtualEventLoop loop;
+    ScriptedGraphFactory scripted{loop};
+    GuardedGraphFactory graphs{scripted, loop};
+    GraphBench bench{graphs, loop, "tone.wav", "long.wav", "missing.wav", [this](MonoTime d) { loop.advance(d); }};
+};
+
+TEST_F(ScriptedGraphContract, AGraphWithoutAFileRefusesToPlay) { aGraphWithoutAFileRefusesToPlay(bench); }
+
+TEST_F(ScriptedGraphContract, TheEndReadsExactlyTheLengthUntilASeek) { theEndReadsExactlyTheLengthUntilASeek(bench); }
+
+TEST_F(ScriptedGraphContract, StopKeepsThePositionAndRunPlaysOn) { stopKeepsThePositionAndRunPlaysOn(bench); }
+
+TEST_F(ScriptedGraphContract, ValuesOutOfRangeAreRefusedBeforeTheBackendSeesThem) {
+    valuesOutOfRangeAreRefused(bench);
+    EXPECT_EQ(scripted.calls, (std::vector<std::string>{"RenderFile tone.wav", "SetVolume -10000", "SetVolume 0",
+                                                        "SetBalance -10000", "SetBalance 10000", "SetBalance 0",
+                                                        "SetRate 0.1", "SetRate 2", "SetRate 1", "Release"}));
+}
+
+TEST_F(ScriptedGraphContract, AStalledPlaybackCountsAsEndedAfterFiveSeconds) {
+    aStalledPlaybackCountsAsEnded(
+        bench, [&] { scripted.current->stall(); }, [] {});
+}
+
+}  // namespace
+}  // namespace tarnwick::test
