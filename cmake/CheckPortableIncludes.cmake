@@ -1,4 +1,6 @@
-# Fails when a portable source includes a toolkit or operating-system header.
+# Fails when a portable source includes a toolkit or operating-system header,
+# or when a feature includes another feature or the station includes one:
+# features reach each other only through the station's hooks.
 # Run as: cmake -DROOT=<source dir> -DDIRS=<dir,dir> [-DFLAT_DIRS=<dir,dir>] -P CheckPortableIncludes.cmake
 # DIRS are checked with their subfolders, FLAT_DIRS without them.
 set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt|windows\\.h|winuser|winbase|ole2|objbase|oleauto|dshow|strmif|gst/|glib|gio/|dbus|unistd\\.h|sys/|fcntl\\.h|pthread\\.h|X11/)")
@@ -30,4 +32,25 @@ foreach(f ${files})
 endforeach()
 if(bad)
   message(FATAL_ERROR "Portable code includes platform headers:\n${bad}")
+endif()
+
+# The features; the playback graph's seam and its guard sit in media/ and
+# are the station's, not the media feature's.
+set(features beacons media schedule settings transmit)
+set(seams "media/media_graph\\.h|media/guarded_graph\\.h")
+set(crossing "")
+foreach(d ${features} app/station window)
+  file(GLOB found ${ROOT}/src/${d}*.cpp ${ROOT}/src/${d}*.h ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
+  foreach(f ${found})
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"(beacons|media|schedule|settings|transmit)/")
+    foreach(l ${lines})
+      if(l MATCHES "\"${d}/" OR l MATCHES "\"(${seams})\"")
+        continue()
+      endif()
+      string(APPEND crossing "  ${f}: ${l}\n")
+    endforeach()
+  endforeach()
+endforeach()
+if(crossing)
+  message(FATAL_ERROR "A feature (or the station) includes another feature; go through a station hook:\n${crossing}")
 endif()
