@@ -401,9 +401,14 @@ TEST_F(DshowGraphTest, ResumePlaysOnWhereTheSoundStoppedAndARestartLeavesNoSilen
         ASSERT_TRUE(waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
         const Sound sound = recording.stop();
         ASSERT_TRUE(sound.readable);
-        // At most the output's own latency is heard twice.
+        // The file once, and again what the output held at the Stop, which
+        // the recording hears though the air would not (the unkey comes
+        // first): 40-70 ms under Wine. Two sounding stretches counted in
+        // whole 10 ms windows add up to 40 ms more (2.11 s was seen on a
+        // busy machine). Replaying from the last seek, the fault this
+        // catches, sounds 2.8 s.
         EXPECT_GE(sound.soundingSeconds, 2.0 - kLengthTolerance);
-        if (sound.soundingSeconds > 2.1 && !oversubscribed())
+        if (sound.soundingSeconds > 2.2 && !oversubscribed())
             ADD_FAILURE() << "Stop and Run sounded " << sound.soundingSeconds << " s of a 2 s file";
     }
     {
