@@ -54,8 +54,8 @@ bool oversubscribed() {
     return loadavg >> load && load > 2.0 * info.dwNumberOfProcessors;
 }
 
-void expectLength(double seconds, double expected, const std::string& what) {
-    if (std::abs(seconds - expected) <= kLengthTolerance) return;
+void expectLength(double seconds, double expected, const std::string& what, double tolerance = kLengthTolerance) {
+    if (std::abs(seconds - expected) <= tolerance) return;
     if (oversubscribed())
         std::printf("BUSY (oversubscribed machine): %s sounded %.3f s, not %.3f s\n", what.c_str(), seconds, expected);
     else
@@ -244,7 +244,8 @@ TEST_F(DshowGraphTest, TheEndReadsExactlyTheLengthUntilASeekReplaysIt) {
     test::theEndReadsExactlyTheLengthUntilASeek(bench());
     const Sound sound = recording.stop();
     ASSERT_TRUE(sound.readable);
-    expectLength(sound.soundingSeconds, 2 * 2.0, "the file twice");
+    // Two stretches of sound, each with two ends that may add a window.
+    expectLength(sound.soundingSeconds, 2 * 2.0, "the file twice", 2 * kLengthTolerance);
     EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
     EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
 }
