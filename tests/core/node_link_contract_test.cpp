@@ -1,4 +1,5 @@
-// The node-link contract on the recording node in virtual time.
+// The node-link contract on the recording node in virtual time, with the
+// calls sent without waiting held as the COM link holds them.
 #include "platform/fake/recording_node.h"
 #include "platform/fake/virtual_event_loop.h"
 #include "shared/node_link_contract.h"
@@ -12,6 +13,7 @@ class RecordingNodeContract : public ::testing::Test {
 protected:
     NodeBench bench() const { return bench_; }
     RecordingNodeContract() {
+        node.sendLate = true;
         bench_.connect = [this](NodeEvents& e) { return connector.create(e); };
         bench_.connectHasty = [this](NodeEvents& e) {
             node.callLimit = std::chrono::milliseconds(1000);
