@@ -1,18 +1,30 @@
 // NodeLink: the EchoLink node, reached through its automation server.
 //
-// Implementations: the D-Bus client (platform/linux/dbus_node.cpp), the COM
-// client (Windows), and the recording node of the tests
-// (platform/fake/recording_node.h).
+// Backends: the D-Bus link (platform/linux/dbus_node.h), the COM link
+// (platform/windows/com_node.h) and the recording node of the tests
+// (platform/fake/recording_node.h). Each keeps to what this header says,
+// checked on all three by tests/shared/node_link_contract.h; their headers
+// add only their wire and their threads.
 //
-// Every call is synchronous (but see the two IgnoringAnswer calls) and made
-// on the loop thread. A call that fails
-// (the server answers with an error, is gone, or does not answer within 30
-// seconds: a node busy for a few seconds is slow, not gone) raises Failure
-// with the failure's number and description; the calling handler's regime
-// decides what follows.
+// Calls. Every call is made on the loop thread and waits for the node's
+// answer (but see the two IgnoringAnswer calls); the node takes the calls
+// in the order they were made, and a call that returns has reached it.
+// Booleans cross as 16-bit values as they are given: the system passes -1
+// for true and 0 for false, the node reads any value other than 0 as true,
+// and what the node returns is handed on as it is.
 //
-// Booleans cross as 16-bit values: the system passes -1 for true and 0 for
-// false, and takes any returned value other than 0 as true.
+// Failures. A call the node answers with an error, a node that has gone,
+// or one that does not answer within the call limit (30 s: a node busy for
+// a few seconds is slow, not gone) raises Failure: the backend's number
+// (err::kAutomationError, or the HRESULT on COM) and a description that
+// names the operation. A failed call takes no effect, and fails only
+// itself: the next call is made afresh. The calling handler's regime
+// decides what follows. A node that has gone after raising Closing fails
+// the calls made to it at once, not after the call limit.
+//
+// Events. DTMFString and Closing reach NodeEvents from the loop, between
+// other handlers, never inside a node call; only the node the link was
+// made for raises them.
 #pragma once
 
 #include <chrono>
@@ -34,8 +46,7 @@ public:
     virtual std::string GetCallsign() = 0;
 };
 
-// The node's two events. Delivered on the loop thread between other
-// handlers, never inside a node call.
+// The node's two events (see Events above).
 class NodeEvents {
 public:
     virtual ~NodeEvents() = default;
@@ -57,11 +68,19 @@ public:
 
     // The same two calls for a step that ignores failures: a link may send
     // them without waiting for the node's answer, which nobody would read.
-    // The node still takes its calls in the order they were sent. Idle, the
+    // The node still takes its calls in the order they were sent; a failure
+    // of one may go unseen (a link that does not wait raises none). Idle, the
     // progress tick makes two of these a hundred times a second; waiting
     // for each answer was most of what an idle program cost.
     virtual void SetPttIgnoringAnswer(NodeBool on) { SetPtt(on); }
     virtual void SetListedBusyIgnoringAnswer(NodeBool busy) { SetListedBusy(busy); }
+
+    // True once the node has raised Closing, whether or not the event has
+    // been delivered yet: at the latest once a call made after it has
+    // returned or failed. A node program may quit as soon as it has raised
+    // it, and a call already on its way, or made before the event's turn
+    // comes, then fails: that failure is the node closing, not a fault.
+    virtual bool closingAnnounced() const { return false; }
 
     // A link may still hold those calls when they return (the COM link
     // hands them to its worker thread), and a process that ends then takes
@@ -76,12 +95,6 @@ public:
     //     has been taken or has failed. Called before the program ends.
     // A link that sends them synchronously (the default) has nothing on
     // its way: every call is taken once it has returned.
-    // True once the node has raised Closing, whether or not the event has
-    // been delivered yet. A node program may quit as soon as it has raised
-    // it, and a call already on its way, or made before the event's turn
-    // comes, then fails: that failure is the node closing, not a fault.
-    virtual bool closingAnnounced() const { return false; }
-
     virtual std::uint64_t lastSent() const { return 0; }
     virtual bool taken(std::uint64_t /*n*/) const { return true; }
     virtual void awaitSent(std::chrono::milliseconds /*limit*/) {}

@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -18,23 +16,19 @@
 #include <vector>
 
 #include "app/dispatcher.h"
+#include "shared/node_link_contract.h"
 #include "window/errors.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {
 namespace {
 
+using test::Lines;
 using testing::pumpUntil;
-using Lines = std::vector<std::string>;
 
 constexpr const char* kConnectAndDieFlag = "--connect-and-die";
 
 std::string nodesimPath() { return testing::windowsPath(NODESIM_EXE_PATH); }
-
-std::int64_t epochMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 // Runs the stand-in's program with `arguments`: its exit status, and its
 // output (without the last line break) in `out`.
@@ -94,29 +88,8 @@ public:
         return code;
     }
 
-    // The stamp of the first trace line with this body, or -1.
-    std::int64_t stampOf(const std::string& body) const {
-        const std::string text = testing::readFile(trace_);
-        for (std::size_t from = 0, end; from < text.size(); from = end + 1) {
-            end = std::min(text.find('\n', from), text.size());
-            const std::size_t blank = text.find(' ', from);
-            if (blank < end && text.compare(blank + 1, end - blank - 1, body) == 0)
-                return std::stoll(text.substr(from, blank - from));
-        }
-        return -1;
-    }
-
-    // The trace lines without their stamps (whose form the core tests check).
-    Lines trace() const {
-        Lines bodies;
-        const std::string text = testing::readFile(trace_);
-        for (std::size_t from = 0, end; from < text.size(); from = end + 1) {
-            end = std::min(text.find('\n', from), text.size());
-            const std::size_t blank = text.find(' ', from);
-            if (end > from) bodies.push_back(blank < end ? text.substr(blank + 1, end - blank - 1) : std::string());
-        }
-        return bodies;
-    }
+    std::string text() const { return testing::readFile(trace_); }
+    Lines trace() const { return test::stampedTrace(text()).bodies; }
 
 private:
     testing::TempDir dir_;
@@ -126,25 +99,6 @@ private:
     bool up_ = false;
 };
 
-// The events as NodeEvents receives them: "DTMFString 1234", "Closing".
-class EventLog : public NodeEvents {
-public:
-    void DTMFString(const std::string& digits) override { events.push_back("DTMFString " + digits); }
-    void Closing() override { events.push_back("Closing"); }
-    Lines events;
-};
-
-// The Failure `call` raises; a test that expects one fails without it.
-Failure failureOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Failure& f) {
-        return f;
-    }
-    ADD_FAILURE() << "no Failure raised";
-    return Failure(0, "");
-}
-
 std::string registryText(HKEY root, const std::string& key) {
     char value[1024] = {};
     DWORD size = sizeof value;
@@ -153,12 +107,74 @@ std::string registryText(HKEY root, const std::string& key) {
     return value;
 }
 
+using test::EventLog;
+using test::failureOf;
+
 class ComNodeTest : public ::testing::Test {
 protected:
     std::unique_ptr<NodeLink> connect() { return ComNodeConnector().create(events); }
     EventLog events;
     testing::ModalWatchdog watchdog;
 };
+
+// The contract against a stand-in of the test's own.
+class ComNodeContract : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(node.up()); }
+    test::NodeBench bench() {
+        using std::chrono::milliseconds;
+        test::NodeBench b;
+        b.connect = [](NodeEvents& e) { return ComNodeConnector().create(e); };
+        b.connectHasty = [](NodeEvents& e) {
+            return ComNodeConnector({milliseconds(2000), kNodeCreateTimeoutMs}).create(e);
+        };
+        b.pumpUntil = [](const std::function<bool()>& done) { return pumpUntil(done); };
+        b.stampedText = [this] { return node.text(); };
+        b.setFlag = [](const std::string& flag, bool on) { EXPECT_EQ(ctl(flag + (on ? " 1" : " 0")), 0u); };
+        b.failNext = [](const std::string& op) { EXPECT_EQ(ctl("fail " + op), 0u); };
+        b.failedNumber = static_cast<long>(E_FAIL);
+        b.failedText = [](const std::string& op) {
+            return op + ": " + op + " failed: the stand-in was told to fail it (--ctl fail)";
+        };
+        b.slowNext = [](milliseconds d) { EXPECT_EQ(ctl("stall " + std::to_string(d.count())), 0u); };
+        // A stopped node: its thread, and with it every COM call, stands still.
+        b.hang = [this] { EXPECT_NE(SuspendThread(node.mainThread()), static_cast<DWORD>(-1)); };
+        b.timedOutNumber = static_cast<long>(RPC_E_TIMEOUT);
+        b.timedOutText = [](const std::string& op) { return op + ": the node did not answer within 2 s"; };
+        // While the timed-out call is out, the next ones fail at once; once
+        // the node answers it, the link works again.
+        b.afterHang = [this](NodeLink& link) {
+            const Failure g = failureOf([&] { link.SetPtt(kNodeFalse); });
+            EXPECT_EQ(g.number(), static_cast<long>(RPC_E_TIMEOUT));
+            EXPECT_NE(g.description().find("SetPtt: the node has not yet answered an earlier call"), std::string::npos)
+                << g.description();
+            ResumeThread(node.mainThread());
+            ASSERT_TRUE(pumpUntil([&] {
+                try {
+                    link.SetPtt(kNodeFalse);
+                    return true;
+                } catch (const Failure&) {
+                    return false;
+                }
+            }));
+            EXPECT_EQ(link.GetPttState(), kNodeFalse);
+            EXPECT_EQ(node.trace().back(), "GetPttState => 0");
+        };
+        b.raiseDtmf = [](const std::string& digits) { EXPECT_EQ(ctl("dtmf " + digits), 0u); };
+        b.raiseClosing = [] { EXPECT_EQ(ctl("close"), 0u); };
+        b.vanish = [this] {
+            EXPECT_EQ(ctl("vanish"), 0u);
+            EXPECT_TRUE(node.ended(3000));
+            EXPECT_EQ(node.exitCode(), 0u);
+        };
+        return b;
+    }
+    StandIn node;
+    testing::ModalWatchdog watchdog;
+};
+
+TARNWICK_NODE_LINK_CONTRACT(ComNodeContract)
+TEST_F(ComNodeContract, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
 
 TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsUndoneCleanly) {
     ASSERT_TRUE(setRegistered(true));
@@ -209,65 +225,6 @@ TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsU
     ASSERT_TRUE(setRegistered(true));
 }
 
-// Booleans cross as they are passed (1, 5), and the node reads any
-// non-zero as true.
-TEST_F(ComNodeTest, EveryOperationIsTracedAndAnswered) {
-    StandIn node("--call K1ABC-L");
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-
-    EXPECT_EQ(link->GetSysopInfo()->GetCallsign(), "K1ABC-L");
-    const std::int64_t beforeKey = epochMs();
-    link->SetPtt(1);
-    const std::int64_t afterKey = epochMs();
-    EXPECT_EQ(link->GetPttState(), kNodeTrue);
-    const std::int64_t beforeUnkey = epochMs();
-    link->SetPtt(kNodeFalse);
-    const std::int64_t afterUnkey = epochMs();
-    EXPECT_EQ(link->GetPttState(), kNodeFalse);
-    EXPECT_FALSE(NodeInUse(*link));
-    for (const char* flag : {"rx", "busy-a", "busy-b"}) {
-        ASSERT_EQ(ctl(std::string(flag) + " 1"), 0u);
-        EXPECT_TRUE(NodeInUse(*link)) << flag;
-        ASSERT_EQ(ctl(std::string(flag) + " 0"), 0u);
-    }
-    link->SetListedBusy(5);
-    link->SendCwText(0, "CQ \"x\" \\");  // keys for its Morse; the characters the trace escapes
-
-    std::string state;
-    ASSERT_EQ(ctl("state", &state), 0u);
-    EXPECT_EQ(state, R"(ptt=-1 listed_busy=-1 rx=0 busy_a=0 busy_b=0 cw="CQ \"x\" \\")");
-    // NodeInUse asks all three, in this order, each time.
-    EXPECT_EQ(node.trace(), (Lines{
-                                "GetSysopInfo",
-                                R"(GetCallsign => "K1ABC-L")",
-                                "SetPtt 1",
-                                "GetPttState => -1",
-                                "SetPtt 0",
-                                "GetPttState => 0",
-                                "GetBusyFlagA => 0",
-                                "GetReceivingSignal => 0",
-                                "GetBusyFlagB => 0",
-                                "GetBusyFlagA => 0",
-                                "GetReceivingSignal => -1",
-                                "GetBusyFlagB => 0",
-                                "GetBusyFlagA => -1",
-                                "GetReceivingSignal => 0",
-                                "GetBusyFlagB => 0",
-                                "GetBusyFlagA => 0",
-                                "GetReceivingSignal => 0",
-                                "GetBusyFlagB => -1",
-                                "SetListedBusy 5",
-                                R"(SendCwText 0 "CQ \"x\" \\")",
-                            }));
-    // An air check reads the keying's stamps as the node's clock: each is the
-    // wall clock, in ms since the epoch, when the call arrived.
-    EXPECT_GE(node.stampOf("SetPtt 1"), beforeKey);
-    EXPECT_LE(node.stampOf("SetPtt 1"), afterKey);
-    EXPECT_GE(node.stampOf("SetPtt 0"), beforeUnkey);
-    EXPECT_LE(node.stampOf("SetPtt 0"), afterUnkey);
-}
-
 TEST_F(ComNodeTest, SendCwTextKeysTheTransmitterForTheMorseTimeAndSpeaksTheAnsiCodePage) {
     StandIn node("--cw-wpm 40");  // "PARIS " lasts 1500 ms
     ASSERT_TRUE(node.up());
@@ -293,42 +250,6 @@ TEST_F(ComNodeTest, SendCwTextKeysTheTransmitterForTheMorseTimeAndSpeaksTheAnsiC
     EXPECT_EQ(trace.back(), std::string("SendCwText 0 \"") + utf8 + "\"");
 }
 
-TEST_F(ComNodeTest, EventsArriveFromTheMessageLoopNeverInsideACall) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-    // The stand-in has raised the event by the time --ctl returns; the call
-    // after it must not hand it over.
-    ASSERT_EQ(ctl("dtmf 1234"), 0u);
-    EXPECT_EQ(link->GetPttState(), kNodeFalse);
-    EXPECT_TRUE(events.events.empty());
-    ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
-    EXPECT_EQ(events.events, Lines{"DTMFString 1234"});
-
-    ASSERT_EQ(ctl("close"), 0u);
-    ASSERT_TRUE(pumpUntil([&] { return events.events.size() == 2; }));
-    EXPECT_EQ(events.events.back(), "Closing");
-    EXPECT_EQ(node.trace(), (Lines{"event DTMFString \"1234\"", "GetPttState => 0", "event Closing"}));
-}
-
-TEST_F(ComNodeTest, AFailedCallRaisesTheNodesStatusAndDescription) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-    ASSERT_EQ(ctl("fail SetPtt"), 0u);
-    const Failure f = failureOf([&] { link->SetPtt(kNodeTrue); });
-    EXPECT_EQ(f.number(), static_cast<long>(E_FAIL));
-    EXPECT_EQ(f.description(), "SetPtt: SetPtt failed: the stand-in was told to fail it (--ctl fail)");
-    link->SetPtt(kNodeTrue);  // one failure per request
-
-    ASSERT_EQ(ctl("fail GetCallsign"), 0u);
-    auto info = link->GetSysopInfo();
-    const Failure g = failureOf([&] { info->GetCallsign(); });
-    EXPECT_EQ(g.number(), static_cast<long>(E_FAIL));
-    EXPECT_EQ(g.description(), "GetCallsign: GetCallsign failed: the stand-in was told to fail it (--ctl fail)");
-    EXPECT_EQ(node.trace(), (Lines{"SetPtt -1 => error", "SetPtt -1", "GetSysopInfo", "GetCallsign => error"}));
-}
-
 // Unregistered, creation fails with the report the user sees; registered,
 // it starts the node, which ends with its last caller.
 TEST_F(ComNodeTest, CreationStartsARegisteredNodeAndFailsWithTheReportTextWithoutOne) {
@@ -352,83 +273,6 @@ TEST_F(ComNodeTest, CreationStartsARegisteredNodeAndFailsWithTheReportTextWithou
         EXPECT_EQ(ctl("state"), 0u) << "COM started the stand-in";
     }
     EXPECT_TRUE(pumpUntil([] { return ctl("state") != 0; })) << "the started stand-in outlived its caller";
-}
-
-// A node busy for a few seconds on its own thread is slow, not gone: the
-// call is answered once the node gets to it, and what was sent meanwhile
-// follows in order. A node that stays silent past the link's timeout
-// fails the call (a link with a short one here; the program's is
-// kNodeCallTimeoutMs), and the link works again once the node answers.
-TEST_F(ComNodeTest, ASlowNodeIsWaitedForAndAHungOneFailsTheCallAndRecovers) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    {
-        auto patient = connect();
-        ASSERT_EQ(ctl("stall 3000"), 0u);
-        const ULONGLONG asked = GetTickCount64();
-        EXPECT_EQ(patient->GetPttState(), kNodeFalse);
-        EXPECT_GE(GetTickCount64() - asked, 3000u - 16u);  // the tick count's grain
-        ASSERT_EQ(ctl("stall 3000"), 0u);
-        patient->SetPttIgnoringAnswer(kNodeTrue);  // the call the node sits on
-        // Queued, not yet taken: a process that ended now would lose it.
-        const std::uint64_t key = patient->lastSent();
-        patient->awaitSent(std::chrono::milliseconds(500));
-        EXPECT_FALSE(patient->taken(key));
-        patient->awaitSent(std::chrono::milliseconds(5000));
-        EXPECT_TRUE(patient->taken(key));
-        EXPECT_EQ(patient->GetPttState(), kNodeTrue);
-        patient->SetPtt(kNodeFalse);
-        EXPECT_EQ(node.trace(), (Lines{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1", "GetPttState => -1",
-                                       "SetPtt 0"}));
-    }
-
-    auto link = ComNodeConnector({std::chrono::milliseconds(2000), kNodeCreateTimeoutMs}).create(events);
-    ASSERT_EQ(link->GetPttState(), kNodeFalse);
-
-    // A stopped node: its thread, and with it every COM call, stands still.
-    ASSERT_NE(SuspendThread(node.mainThread()), static_cast<DWORD>(-1));
-    const Failure f = failureOf([&] { link->GetPttState(); });
-    EXPECT_EQ(f.number(), static_cast<long>(RPC_E_TIMEOUT));
-    EXPECT_EQ(f.description(), "GetPttState: the node did not answer within 2 s");
-    // While that call is out, the next ones fail at once.
-    const Failure g = failureOf([&] { link->SetPtt(kNodeFalse); });
-    EXPECT_EQ(g.number(), static_cast<long>(RPC_E_TIMEOUT));
-    EXPECT_NE(g.description().find("SetPtt: the node has not yet answered an earlier call"), std::string::npos)
-        << g.description();
-
-    ResumeThread(node.mainThread());
-    ASSERT_TRUE(pumpUntil([&] {
-        try {
-            link->SetPtt(kNodeFalse);
-            return true;
-        } catch (const Failure&) {
-            return false;
-        }
-    }));
-    EXPECT_EQ(link->GetPttState(), kNodeFalse);
-    EXPECT_EQ(node.trace().back(), "GetPttState => 0");
-}
-
-// A node program that quits as soon as it has raised Closing: the event
-// arrives, the program is gone although its caller still holds the node
-// (a closing one waits up to 5 s for that), and the unkey that follows
-// fails at once instead of waiting out the call timeout.
-TEST_F(ComNodeTest, AVanishingNodeRaisesClosingAndLeavesItsCallersAtOnce) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-    EXPECT_EQ(link->GetPttState(), kNodeFalse);
-    ASSERT_EQ(ctl("vanish"), 0u);
-    ASSERT_TRUE(node.ended(3000));
-    EXPECT_EQ(node.exitCode(), 0u);
-    ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
-    EXPECT_EQ(events.events, Lines{"Closing"});
-    const ULONGLONG asked = GetTickCount64();
-    const Failure f = failureOf([&] { link->SetPtt(kNodeFalse); });
-    EXPECT_LT(f.number(), 0) << f.description();
-    EXPECT_LT(GetTickCount64() - asked, 2000u) << f.description();
-    EXPECT_TRUE(link->closingAnnounced());
-    EXPECT_EQ(node.trace(), (Lines{"GetPttState => 0", "event Closing"}));
 }
 
 // A closing node stays for its caller's unkey, and ends once its callers

@@ -39,7 +39,10 @@ public:
     }
     NodeBool GetBusyFlagA() override { return query("GetBusyFlagA", n_.busyA); }
     NodeBool GetReceivingSignal() override { return query("GetReceivingSignal", n_.rx); }
-    NodeBool GetPttState() override { return query("GetPttState", n_.cwKeyed ? kNodeTrue : n_.ptt); }
+    NodeBool GetPttState() override {
+        n_.check("GetPttState");  // before the read: the calls on their way go first
+        return answer("GetPttState", n_.cwKeyed ? kNodeTrue : n_.ptt);
+    }
     NodeBool GetBusyFlagB() override { return query("GetBusyFlagB", n_.busyB); }
     void SendCwText(std::int32_t mode, const std::string& text) override {
         n_.check("SendCwText");
@@ -100,8 +103,11 @@ private:
         n.record("SetListedBusy " + std::to_string(busy));
         n.listedBusy = busy != 0 ? kNodeTrue : kNodeFalse;
     }
-    NodeBool query(const char* op, NodeBool v) {
+    NodeBool query(const char* op, const NodeBool& v) {
         n_.check(op);
+        return answer(op, v);
+    }
+    NodeBool answer(const char* op, NodeBool v) {
         n_.record(std::string(op) + " => " + std::to_string(v));
         return v;
     }

@@ -1,15 +1,17 @@
-// The node over the session D-Bus: the Linux face of the automation server.
+// The node over the session D-Bus: the Linux face of the automation server
+// (node/node_link.h says what every link does).
 //
 // The node is whoever owns the bus name org.tarnwick.Node (the stand-in
 // tarnwick-nodesim, or any node program with the same interface): object
-// /org/tarnwick/Node, interface org.tarnwick.Node. Booleans are int16.
-// A call that gets an error reply, or no answer within the call timeout
-// (kNodeCallTimeoutMs: a node program busy for a few seconds on its own
-// window thread is slow, not gone), raises Failure (err::kAutomationError)
-// with the bus's error name and message. The window stands still while a
-// call waits.
-// Events arrive as the signals DTMFString(s) and Closing() and are handed to
-// NodeEvents from the Qt event loop, never inside a call.
+// /org/tarnwick/Node, interface org.tarnwick.Node. Booleans are int16. A
+// failed call raises err::kAutomationError with the bus's error name and
+// message (org.freedesktop.DBus.Error.NoReply past kNodeCallTimeoutMs).
+// The window stands still while a call waits. The calls sent without
+// waiting are messages whose replies nobody reads, written to the bus's
+// socket at once (a listing may wait for the next write, at the latest
+// until the thread waits or awaitSent): written, they outlive the process.
+// Events arrive as the signals DTMFString(s) and Closing() from the name's
+// owner when the link was made, and are handed on from the Qt event loop.
 #pragma once
 
 #include "node/node_link.h"

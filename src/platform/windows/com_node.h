@@ -1,13 +1,13 @@
-// The node over COM: the Windows face of EchoLink's automation server.
+// The node over COM: the Windows face of EchoLink's automation server
+// (node/node_link.h says what every link does).
 //
 // The node is the object of class {D1FB3C9A-BB2D-446A-A74A-E771F134ED56}
 // (EchoLink's own server, or the stand-in tarnwick-nodesim.exe registered
 // for it). Every operation is called by name through IDispatch: the ids are
 // looked up with GetIDsOfNames on first use and cached, so nothing depends
 // on where an operation sits in the interface. Booleans cross as
-// VARIANT_BOOL; what the node returns is handed on as it is (any value
-// other than 0 is true). SendCwText passes its text as a VARIANT holding a
-// BSTR made from the ANSI text.
+// VARIANT_BOOL. SendCwText passes its text as a VARIANT holding a BSTR made
+// from the ANSI text.
 //
 // Threads. The calls themselves run on a worker thread of the process's
 // multi-threaded apartment, and the loop thread waits for each one without
@@ -21,16 +21,12 @@
 //     filter cancels, so a waiting worker is the one bound that holds there
 //     as it does on Windows. While that call is still out, further calls
 //     fail at once the same way; once it returns, the link works again.
-//     The bound is generous: a node program busy for a few seconds on its
-//     own window thread (a directory reconnect, a dialog of its own) is
-//     slow, not gone, and the window standing still meanwhile is what a
-//     call into it has always cost.
 //   * SetPttIgnoringAnswer and SetListedBusyIgnoringAnswer only queue the
 //     call for the worker and return; a process that ends before the
 //     worker made it loses it. lastSent/taken/awaitSent say where the
-//     worker is with them, and the program's end waits for them.
+//     worker is with them.
 // Events arrive on COM's threads, are queued, and are handed to NodeEvents
-// from the loop thread's message queue, between other handlers.
+// from the loop thread's message queue.
 //
 // Failures raise Failure with the HRESULT as its number (a signed long) and
 // "<operation>: <description>", the description being the node's own error
