@@ -3,7 +3,7 @@
 # same as mp3, a MIDI note) transmitted by "Play", a DTMF command, a second
 # command during a transmission (restart), Stop and then Resume, the 1-minute
 # timed beacon, the schedule (consecutive minutes) and the transmit break (a
-# long file, a break each keyed minute), heard by the air check (tests/air)
+# long file, a break each keyed minute), heard by the air check (tools/aircheck)
 # beside the program and gated with the stand-in's keying; median and worst
 # of the lead (key to sound), the tail (sound to unkey; cut when negative),
 # the sound lost after the unkey, the longest gap and the break's silence,

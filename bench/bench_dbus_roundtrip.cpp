@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "platform/linux/dbus_node.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "platform/linux/gst_graph.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -1,30 +1,43 @@
 # Fails when a portable source includes a toolkit or operating-system header,
-# or when a feature includes another feature or the station includes one:
-# features reach each other only through the station's hooks.
-# Run as: cmake -DROOT=<source dir> -DDIRS=<dir,dir> [-DFLAT_DIRS=<dir,dir>] -P CheckPortableIncludes.cmake
-# DIRS are checked with their subfolders, FLAT_DIRS without them.
+# or when an include of the core runs up its layers or across to another
+# folder of the same layer (one feature including another): features reach
+# each other only through the station's hooks.
+#
+# Run as: cmake -DROOT=<source dir> -DLAYERS=<layer,layer> [-DPORTABLE=<dir,dir>]
+#                -P CheckPortableIncludes.cmake
+# LAYERS lists the core's folders under src/, lowest first; the folders of
+# one layer are separated by blanks. PORTABLE lists more folders (from ROOT)
+# whose sources must stay free of platform headers.
 set(forbidden "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|qt|windows\\.h|winuser|winbase|ole2|objbase|oleauto|dshow|strmif|gst/|glib|gio/|dbus|unistd\\.h|sys/|fcntl\\.h|pthread\\.h|X11/)")
+string(REPLACE "," ";" LAYERS "${LAYERS}")
+string(REPLACE "," ";" PORTABLE "${PORTABLE}")
+
+set(rank 0)
+set(core_dirs "")
+foreach(layer ${LAYERS})
+  string(REPLACE " " ";" dirs "${layer}")
+  foreach(d ${dirs})
+    set(rank_${d} ${rank})
+    list(APPEND core_dirs ${d})
+  endforeach()
+  math(EXPR rank "${rank} + 1")
+endforeach()
+
+# The platform headers.
 set(bad "")
-string(REPLACE "," ";" DIRS "${DIRS}")
-string(REPLACE "," ";" FLAT_DIRS "${FLAT_DIRS}")
 set(files "")
-foreach(d ${DIRS})
-  file(GLOB_RECURSE found ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
-  list(APPEND files ${found})
-endforeach()
-foreach(d ${FLAT_DIRS})
+foreach(d ${core_dirs})
   file(GLOB found ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
+  if(NOT found)
+    message(FATAL_ERROR "No sources in the core's folder src/${d}")
+  endif()
   list(APPEND files ${found})
 endforeach()
-if(NOT files)
-  message(FATAL_ERROR "No portable sources found under ${ROOT}/src")
-endif()
+foreach(d ${PORTABLE})
+  file(GLOB found ${ROOT}/${d}/*.cpp ${ROOT}/${d}/*.h)
+  list(APPEND files ${found})
+endforeach()
 foreach(f ${files})
-  # The platform faces of the stand-in node and the guardian's mains live
-  # below src/nodesim/<platform>/ and src/guard/<platform>/.
-  if(f MATCHES "/src/(nodesim|guard)/(linux|windows)/")
-    continue()
-  endif()
   file(STRINGS ${f} lines REGEX "${forbidden}")
   foreach(l ${lines})
     string(APPEND bad "  ${f}: ${l}\n")
@@ -34,23 +47,26 @@ if(bad)
   message(FATAL_ERROR "Portable code includes platform headers:\n${bad}")
 endif()
 
-# The features; the playback graph's seam and its guard sit in media/ and
-# are the station's, not the media feature's.
-set(features beacons media schedule settings transmit)
-set(seams "media/media_graph\\.h|media/guarded_graph\\.h")
-set(crossing "")
-foreach(d ${features} app/station window)
-  file(GLOB found ${ROOT}/src/${d}*.cpp ${ROOT}/src/${d}*.h ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
+# The layers: every arrow runs down, or stays in its folder.
+set(upward "")
+foreach(d ${core_dirs})
+  file(GLOB found ${ROOT}/src/${d}/*.cpp ${ROOT}/src/${d}/*.h)
   foreach(f ${found})
-    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"(beacons|media|schedule|settings|transmit)/")
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[A-Za-z_]+/")
     foreach(l ${lines})
-      if(l MATCHES "\"${d}/" OR l MATCHES "\"(${seams})\"")
+      string(REGEX REPLACE "^[^\"]*\"([A-Za-z_]+)/.*" "\\1" to "${l}")
+      if(to STREQUAL d)
         continue()
       endif()
-      string(APPEND crossing "  ${f}: ${l}\n")
+      if(NOT DEFINED rank_${to})
+        string(APPEND upward "  ${f}: ${l}  (not a folder of the core)\n")
+      elseif(NOT rank_${to} LESS rank_${d})
+        string(APPEND upward "  ${f}: ${l}\n")
+      endif()
     endforeach()
   endforeach()
 endforeach()
-if(crossing)
-  message(FATAL_ERROR "A feature (or the station) includes another feature; go through a station hook:\n${crossing}")
+if(upward)
+  message(FATAL_ERROR "An include runs up or across the core's layers (base, window, seams, station, "
+                      "features, app); a feature reaches another through a station hook:\n${upward}")
 endif()

@@ -98,8 +98,8 @@ echo "== Benchmarks (figure and goal) =="
 # Timing benchmarks run one after another, never beside each other or a
 # build, so that a figure that misses means the program missed, not that
 # the machine was busy. To keep the command within its 35 minutes on two
-# cores, each runs in a short form here (30 s of idle, one transmission of
-# each quick scenario, two kills); the break scenario prints the break's
+# cores, each runs in a short form here (20 s of idle, one Play and one
+# Resume in each format, two kills); the break scenario prints the break's
 # length. The README gives the long forms.
 part "the build's benchmarks"
 bash "$root/scripts/bench.sh" "$build" || echo "bench: a benchmark could not run"
@@ -111,12 +111,14 @@ for program in "${programs[@]}"; do
   part "the $program program's benchmarks"
   echo "-- the $program program against the stand-in node"
   bash "$root/bench/program_bench.sh" "$program" "$dir" dtmf 2>&1 | grep -E '^(DTMF|FAIL|program_bench)' || true
-  bash "$root/bench/program_bench.sh" "$program" "$dir" idle 30 2>&1 | grep -E '^(idle|FAIL|program_bench)' || true
+  bash "$root/bench/program_bench.sh" "$program" "$dir" idle 20 2>&1 | grep -E '^(idle|FAIL|program_bench)' || true
   bash "$root/bench/program_bench.sh" "$program" "$dir" report 3 2>&1 | grep -E '^(error report|FAIL|program_bench)' ||
     echo "bench: the error report benchmark could not run"
-  # One of each quick scenario; the minute-long ones (beacon, schedule,
-  # break) are the scenarios' and the long form's.
-  [[ -f "$root/bench/air_check.sh" ]] && { bash "$root/bench/air_check.sh" "$program" "$dir" 1 play dtmf restart resume 2>&1 |
+  # Play and Resume in each format: a start from silence and a start on an
+  # open output. The DTMF command, its restart and the minute-long ones
+  # (beacon, schedule, break) are the black-box scenarios', whose air
+  # checks print the same figures; all are the long form's.
+  [[ -f "$root/bench/air_check.sh" ]] && { bash "$root/bench/air_check.sh" "$program" "$dir" 1 play resume 2>&1 |
     grep -E '^(air check|FAIL|program_bench)' || echo "bench: the air check could not run"; }
   [[ -f "$root/bench/guard_bench.sh" ]] && { GB_IDLE_SECONDS=10 bash "$root/bench/guard_bench.sh" "$program" "$dir" 2 2>&1 |
     grep -E '^(guardian|kill -9|FAIL)' || echo "bench: the guardian benchmark could not run"; }
@@ -142,19 +144,19 @@ if [[ -x "$win_build/bench/bench_dshow_end_to_unkey.exe" ]]; then
       echo "bench: bench_dshow_end_to_unkey.exe could not run"
   done
 fi
-# Last, all at once: the two programs' soaks (memory and handles over 3
+# Last, all at once: the two programs' soaks (memory and handles over 2
 # minutes of a 1-minute beacon and a DTMF command every 10 s, each in a
 # session of its own) and the fuzz targets. None of them measures time. The
 # real-time beacon drift is a long form (drift 30); the test command keeps
 # the 30 days of it in virtual time (bench_virtual_time).
 part "the soaks and the fuzzing"
-echo "-- the 3-minute soak of both programs, the fuzz targets beside it"
+echo "-- the 2-minute soak of both programs, the fuzz targets beside it"
 real_log=$(mktemp)
 real_pids=()
 for program in "${programs[@]}"; do
   dir=$build
   [[ $program == windows ]] && dir=$win_build
-  bash "$root/bench/soak.sh" "$program" "$dir" 3 >"$real_log.soak.$program" 2>&1 &
+  bash "$root/bench/soak.sh" "$program" "$dir" 2 >"$real_log.soak.$program" 2>&1 &
   real_pids+=($!)
 done
 bash "$root/tests/fuzz/run.sh" "$root/build-fuzz" 60 >"$real_log.fuzz" 2>&1 || rc=1

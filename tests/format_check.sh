@@ -5,7 +5,7 @@ set -euo pipefail
 root=${1:?usage: format_check.sh SOURCE_DIR}
 command -v clang-format >/dev/null || { echo "FAIL: clang-format is not installed (scripts/setup.sh --tests)"; exit 1; }
 cd "$root"
-mapfile -t files < <(find src tests bench -name '*.cpp' -o -name '*.h' | sort)
+mapfile -t files < <(find src nodesim tools tests bench -name '*.cpp' -o -name '*.h' | sort)
 ((${#files[@]} > 0)) || { echo "FAIL: no C++ files under $root"; exit 1; }
 if ! clang-format --dry-run --Werror "${files[@]}" 2>/tmp/format_check.$$; then
   grep -E "^[^ ].*: (error|warning):" /tmp/format_check.$$ | cut -d: -f1 | sort -u | sed 's/^/not formatted: /'

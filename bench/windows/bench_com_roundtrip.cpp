@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/windows/com_node.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -45,7 +45,7 @@
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_event_loop.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 using namespace tarnwick;
 using SteadyClock = std::chrono::steady_clock;

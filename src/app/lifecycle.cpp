@@ -1,8 +1,8 @@
 #include "app/lifecycle.h"
 
-#include "app/station.h"
-#include "platform/dialogs.h"
-#include "platform/window_frame.h"
+#include "station/station.h"
+#include "seams/dialogs.h"
+#include "seams/window_frame.h"
 #include "settings/settings.h"
 
 namespace tarnwick {

@@ -1,7 +1,7 @@
 #include "app/session_end.h"
 
 #include "app/system.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <string>
 

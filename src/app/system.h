@@ -9,7 +9,7 @@
 // node events arrive through the NodeEvents face.
 #pragma once
 
-#include "app/station.h"
+#include "station/station.h"
 #include "media/load_file.h"
 #include "schedule/schedule.h"
 #include "transmit/transmit_sequence.h"

@@ -1,7 +1,7 @@
 #include "beacons/beacon_groups.h"
 
-#include "app/field_rules.h"
-#include "app/station.h"
+#include "station/field_rules.h"
+#include "station/station.h"
 
 namespace tarnwick {
 

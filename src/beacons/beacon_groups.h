@@ -1,5 +1,5 @@
 // The two beacon groups: 6 the timed file beacon, 7 the CW ident. Both
-// count down on the shared scheme (app/field_rules.h); group 8, the keyed
+// count down on the shared scheme (station/field_rules.h); group 8, the keyed
 // seconds to the next transmit break, belongs to the break.
 #pragma once
 

@@ -1,6 +1,6 @@
 #include "guard/guardian.h"
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick::guard {
 

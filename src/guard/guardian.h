@@ -4,7 +4,7 @@
 // and Windows mains.
 //
 // Tarnwick writes one byte to the guardian per change of its own keying
-// (node/keying_watch.h). The guardian blocks on reading them and holds the
+// (guard/keying_watch.h). The guardian blocks on reading them and holds the
 // last one; it polls nothing and calls the node only once the feed has
 // ended (Tarnwick's process is gone, however it ended) while the last word
 // was "keyed". Then it unkeys the node and lists it free, trying again for
@@ -12,7 +12,7 @@
 // Tarnwick, quietly.
 #pragma once
 
-#include "node/node_link.h"
+#include "seams/node_link.h"
 
 #include <chrono>
 #include <functional>

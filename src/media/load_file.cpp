@@ -1,11 +1,11 @@
 #include "media/load_file.h"
 
-#include "app/station.h"
+#include "station/station.h"
 #include "media/player_controls.h"
-#include "platform/dialogs.h"
-#include "platform/locale.h"
-#include "window/convert.h"
-#include "window/errors.h"
+#include "seams/dialogs.h"
+#include "seams/locale.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 #include <filesystem>
 #include <system_error>

@@ -1,8 +1,8 @@
 #include "media/player_controls.h"
 
-#include "app/station.h"
+#include "station/station.h"
 #include "media/load_file.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

@@ -2,7 +2,7 @@
 // few seconds of the schedule's clock (and for the test clock).
 #pragma once
 
-#include "platform/locale.h"
+#include "seams/locale.h"
 
 namespace tarnwick {
 

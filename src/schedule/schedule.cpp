@@ -1,8 +1,8 @@
 #include "schedule/schedule.h"
 
-#include "app/station.h"
+#include "station/station.h"
 #include "schedule/civil_time.h"
-#include "platform/locale.h"
+#include "seams/locale.h"
 
 #include <cstdio>
 

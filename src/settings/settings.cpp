@@ -1,12 +1,12 @@
 #include "settings/settings.h"
 
-#include "app/field_rules.h"
-#include "app/station.h"
-#include "platform/dialogs.h"
-#include "platform/profile_store.h"
-#include "platform/window_frame.h"
-#include "window/convert.h"
-#include "window/errors.h"
+#include "station/field_rules.h"
+#include "station/station.h"
+#include "seams/dialogs.h"
+#include "seams/profile_store.h"
+#include "seams/window_frame.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "transmit/monitors.h"
 
-#include "app/station.h"
-#include "platform/event_loop.h"
+#include "station/station.h"
+#include "seams/event_loop.h"
 
 namespace tarnwick {
 

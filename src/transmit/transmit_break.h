@@ -5,7 +5,7 @@
 // cancel live here.
 #pragma once
 
-#include "platform/event_loop.h"
+#include "seams/event_loop.h"
 
 namespace tarnwick {
 

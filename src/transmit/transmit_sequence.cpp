@@ -1,7 +1,7 @@
 #include "transmit/transmit_sequence.h"
 
-#include "window/convert.h"
-#include "window/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

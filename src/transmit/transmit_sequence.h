@@ -3,7 +3,7 @@
 // transmission at the end of the file.
 #pragma once
 
-#include "app/station.h"
+#include "station/station.h"
 #include "transmit/transmit_break.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "window/controls.h"
 
-#include "window/errors.h"
+#include "base/errors.h"
 #include "window/form.h"
 
 namespace tarnwick {

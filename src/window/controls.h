@@ -12,7 +12,7 @@
 //     Min may exceed Max (the bar then runs the other way);
 //   * check boxes hold 0, 1 or 2 (greyed); there is no change event;
 //   * timers hold an interval and an enabled flag; ticking them is the
-//     TimerBinder's job (app/timer_binder.h).
+//     TimerBinder's job (station/timer_binder.h).
 #pragma once
 
 #include <cstdint>
@@ -43,7 +43,7 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kClientWidthTwips = 6255;
 inline constexpr int kClientHeightTwips = 6465;
 
-// Colours are 0xBBGGRR, as the window system of the original defined them.
+// Colours are 0xBBGGRR, as Win32 COLORREF values are.
 using Colour = std::uint32_t;
 inline constexpr Colour kBlack = 0x000000;
 inline constexpr Colour kRed = 0x0000FF;

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "air/air_check.h"
+#include "aircheck/air_check.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "air/air_check.h"
+#include "aircheck/air_check.h"
 
 namespace tarnwick::air {
 namespace {

@@ -312,7 +312,7 @@ stop_recording() {
   rec_pid=""
 }
 
-# The air check (tests/air): records what the sink plays, each sample with
+# The air check (tools/aircheck): records what the sink plays, each sample with
 # its wall-clock time, and reports it against the node's keying in the
 # trace: what played while the node was keyed went out, the rest was lost.
 # It is built beside the program (beside tarnwick.exe for the host of a

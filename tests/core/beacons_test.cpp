@@ -1,4 +1,4 @@
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 #include "core/started.h"
 
 namespace tarnwick::test {

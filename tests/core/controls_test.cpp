@@ -1,9 +1,9 @@
-#include "app/timer_binder.h"
+#include "station/timer_binder.h"
 #include "core/started.h"
 #include "shared/event_loop_contract.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "platform/timer_queue.h"
-#include "window/errors.h"
+#include "seams/timer_queue.h"
+#include "base/errors.h"
 #include "window/form.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "window/convert.h"
+#include "base/convert.h"
 #include "core/started.h"
 
 #include <clocale>

@@ -1,4 +1,4 @@
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 #include "support/rig.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The station log's file on the real file system (of Linux, or of Windows
 // under Wine when the core suite runs there).
-#include "platform/file_log_sink.h"
+#include "platform/portable/file_log_sink.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "guard/guardian.h"
 #include "platform/fake/recording_node.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <gtest/gtest.h>
 

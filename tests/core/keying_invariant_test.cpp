@@ -19,7 +19,7 @@
 #include "app/session_end.h"
 #include "app/system.h"
 #include "guard/guardian.h"
-#include "node/keying_watch.h"
+#include "guard/keying_watch.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/fake/recording_node.h"

@@ -1,6 +1,6 @@
 #include "media/load_file.h"
-#include "window/convert.h"
-#include "platform/dialogs.h"
+#include "base/convert.h"
+#include "seams/dialogs.h"
 #include "transmit/transmit_sequence.h"
 #include "core/started.h"
 

@@ -1,7 +1,7 @@
 // The end that comes from outside (a signal, a session that ends without
 // asking), and the keying changes the guardian is told of.
 #include "app/session_end.h"
-#include "node/keying_watch.h"
+#include "guard/keying_watch.h"
 #include "core/started.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "support/rig.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "app/lifecycle.h"
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 #include "settings/settings.h"
 #include "support/rig.h"
 

@@ -1,6 +1,6 @@
 #include "app/session_end.h"
-#include "app/station_log.h"
-#include "platform/dialogs.h"
+#include "station/station_log.h"
+#include "seams/dialogs.h"
 #include "schedule/civil_time.h"
 #include "core/started.h"
 

@@ -16,8 +16,8 @@
 // The first byte picks the user's decimal separator ("0" a point, "1" a comma,
 // "2" the Arabic one); the rest is the text. Its first 8 bytes are also taken
 // as a double, for the writing side alone.
-#include "window/convert.h"
-#include "window/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 #include <cmath>
 #include <cstdint>

@@ -17,9 +17,9 @@
 #include <functional>
 #include <thread>
 
-#include "node/node_link.h"
+#include "seams/node_link.h"
 #include "shared/node_link_contract.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 namespace {

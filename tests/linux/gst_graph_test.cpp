@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "linux/gst_audio.h"
-#include "media/guarded_graph.h"
+#include "station/guarded_graph.h"
 #include "shared/graph_contract.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 namespace {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/event_loop.h"
+#include "seams/event_loop.h"
 
 namespace tarnwick::test {
 

@@ -1,7 +1,7 @@
 // What every backend's graph must do, as the program gets it (wrapped by
 // GuardedGraphFactory), checked the same way on each: the scripted graph in
 // virtual time, GStreamer and DirectShow against a real sound server. See
-// media/media_graph.h for the promises.
+// seams/media_graph.h for the promises.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "media/media_graph.h"
-#include "platform/event_loop.h"
-#include "window/errors.h"
+#include "seams/media_graph.h"
+#include "seams/event_loop.h"
+#include "base/errors.h"
 
 namespace tarnwick::test {
 

@@ -1,4 +1,4 @@
-// What every node link must do (node/node_link.h), checked the same way on
+// What every node link must do (seams/node_link.h), checked the same way on
 // each: the recording node in virtual time, the D-Bus and the COM link
 // against the stand-in node. Each backend says how to reach its node, how
 // to make it fail, stall or hang, raise an event, and read its trace.
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "node/node_link.h"
-#include "window/errors.h"
+#include "seams/node_link.h"
+#include "base/errors.h"
 
 namespace tarnwick::test {
 

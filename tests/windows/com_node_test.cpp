@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/dispatcher.h"
+#include "station/dispatcher.h"
 #include "shared/node_link_contract.h"
-#include "window/errors.h"
+#include "base/errors.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {

@@ -22,10 +22,10 @@
 #include <sstream>
 #include <string>
 
-#include "media/guarded_graph.h"
+#include "station/guarded_graph.h"
 #include "shared/graph_contract.h"
 #include "shared/wav_measure.h"
-#include "window/errors.h"
+#include "base/errors.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/station_log.h"
-#include "platform/file_log_sink.h"
-#include "platform/locale.h"
+#include "station/station_log.h"
+#include "platform/portable/file_log_sink.h"
+#include "seams/locale.h"
 
 namespace tarnwick::guard {
 

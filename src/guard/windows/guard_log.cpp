@@ -1,8 +1,8 @@
 #include "guard/guard_log.h"
 
-#include "app/station_log.h"
-#include "platform/file_log_sink.h"
-#include "platform/locale.h"
+#include "station/station_log.h"
+#include "platform/portable/file_log_sink.h"
+#include "seams/locale.h"
 #include "platform/windows/win32_platform.h"
 
 namespace tarnwick::guard {

@@ -1,7 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include "schedule/civil_time.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <chrono>
 

@@ -1,11 +1,11 @@
 // Scripted dialogs, window frame and locale for the tests.
 #pragma once
 
-#include "media/media_graph.h"
-#include "platform/dialogs.h"
-#include "platform/event_loop.h"
-#include "platform/locale.h"
-#include "platform/window_frame.h"
+#include "seams/media_graph.h"
+#include "seams/dialogs.h"
+#include "seams/event_loop.h"
+#include "seams/locale.h"
+#include "seams/window_frame.h"
 
 #include <deque>
 #include <functional>

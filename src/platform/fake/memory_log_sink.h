@@ -2,7 +2,7 @@
 // append fail (the line is lost, problem() says why), as a full disk would.
 #pragma once
 
-#include "platform/log_sink.h"
+#include "seams/log_sink.h"
 
 #include <string>
 #include <vector>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/profile_store.h"
+#include "seams/profile_store.h"
 
 namespace tarnwick {
 

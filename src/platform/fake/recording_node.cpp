@@ -1,6 +1,6 @@
 #include "platform/fake/recording_node.h"
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

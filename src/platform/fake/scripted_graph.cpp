@@ -1,7 +1,7 @@
 #include "platform/fake/scripted_graph.h"
 
-#include "window/convert.h"
-#include "window/errors.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 // handler as a real modal loop would.
 #pragma once
 
-#include "platform/queued_event_loop.h"
+#include "seams/queued_event_loop.h"
 
 namespace tarnwick {
 

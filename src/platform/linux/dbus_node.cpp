@@ -18,7 +18,7 @@
 #include <QObject>
 #include <QString>
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

@@ -1,5 +1,5 @@
 // The node over the session D-Bus: the Linux face of the automation server
-// (node/node_link.h says what every link does).
+// (seams/node_link.h says what every link does).
 //
 // The node is whoever owns the bus name org.tarnwick.Node (the stand-in
 // tarnwick-nodesim, or any node program with the same interface): object
@@ -14,7 +14,7 @@
 // owner when the link was made, and are handed on from the Qt event loop.
 #pragma once
 
-#include "node/node_link.h"
+#include "seams/node_link.h"
 #include "wire/node_dbus.h"
 
 #include <QDBusConnection>

@@ -9,7 +9,7 @@
 // nothing does not touch the file.
 #pragma once
 
-#include "platform/profile_store.h"
+#include "seams/profile_store.h"
 
 #include <string>
 

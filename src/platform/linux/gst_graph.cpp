@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 namespace {

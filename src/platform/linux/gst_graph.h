@@ -4,7 +4,7 @@
 // sound track of a video file; nothing is ever shown). Its output is the
 // PulseAudio server of the session (pulsesink), or an ALSA device when no
 // sound server answers; a graph never plays into a dummy sink, so a machine
-// without any sound output fails at RenderFile, as the original component
+// without any sound output fails at RenderFile, as a DirectShow graph
 // does when it finds no renderer.
 //
 // Volume and balance are applied by our own filter in front of the sink
@@ -29,7 +29,7 @@
 #include <optional>
 #include <string>
 
-#include "media/media_graph.h"
+#include "seams/media_graph.h"
 
 typedef struct _GstElement GstElement;
 typedef struct _GstBus GstBus;

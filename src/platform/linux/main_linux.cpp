@@ -11,9 +11,9 @@
 #include "app/session_end.h"
 #include "app/system.h"
 #include "guard/guard_log.h"
-#include "media/media_graph.h"
-#include "node/keying_watch.h"
-#include "platform/file_log_sink.h"
+#include "seams/media_graph.h"
+#include "guard/keying_watch.h"
+#include "platform/portable/file_log_sink.h"
 #include "platform/linux/dbus_node.h"
 #include "platform/linux/gst_graph.h"
 #include "platform/linux/file_profile_store.h"
@@ -23,7 +23,7 @@
 #include "platform/linux/qt_locale.h"
 #include "platform/linux/qt_signal_notifier.h"
 #include "platform/linux/qt_window.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 int main(int argc, char** argv) {
     // A save over a file-size limit must fail as a reported save, not kill

@@ -8,7 +8,7 @@
 // ever blocking the window's thread.
 #pragma once
 
-#include "node/keying_watch.h"
+#include "guard/keying_watch.h"
 
 #include <functional>
 #include <string>

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -10,7 +10,7 @@
 #include <QObject>
 #include <QTimer>
 
-#include "platform/queued_event_loop.h"
+#include "seams/queued_event_loop.h"
 
 namespace tarnwick {
 

@@ -2,7 +2,7 @@
 // locale (LC_NUMERIC and friends) and the local time zone.
 #pragma once
 
-#include "platform/locale.h"
+#include "seams/locale.h"
 
 namespace tarnwick {
 

@@ -23,7 +23,7 @@
 #include <map>
 #include <string>
 
-#include "platform/window_frame.h"
+#include "seams/window_frame.h"
 #include "window/controls.h"
 
 class QCheckBox;

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

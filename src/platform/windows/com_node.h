@@ -1,5 +1,5 @@
 // The node over COM: the Windows face of EchoLink's automation server
-// (node/node_link.h says what every link does).
+// (seams/node_link.h says what every link does).
 //
 // The node is the object of class {D1FB3C9A-BB2D-446A-A74A-E771F134ED56}
 // (EchoLink's own server, or the stand-in tarnwick-nodesim.exe registered
@@ -38,7 +38,7 @@
 
 #include <chrono>
 
-#include "node/node_link.h"
+#include "seams/node_link.h"
 #include "platform/windows/win32_platform.h"
 #include "wire/node_com.h"
 

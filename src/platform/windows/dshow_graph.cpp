@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 namespace {

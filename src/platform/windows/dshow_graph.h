@@ -22,7 +22,7 @@
 // every operation, so no window or message is needed.
 //
 // Every failure raises tarnwick::Failure whose number is the HRESULT (a
-// negative number, as the original runtime reported COM errors) and whose
+// negative number, as COM reports its errors) and whose
 // description gives DirectShow's or the system's text for it and, where a
 // file is involved, names the file. A value out of range (MediaGraph) is
 // E_INVALIDARG.
@@ -33,7 +33,7 @@
 #include <optional>
 #include <string>
 
-#include "media/media_graph.h"
+#include "seams/media_graph.h"
 #include "platform/windows/dshow_stream_clock.h"
 #include "platform/windows/win32_platform.h"
 

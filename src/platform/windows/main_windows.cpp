@@ -13,10 +13,10 @@
 #include "app/session_end.h"
 #include "app/system.h"
 #include "guard/guard_log.h"
-#include "media/media_graph.h"
-#include "node/keying_watch.h"
-#include "node/node_link.h"
-#include "platform/file_log_sink.h"
+#include "seams/media_graph.h"
+#include "guard/keying_watch.h"
+#include "seams/node_link.h"
+#include "platform/portable/file_log_sink.h"
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_dialogs.h"
@@ -27,7 +27,7 @@
 #include "platform/windows/win32_profile_store.h"
 #include "platform/windows/win32_version.h"
 #include "platform/windows/win32_window.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 #include "platform/windows/win32_platform.h"
 
 namespace tarnwick {

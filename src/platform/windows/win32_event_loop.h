@@ -17,7 +17,7 @@
 // way, one message each.
 #pragma once
 
-#include "platform/queued_event_loop.h"
+#include "seams/queued_event_loop.h"
 #include "platform/windows/win32_platform.h"
 
 namespace tarnwick {

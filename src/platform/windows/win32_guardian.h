@@ -8,7 +8,7 @@
 // the write end does not wait, so the window's thread never blocks on it.
 #pragma once
 
-#include "node/keying_watch.h"
+#include "guard/keying_watch.h"
 #include "platform/windows/win32_platform.h"
 
 #include <functional>

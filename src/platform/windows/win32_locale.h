@@ -3,7 +3,7 @@
 // system's ANSI code page.
 #pragma once
 
-#include "platform/locale.h"
+#include "seams/locale.h"
 
 namespace tarnwick {
 

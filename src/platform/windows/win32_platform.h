@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "platform/locale.h"
+#include "seams/locale.h"
 
 namespace tarnwick::win32 {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/profile_store.h"
+#include "seams/profile_store.h"
 
 namespace tarnwick {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/version.h"
+#include "station/version.h"
 
 namespace tarnwick {
 

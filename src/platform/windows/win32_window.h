@@ -33,7 +33,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/window_frame.h"
+#include "seams/window_frame.h"
 #include "platform/windows/win32_platform.h"
 #include "window/controls.h"
 

@@ -1,6 +1,6 @@
-#include "air/air_recorder.h"
+#include "aircheck/air_recorder.h"
 
-#include "air/air_check.h"
+#include "aircheck/air_check.h"
 
 #include <fcntl.h>
 #include <poll.h>

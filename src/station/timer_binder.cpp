@@ -1,6 +1,6 @@
-#include "app/timer_binder.h"
+#include "station/timer_binder.h"
 
-#include "platform/event_loop.h"
+#include "seams/event_loop.h"
 #include "window/form.h"
 
 namespace tarnwick {

@@ -8,7 +8,7 @@
 //     behaviour says a stretch ignores errors (the transmit steps, the change
 //     rules of fields and bars, the progress tick).
 //   * uncaught: everything else. A Failure propagates to the Dispatcher
-//     (app/dispatcher.h), which shows the standard error report and ends the
+//     (station/dispatcher.h), which shows the standard error report and ends the
 //     program at once.
 //
 // The exit paths that save run their node steps in a third, narrow way
@@ -39,8 +39,8 @@ private:
     std::string description_;
 };
 
-// Failure numbers the system raises itself. They follow the numbering the
-// users know from the original runtime's error reports.
+// Failure numbers the system raises itself. They follow the classic runtime numbering
+// (6 overflow, 13 type mismatch, ...) that sysops know from error reports.
 namespace err {
 inline constexpr long kOverflow = 6;
 inline constexpr long kTypeMismatch = 13;

@@ -1,7 +1,7 @@
-#include "app/station_log.h"
+#include "station/station_log.h"
 
-#include "platform/locale.h"
-#include "platform/log_sink.h"
+#include "seams/locale.h"
+#include "seams/log_sink.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // Implementations: the Qt loop (platform/linux/qt_event_loop.h), the Win32
 // message loop (platform/windows/win32_event_loop.h) and the virtual-time
 // loop of the tests (platform/fake/virtual_event_loop.h). All of them are
-// QueuedEventLoops (platform/queued_event_loop.h): timers and posted
+// QueuedEventLoops (seams/queued_event_loop.h): timers and posted
 // functions follow the same code everywhere, and tests/shared/
 // event_loop_contract.h checks this contract on each of them.
 #pragma once

@@ -18,8 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "media/media_graph.h"
-#include "platform/event_loop.h"
+#include "seams/media_graph.h"
+#include "seams/event_loop.h"
 
 namespace tarnwick {
 

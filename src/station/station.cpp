@@ -1,8 +1,8 @@
-#include "app/station.h"
+#include "station/station.h"
 
-#include "platform/locale.h"
-#include "window/convert.h"
-#include "window/errors.h"
+#include "seams/locale.h"
+#include "base/convert.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

@@ -1,7 +1,7 @@
-#include "app/field_rules.h"
+#include "station/field_rules.h"
 
-#include "app/station.h"
-#include "window/errors.h"
+#include "station/station.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

@@ -1,4 +1,4 @@
-#include "node/keying_watch.h"
+#include "guard/keying_watch.h"
 
 namespace tarnwick {
 

@@ -5,7 +5,7 @@
 // not drift however late its ticks are delivered.
 #pragma once
 
-#include "platform/event_loop.h"
+#include "seams/event_loop.h"
 
 #include <functional>
 #include <map>

@@ -17,7 +17,7 @@
 // problem() tells the latest one until a line lands again.
 #pragma once
 
-#include "platform/log_sink.h"
+#include "seams/log_sink.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -19,8 +19,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/event_loop.h"
-#include "platform/timer_queue.h"
+#include "seams/event_loop.h"
+#include "seams/timer_queue.h"
 
 namespace tarnwick {
 

@@ -1,4 +1,4 @@
-#include "platform/file_log_sink.h"
+#include "platform/portable/file_log_sink.h"
 
 #include <cerrno>
 #include <cstring>

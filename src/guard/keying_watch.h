@@ -18,7 +18,7 @@
 // ends by itself).
 #pragma once
 
-#include "node/node_link.h"
+#include "seams/node_link.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
 // LogSink: where the station log's lines go.
 //
-// Implementations: the log file of both programs (platform/file_log_sink.h)
+// Implementations: the log file of both programs (platform/portable/file_log_sink.h)
 // and the memory log of the tests (platform/fake/memory_log_sink.h). Every
 // operation is called on the loop thread, only when something happens
 // (never on an idle tick), and none of them raises: the log must never stand

@@ -1,4 +1,4 @@
-#include "platform/queued_event_loop.h"
+#include "seams/queued_event_loop.h"
 
 namespace tarnwick {
 

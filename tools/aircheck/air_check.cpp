@@ -1,4 +1,4 @@
-#include "air/air_check.h"
+#include "aircheck/air_check.h"
 
 #include <algorithm>
 #include <cmath>

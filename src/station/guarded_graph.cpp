@@ -1,4 +1,4 @@
-#include "media/guarded_graph.h"
+#include "station/guarded_graph.h"
 
 #include <utility>
 

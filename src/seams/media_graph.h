@@ -21,7 +21,7 @@
 //     stopped taking sound, a graph that never started) then. The stall's
 //     end holds until a seek or a Stop.
 //
-// GuardedGraph (media/guarded_graph.h) wraps every graph the program makes:
+// GuardedGraph (station/guarded_graph.h) wraps every graph the program makes:
 // it keeps that stall watch and refuses values out of range, so that the
 // backends do neither. What a backend adds of its own is in its header.
 #pragma once
@@ -30,7 +30,7 @@
 #include <optional>
 #include <string>
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 namespace tarnwick {
 

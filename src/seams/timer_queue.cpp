@@ -1,4 +1,4 @@
-#include "platform/timer_queue.h"
+#include "seams/timer_queue.h"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "window/controls.h"
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <functional>
 #include <string>

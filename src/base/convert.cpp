@@ -1,6 +1,6 @@
-#include "window/convert.h"
+#include "base/convert.h"
 
-#include "window/errors.h"
+#include "base/errors.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "node/node_link.h"
+#include "seams/node_link.h"
 
 #include <utility>
 

@@ -1,9 +1,9 @@
-#include "app/dispatcher.h"
+#include "station/dispatcher.h"
 
-#include "app/station_log.h"
-#include "app/version.h"
-#include "platform/dialogs.h"
-#include "platform/event_loop.h"
+#include "station/station_log.h"
+#include "station/version.h"
+#include "seams/dialogs.h"
+#include "seams/event_loop.h"
 
 #include <cstdlib>
 #include <exception>

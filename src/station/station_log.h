@@ -18,7 +18,7 @@
 // sink's to report (once), and the station goes on transmitting.
 #pragma once
 
-#include "platform/event_loop.h"
+#include "seams/event_loop.h"
 
 #include <cstddef>
 #include <optional>

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "air/air_check.h"
-#include "air/air_recorder.h"
+#include "aircheck/air_check.h"
+#include "aircheck/air_recorder.h"
 
 namespace {
 
