@@ -12,7 +12,7 @@
 #include "platform/fake/recording_node.h"
 #include "platform/fake/scripted_graph.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "schedule/civil_time.h"
+#include "seams/civil_time.h"
 #include "schedule/schedule.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "schedule/schedule.h"
 
 #include "station/station.h"
-#include "schedule/civil_time.h"
+#include "seams/civil_time.h"
 #include "seams/locale.h"
 
 #include <cstdio>

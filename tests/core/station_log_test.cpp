@@ -1,7 +1,7 @@
 #include "app/session_end.h"
 #include "station/station_log.h"
 #include "seams/dialogs.h"
-#include "schedule/civil_time.h"
+#include "seams/civil_time.h"
 #include "core/started.h"
 
 #include <fstream>

@@ -1,6 +1,6 @@
 // The profile semantics on file text: what a hand-written or program-written
 // settings file reads back as, and what each write does to its bytes.
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Win32ProfileStore: the system's profile functions against the profile
-// semantics of the other stores (settings/ini_text.h), and the check that a
+// semantics of the other stores (platform/portable/ini_text.h), and the check that a
 // save landed.
 #include "platform/windows/win32_profile_store.h"
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {
@@ -100,7 +100,7 @@ TEST_F(BothWays, ExistingKeysKeepTheirPlacesAndNewOnesEndTheSection) {
 }
 
 // Where the text functions differ from Wine's profile code, they do so on
-// purpose (see settings/ini_text.cpp); what a later read gives is the same.
+// purpose (see platform/portable/ini_text.cpp); what a later read gives is the same.
 TEST_F(BothWays, DiffersFromWineOnlyWhereTheTextFunctionsChoseTo) {
     if (!testing::underWine()) GTEST_SKIP() << "compares with Wine's own profile code";
     // A new file: Wine writes CR LF, the text functions LF (the Linux file).

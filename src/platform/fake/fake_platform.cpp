@@ -1,6 +1,6 @@
 #include "platform/fake/fake_platform.h"
 
-#include "schedule/civil_time.h"
+#include "seams/civil_time.h"
 #include "base/errors.h"
 
 #include <chrono>

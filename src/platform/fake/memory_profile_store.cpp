@@ -1,6 +1,6 @@
 #include "platform/fake/memory_profile_store.h"
 
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 
 namespace tarnwick {
 

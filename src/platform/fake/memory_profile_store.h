@@ -1,5 +1,5 @@
 // The settings file of the tests: its text in memory, with the same profile
-// semantics as the real stores (settings/ini_text.h).
+// semantics as the real stores (platform/portable/ini_text.h).
 #pragma once
 
 #include <optional>

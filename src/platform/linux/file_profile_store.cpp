@@ -10,7 +10,7 @@
 #include <exception>
 #include <optional>
 
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 
 namespace tarnwick {
 

@@ -1,5 +1,5 @@
 // The Linux settings store: one INI file in a per-machine directory, with the
-// profile functions' semantics (settings/ini_text.h).
+// profile functions' semantics (platform/portable/ini_text.h).
 //
 // Every read goes to the file (no caching). A batch of writes is applied to
 // the file's text in memory and lands as one atomic replacement: the new

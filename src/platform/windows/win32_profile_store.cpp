@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/windows/win32_platform.h"
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 
 namespace tarnwick {
 

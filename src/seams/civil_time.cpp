@@ -1,4 +1,4 @@
-#include "schedule/civil_time.h"
+#include "seams/civil_time.h"
 
 namespace tarnwick {
 

@@ -1,4 +1,4 @@
-#include "settings/ini_text.h"
+#include "platform/portable/ini_text.h"
 
 #include <vector>
 
