@@ -25,8 +25,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/linux/dbus_node.h"
 #include "base/errors.h"
+#include "platform/linux/dbus_node.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/gst_graph.h"
 #include "base/errors.h"
+#include "platform/linux/gst_graph.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "platform/fake/recording_node.h"
 #include "platform/fake/scripted_graph.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "seams/civil_time.h"
 #include "schedule/schedule.h"
+#include "seams/civil_time.h"
 
 #include <chrono>
 #include <cstdio>

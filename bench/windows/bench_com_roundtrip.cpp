@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/windows/com_node.h"
 #include "base/errors.h"
+#include "platform/windows/com_node.h"
 
 namespace {
 

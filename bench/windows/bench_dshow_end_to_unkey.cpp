@@ -38,14 +38,14 @@
 #include <vector>
 
 #include "app/system.h"
-#include "ptt_label.h"
+#include "base/errors.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/fake/recording_node.h"
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_event_loop.h"
-#include "base/errors.h"
+#include "ptt_label.h"
 
 using namespace tarnwick;
 using SteadyClock = std::chrono::steady_clock;

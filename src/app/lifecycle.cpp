@@ -1,9 +1,9 @@
 #include "app/lifecycle.h"
 
-#include "station/station.h"
 #include "seams/dialogs.h"
 #include "seams/window_frame.h"
 #include "settings/settings.h"
+#include "station/station.h"
 
 namespace tarnwick {
 

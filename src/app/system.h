@@ -9,9 +9,9 @@
 // node events arrive through the NodeEvents face.
 #pragma once
 
-#include "station/station.h"
 #include "media/load_file.h"
 #include "schedule/schedule.h"
+#include "station/station.h"
 #include "transmit/transmit_sequence.h"
 
 #include <string>

@@ -1,11 +1,11 @@
 #include "media/load_file.h"
 
-#include "station/station.h"
+#include "base/convert.h"
+#include "base/errors.h"
 #include "media/player_controls.h"
 #include "seams/dialogs.h"
 #include "seams/locale.h"
-#include "base/convert.h"
-#include "base/errors.h"
+#include "station/station.h"
 
 #include <filesystem>
 #include <system_error>

@@ -1,8 +1,8 @@
 #include "media/player_controls.h"
 
-#include "station/station.h"
-#include "media/load_file.h"
 #include "base/errors.h"
+#include "media/load_file.h"
+#include "station/station.h"
 
 namespace tarnwick {
 

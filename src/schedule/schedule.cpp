@@ -1,8 +1,8 @@
 #include "schedule/schedule.h"
 
-#include "station/station.h"
 #include "seams/civil_time.h"
 #include "seams/locale.h"
+#include "station/station.h"
 
 #include <cstdio>
 

@@ -1,12 +1,12 @@
 #include "settings/settings.h"
 
-#include "station/field_rules.h"
-#include "station/station.h"
+#include "base/convert.h"
+#include "base/errors.h"
 #include "seams/dialogs.h"
 #include "seams/profile_store.h"
 #include "seams/window_frame.h"
-#include "base/convert.h"
-#include "base/errors.h"
+#include "station/field_rules.h"
+#include "station/station.h"
 
 #include <algorithm>
 #include <cmath>

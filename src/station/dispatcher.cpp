@@ -1,9 +1,9 @@
 #include "station/dispatcher.h"
 
-#include "station/station_log.h"
-#include "station/version.h"
 #include "seams/dialogs.h"
 #include "seams/event_loop.h"
+#include "station/station_log.h"
+#include "station/version.h"
 
 #include <cstdlib>
 #include <exception>

@@ -10,8 +10,8 @@
 // open, not a node event, not a click.
 #pragma once
 
-#include "window/controls.h"
 #include "base/errors.h"
+#include "window/controls.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
 #include "station/field_rules.h"
 
-#include "station/station.h"
 #include "base/errors.h"
+#include "station/station.h"
 
 namespace tarnwick {
 

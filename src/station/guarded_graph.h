@@ -18,8 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "seams/media_graph.h"
 #include "seams/event_loop.h"
+#include "seams/media_graph.h"
 
 namespace tarnwick {
 

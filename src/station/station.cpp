@@ -1,8 +1,8 @@
 #include "station/station.h"
 
-#include "seams/locale.h"
 #include "base/convert.h"
 #include "base/errors.h"
+#include "seams/locale.h"
 
 namespace tarnwick {
 

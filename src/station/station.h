@@ -8,13 +8,13 @@
 // and binds the handlers.
 #pragma once
 
+#include "seams/media_graph.h"
+#include "seams/node_link.h"
 #include "station/dispatcher.h"
+#include "station/guarded_graph.h"
 #include "station/station_log.h"
 #include "station/timer_binder.h"
 #include "station/version.h"
-#include "station/guarded_graph.h"
-#include "seams/media_graph.h"
-#include "seams/node_link.h"
 #include "window/form.h"
 
 #include <functional>

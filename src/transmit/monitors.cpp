@@ -1,7 +1,7 @@
 #include "transmit/monitors.h"
 
-#include "station/station.h"
 #include "seams/event_loop.h"
+#include "station/station.h"
 
 namespace tarnwick {
 

@@ -1,9 +1,9 @@
 #include "transmit/transmit_break.h"
 
+#include "base/errors.h"
 #include "station/field_rules.h"
 #include "station/station.h"
 #include "transmit/transmit_sequence.h"
-#include "base/errors.h"
 
 #include <algorithm>
 #include <chrono>

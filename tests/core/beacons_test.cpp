@@ -1,5 +1,5 @@
-#include "seams/dialogs.h"
 #include "core/started.h"
+#include "seams/dialogs.h"
 
 namespace tarnwick::test {
 namespace {

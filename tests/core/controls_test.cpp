@@ -1,9 +1,9 @@
-#include "station/timer_binder.h"
+#include "base/errors.h"
 #include "core/started.h"
-#include "shared/event_loop_contract.h"
 #include "platform/fake/virtual_event_loop.h"
 #include "seams/timer_queue.h"
-#include "base/errors.h"
+#include "shared/event_loop_contract.h"
+#include "station/timer_binder.h"
 #include "window/form.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The graph contract on the scripted graph in virtual time, as the core
 // suite's systems get it: wrapped by GuardedGraphFactory.
-#include "station/guarded_graph.h"
 #include "platform/fake/scripted_graph.h"
 #include "platform/fake/virtual_event_loop.h"
 #include "shared/graph_contract.h"
+#include "station/guarded_graph.h"
 
 #include <gtest/gtest.h>
 

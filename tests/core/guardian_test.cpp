@@ -1,9 +1,9 @@
 // The guardian's behaviour: what it makes of Tarnwick's keying words, and
 // how it makes the node safe, on a recording node and a virtual clock.
+#include "base/errors.h"
 #include "guard/guardian.h"
 #include "platform/fake/recording_node.h"
 #include "platform/fake/virtual_event_loop.h"
-#include "base/errors.h"
 
 #include <gtest/gtest.h>
 

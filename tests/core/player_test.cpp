@@ -1,8 +1,8 @@
-#include "media/load_file.h"
 #include "base/convert.h"
+#include "core/started.h"
+#include "media/load_file.h"
 #include "seams/dialogs.h"
 #include "transmit/transmit_sequence.h"
-#include "core/started.h"
 
 namespace tarnwick::test {
 namespace {

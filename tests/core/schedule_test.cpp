@@ -1,6 +1,6 @@
-#include "seams/civil_time.h"
-#include "schedule/schedule.h"
 #include "core/started.h"
+#include "schedule/schedule.h"
+#include "seams/civil_time.h"
 
 namespace tarnwick::test {
 namespace {

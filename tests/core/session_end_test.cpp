@@ -1,8 +1,8 @@
 // The end that comes from outside (a signal, a session that ends without
 // asking), and the keying changes the guardian is told of.
 #include "app/session_end.h"
-#include "guard/keying_watch.h"
 #include "core/started.h"
+#include "guard/keying_watch.h"
 
 #include <gtest/gtest.h>
 

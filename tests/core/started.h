@@ -4,8 +4,8 @@
 // trace, which starts empty.
 #pragma once
 
-#include "support/rig.h"
 #include "base/errors.h"
+#include "support/rig.h"
 
 #include <gtest/gtest.h>
 

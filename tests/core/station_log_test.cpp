@@ -1,8 +1,8 @@
 #include "app/session_end.h"
-#include "station/station_log.h"
-#include "seams/dialogs.h"
-#include "seams/civil_time.h"
 #include "core/started.h"
+#include "seams/civil_time.h"
+#include "seams/dialogs.h"
+#include "station/station_log.h"
 
 #include <fstream>
 

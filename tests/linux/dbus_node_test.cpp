@@ -17,9 +17,9 @@
 #include <functional>
 #include <thread>
 
+#include "base/errors.h"
 #include "seams/node_link.h"
 #include "shared/node_link_contract.h"
-#include "base/errors.h"
 
 namespace tarnwick {
 namespace {

@@ -13,10 +13,10 @@
 #include <optional>
 #include <thread>
 
-#include "linux/gst_audio.h"
-#include "station/guarded_graph.h"
-#include "shared/graph_contract.h"
 #include "base/errors.h"
+#include "linux/gst_audio.h"
+#include "shared/graph_contract.h"
+#include "station/guarded_graph.h"
 
 namespace tarnwick {
 namespace {

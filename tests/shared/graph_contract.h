@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "seams/media_graph.h"
-#include "seams/event_loop.h"
 #include "base/errors.h"
+#include "seams/event_loop.h"
+#include "seams/media_graph.h"
 
 namespace tarnwick::test {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "seams/node_link.h"
 #include "base/errors.h"
+#include "seams/node_link.h"
 
 namespace tarnwick::test {
 

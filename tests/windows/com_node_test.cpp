@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "station/dispatcher.h"
-#include "shared/node_link_contract.h"
 #include "base/errors.h"
+#include "shared/node_link_contract.h"
+#include "station/dispatcher.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {

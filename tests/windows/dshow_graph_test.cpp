@@ -22,10 +22,10 @@
 #include <sstream>
 #include <string>
 
-#include "station/guarded_graph.h"
+#include "base/errors.h"
 #include "shared/graph_contract.h"
 #include "shared/wav_measure.h"
-#include "base/errors.h"
+#include "station/guarded_graph.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {

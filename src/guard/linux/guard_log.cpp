@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "station/station_log.h"
 #include "platform/portable/file_log_sink.h"
 #include "seams/locale.h"
+#include "station/station_log.h"
 
 namespace tarnwick::guard {
 

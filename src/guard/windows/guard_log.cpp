@@ -1,9 +1,9 @@
 #include "guard/guard_log.h"
 
-#include "station/station_log.h"
 #include "platform/portable/file_log_sink.h"
-#include "seams/locale.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/locale.h"
+#include "station/station_log.h"
 
 namespace tarnwick::guard {
 

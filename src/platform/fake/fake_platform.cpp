@@ -1,7 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
-#include "seams/civil_time.h"
 #include "base/errors.h"
+#include "seams/civil_time.h"
 
 #include <chrono>
 

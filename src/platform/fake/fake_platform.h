@@ -1,10 +1,10 @@
 // Scripted dialogs, window frame and locale for the tests.
 #pragma once
 
-#include "seams/media_graph.h"
 #include "seams/dialogs.h"
 #include "seams/event_loop.h"
 #include "seams/locale.h"
+#include "seams/media_graph.h"
 #include "seams/window_frame.h"
 
 #include <deque>

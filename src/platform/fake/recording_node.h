@@ -2,8 +2,8 @@
 // (without timestamps) and answers from switches the test sets.
 #pragma once
 
-#include "seams/node_link.h"
 #include "seams/event_loop.h"
+#include "seams/node_link.h"
 
 #include <chrono>
 #include <cstdint>

@@ -4,8 +4,8 @@
 // with virtual time at its rate and, at the end, reads exactly its length.
 #pragma once
 
-#include "seams/media_graph.h"
 #include "seams/event_loop.h"
+#include "seams/media_graph.h"
 
 #include <map>
 #include <optional>

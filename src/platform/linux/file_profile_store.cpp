@@ -186,8 +186,6 @@ std::vector<SaveProblem> FileProfileStore::putStrings(const std::string& section
         // Only memory can run out here; the caller reports a save that did
         // not land and keeps running.
         return {{path_, std::string("cannot prepare the new settings: ") + e.what()}};
-    } catch (...) {
-        return {{path_, "cannot prepare the new settings"}};
     }
 }
 

@@ -10,20 +10,20 @@
 
 #include "app/session_end.h"
 #include "app/system.h"
+#include "base/errors.h"
 #include "guard/guard_log.h"
-#include "seams/media_graph.h"
 #include "guard/keying_watch.h"
-#include "platform/portable/file_log_sink.h"
 #include "platform/linux/dbus_node.h"
-#include "platform/linux/gst_graph.h"
 #include "platform/linux/file_profile_store.h"
+#include "platform/linux/gst_graph.h"
 #include "platform/linux/posix_guardian.h"
 #include "platform/linux/qt_dialogs.h"
 #include "platform/linux/qt_event_loop.h"
 #include "platform/linux/qt_locale.h"
 #include "platform/linux/qt_signal_notifier.h"
 #include "platform/linux/qt_window.h"
-#include "base/errors.h"
+#include "platform/portable/file_log_sink.h"
+#include "seams/media_graph.h"
 
 int main(int argc, char** argv) {
     // A save over a file-size limit must fail as a reported save, not kill

@@ -38,8 +38,8 @@
 
 #include <chrono>
 
-#include "seams/node_link.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/node_link.h"
 #include "wire/node_com.h"
 
 namespace tarnwick {

@@ -33,9 +33,9 @@
 #include <optional>
 #include <string>
 
-#include "seams/media_graph.h"
 #include "platform/windows/dshow_stream_clock.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/media_graph.h"
 
 struct IMediaControl;
 struct IMediaPosition;

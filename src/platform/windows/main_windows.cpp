@@ -12,10 +12,9 @@
 
 #include "app/session_end.h"
 #include "app/system.h"
+#include "base/errors.h"
 #include "guard/guard_log.h"
-#include "seams/media_graph.h"
 #include "guard/keying_watch.h"
-#include "seams/node_link.h"
 #include "platform/portable/file_log_sink.h"
 #include "platform/windows/com_node.h"
 #include "platform/windows/dshow_graph.h"
@@ -27,7 +26,8 @@
 #include "platform/windows/win32_profile_store.h"
 #include "platform/windows/win32_version.h"
 #include "platform/windows/win32_window.h"
-#include "base/errors.h"
+#include "seams/media_graph.h"
+#include "seams/node_link.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
-#include "seams/dialogs.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/dialogs.h"
 
 namespace tarnwick {
 

@@ -17,8 +17,8 @@
 // way, one message each.
 #pragma once
 
-#include "seams/queued_event_loop.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/queued_event_loop.h"
 
 namespace tarnwick {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/windows/win32_platform.h"
 #include "platform/portable/ini_text.h"
+#include "platform/windows/win32_platform.h"
 
 namespace tarnwick {
 

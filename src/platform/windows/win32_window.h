@@ -33,8 +33,8 @@
 #include <string>
 #include <utility>
 
-#include "seams/window_frame.h"
 #include "platform/windows/win32_platform.h"
+#include "seams/window_frame.h"
 #include "window/controls.h"
 
 namespace tarnwick {
