@@ -3,6 +3,7 @@
 #include "seams/locale.h"
 #include "seams/log_sink.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,9 +56,11 @@ void StationLog::write(const std::string& text) noexcept {
 std::string StationLog::keyedFor() const {
     if (!keyedSince_) return "during its break";
     const double seconds = std::chrono::duration<double>(loop_.now() - *keyedSince_).count();
-    char text[48];
-    std::snprintf(text, sizeof text, "after %.1f s keyed", seconds);
-    return text;
+    // to_chars: the log reads the same under every numeric locale ("12.5",
+    // never "12,5"), as the station's numbers do.
+    char number[32];
+    const auto written = std::to_chars(number, number + sizeof number, seconds, std::chars_format::fixed, 1);
+    return "after " + std::string(number, written.ptr) + " s keyed";
 }
 
 void StationLog::startUp(const std::string& product, const std::string& version) {
