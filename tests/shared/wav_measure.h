@@ -17,4 +17,13 @@ struct Sound {
 };
 Sound measure(const std::string& wavPath);
 
+// Records the sink's monitor from construction (once the recorder runs) to
+// stop().
+class Recording {
+public:
+    virtual ~Recording() = default;
+    virtual bool running() const = 0;
+    virtual Sound stop() = 0;
+};
+
 }  // namespace tarnwick::test
