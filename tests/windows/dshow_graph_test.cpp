@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -88,9 +87,7 @@ struct Heard {
 // epoch time. A stamp taken late only makes a line later, so the earliest
 // of them all, less its bytes' playing time, is when the recording started.
 Heard heard(const std::string& base) {
-    Heard h;
-    std::ifstream wav(base + ".wav", std::ios::binary);
-    const std::string data((std::istreambuf_iterator<char>(wav)), std::istreambuf_iterator<char>());
+    const Sound sound = test::measure(base + ".wav");
     std::ifstream stampFile(base + ".stamps");
     constexpr double kBytesPerMs = 44100 * 4 / 1000.0;
     double startMs = 1e300;
@@ -99,21 +96,8 @@ Heard heard(const std::string& base) {
         double bytes = 0, seconds = 0;
         if (fields >> bytes >> seconds) startMs = std::min(startMs, seconds * 1000 - bytes / kBytesPerMs);
     }
-    const auto at = data.find("data");
-    if (at == std::string::npos || startMs > 1e299) return h;
-    long first = -1, last = -1;
-    for (std::size_t i = at + 8, frame = 0; i + 4 <= data.size(); i += 4, ++frame) {
-        const auto sample = [&](std::size_t k) {
-            return std::abs(static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[k]) |
-                                                                       static_cast<std::uint8_t>(data[k + 1]) << 8)));
-        };
-        if (sample(i) > 328 || sample(i + 2) > 328) {
-            if (first < 0) first = static_cast<long>(frame);
-            last = static_cast<long>(frame);
-        }
-    }
-    if (first < 0) return h;
-    return {true, startMs + first / 44.1, startMs + last / 44.1};
+    if (sound.firstAbove1Percent < 0 || startMs > 1e299) return {};
+    return {true, startMs + sound.firstAbove1Percent * 1000, startMs + sound.lastAbove1Percent * 1000};
 }
 
 // A name made of letters, digits and '_' (for test and recording names).
