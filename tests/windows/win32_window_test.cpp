@@ -189,11 +189,14 @@ TEST_F(BoundWindow, AReversedBarMapsPagesAndTheTop) {
     GetScrollRange(bar, SB_CTL, &low, &high);
     EXPECT_EQ(std::pair(low, high), std::pair(10, 200));
     speedProbe.setValue(100);
+    int changes = 0;
+    speedProbe.onChange = [&] { ++changes; };
     scroll(bar, SB_PAGEDOWN);
     EXPECT_EQ(speedProbe.value(), 60);
     scroll(bar, SB_TOP);
     EXPECT_EQ(speedProbe.value(), 200);
     EXPECT_EQ(GetScrollPos(bar, SB_CTL), 10);
+    EXPECT_EQ(changes, 2);
 }
 
 // A session that ends without asking is not a close request: nobody would
