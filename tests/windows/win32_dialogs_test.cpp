@@ -23,30 +23,6 @@ namespace {
 using std::chrono::milliseconds;
 using testing::press;
 
-// Calls `inspect` with the dialog titled `title` once it is open, from a
-// timer that the dialog's own modal loop delivers.
-class WhenDialogOpens {
-public:
-    WhenDialogOpens(Win32EventLoop& loop, std::string title, std::function<void(HWND)> inspect)
-        : loop_(loop), title_(std::move(title)), inspect_(std::move(inspect)) {
-        id_ = loop_.addTimer(milliseconds(10), [this] {
-            HWND dialog = testing::findDialog(title_.c_str());
-            if (dialog == nullptr || !IsWindowVisible(dialog) || done_) return;
-            done_ = true;
-            inspect_(dialog);
-        });
-    }
-    ~WhenDialogOpens() { loop_.removeTimer(id_); }
-    bool done() const { return done_; }
-
-private:
-    Win32EventLoop& loop_;
-    std::string title_;
-    std::function<void(HWND)> inspect_;
-    TimerId id_ = 0;
-    bool done_ = false;
-};
-
 TEST(OpenFileFilter, PairsDescriptionsWithTheirPatternsInTheDoubleNulForm) {
     using namespace std::string_literals;
     EXPECT_EQ(win32::openFileFilter("Sound|*.wav|Everything|*.*"), "Sound\0*.wav\0Everything\0*.*\0\0"s);
@@ -68,10 +44,20 @@ TEST(Win32Dialogs, KeepTheContractOfEveryDialogs) {
     HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     Win32Dialogs dialogs(owner);
-    std::optional<WhenDialogOpens> watcher;
+    // Calls `inspect` with the dialog titled `title` once it is open, from a
+    // timer that the dialog's own modal loop delivers.
+    TimerId pending = 0;
+    auto whenOpen = [&](const char* title, std::function<void(HWND)> inspect) {
+        pending = loop.addTimer(milliseconds(10), [&loop, &pending, title, inspect = std::move(inspect)] {
+            HWND dialog = testing::findDialog(title);
+            if (dialog == nullptr || !IsWindowVisible(dialog)) return;
+            loop.removeTimer(pending);
+            inspect(dialog);
+        });
+    };
     test::DialogsDriver d{dialogs};
     d.whenBoxOpens = [&](std::function<void(test::OpenBox&)> answer) {
-        watcher.emplace(loop, "Exit Program", [answer = std::move(answer)](HWND box) {
+        whenOpen("Exit Program", [answer = std::move(answer)](HWND box) {
             const bool yes = GetDlgItem(box, IDYES) != nullptr, no = GetDlgItem(box, IDNO) != nullptr;
             const bool ok = GetDlgItem(box, IDOK) != nullptr && IsWindowVisible(GetDlgItem(box, IDOK));
             test::OpenBox open{win32::windowText(GetDlgItem(box, 0xFFFF)),  // the message text's static
@@ -87,7 +73,7 @@ TEST(Win32Dialogs, KeepTheContractOfEveryDialogs) {
     std::string shownName;
     char folder[MAX_PATH] = {};
     d.whenFileDialogOpens = [&](std::function<void(test::OpenFileDialog&)> answer) {
-        watcher.emplace(loop, "Open", [&, answer = std::move(answer)](HWND dialog) {
+        whenOpen("Open", [&, answer = std::move(answer)](HWND dialog) {
             const int name = GetDlgItem(dialog, kFileNameCombo) != nullptr ? kFileNameCombo : kFileNameEdit;
             shownName = win32::windowText(GetDlgItem(dialog, name));
             SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
@@ -127,7 +113,6 @@ TEST(Win32Dialogs, KeepTheContractOfEveryDialogs) {
     test::theFileDialogShowsTheFilterAndGivesTheChoiceOrNothing(d, start, chosen, "C:\\nowhere\\id.wav");
     EXPECT_EQ(shownName, "start.wav");
     EXPECT_EQ(lstrcmpiA(folder, dir.path().c_str()), 0) << folder;
-    watcher.reset();
 
     std::string opened;
     dialogs.openLink = [&](const std::string& link) { opened = link; };
