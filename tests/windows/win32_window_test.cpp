@@ -31,28 +31,6 @@ protected:
         return w;
     }
 
-    // Where a control lies in the main window's client area, in pixels.
-    RECT placed(HWND w) {
-        RECT r{};
-        GetWindowRect(w, &r);
-        MapWindowPoints(nullptr, window.handle(), reinterpret_cast<POINT*>(&r), 2);
-        return r;
-    }
-
-    static void typeInto(HWND edit, const std::string& keys) {
-        for (char ch : keys) SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(ch)), 1);
-    }
-
-    static void setClipboard(HWND owner, const std::string& text) {
-        ASSERT_TRUE(OpenClipboard(owner));
-        EmptyClipboard();
-        HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-        memcpy(GlobalLock(data), text.c_str(), text.size() + 1);
-        GlobalUnlock(data);
-        SetClipboardData(CF_TEXT, data);
-        CloseClipboard();
-    }
-
     void scroll(HWND bar, int code, int thumb = 0) {
         const UINT message = (GetWindowLongA(bar, GWL_STYLE) & SBS_VERT) != 0 ? WM_VSCROLL : WM_HSCROLL;
         SendMessageA(window.handle(), message, MAKEWPARAM(code, static_cast<WORD>(thumb)),
@@ -95,7 +73,9 @@ TEST_F(BoundWindow, KeepsTheContractOfEveryWindowWithNativeControls) {
             EXPECT_EQ(lstrcmpiA(win32::className(w).c_str(), k.cls), 0) << c.name();
             EXPECT_EQ(GetWindowLongA(w, GWL_STYLE) & k.mask, k.style) << c.name();
         }
-        const RECT r = placed(w);
+        RECT r{};
+        GetWindowRect(w, &r);
+        MapWindowPoints(nullptr, window.handle(), reinterpret_cast<POINT*>(&r), 2);
         return test::PixelRect{r.left, r.top, r.right, r.bottom};
     };
     d.onTopAt = [&](const Control& c, int x, int y) {
@@ -112,9 +92,17 @@ TEST_F(BoundWindow, KeepsTheContractOfEveryWindowWithNativeControls) {
         DeleteDC(dc);
         return static_cast<unsigned>(colour);
     };
-    d.type = [&](const Control& c, const std::string& keys) { typeInto(control(c), keys); };
+    d.type = [&](const Control& c, const std::string& keys) {
+        for (char ch : keys) SendMessageA(control(c), WM_CHAR, static_cast<unsigned char>(ch), 1);
+    };
     d.paste = [&](const Control& c, const std::string& text) {
-        setClipboard(window.handle(), text);
+        ASSERT_TRUE(OpenClipboard(window.handle()));
+        EmptyClipboard();
+        HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+        memcpy(GlobalLock(data), text.c_str(), text.size() + 1);
+        GlobalUnlock(data);
+        SetClipboardData(CF_TEXT, data);
+        CloseClipboard();
         SendMessageA(control(c), WM_PASTE, 0, 0);
     };
     d.forceText = [&](const Control& c, const std::string& text) { SetWindowTextA(control(c), text.c_str()); };
