@@ -16,13 +16,13 @@ namespace tarnwick::test {
 // button to press.
 struct OpenBox {
     std::string text, buttons;
-    std::function<void(MsgResult)> press;
+    std::function<void(MsgResult)> press{};
 };
 // An open file dialog: its first file type, and the path to choose ("" to
 // cancel).
 struct OpenFileDialog {
     std::string firstType;
-    std::function<void(const std::string&)> choose;
+    std::function<void(const std::string&)> choose{};
 };
 // The about window as its user sees it; `window` tells one window from another.
 struct AboutSeen {
@@ -31,13 +31,14 @@ struct AboutSeen {
     std::string place, lines, problem;  // problem "" while not shown
 };
 
+// The functions start empty ({}) and are set one by one after the reference.
 struct DialogsDriver {
     Dialogs& dialogs;
     // Runs `answer` on the next box or dialog once it is open.
-    std::function<void(std::function<void(OpenBox&)>)> whenBoxOpens;
-    std::function<void(std::function<void(OpenFileDialog&)>)> whenFileDialogOpens;
-    std::function<AboutSeen()> about;
-    std::function<void()> closeAbout;
+    std::function<void(std::function<void(OpenBox&)>)> whenBoxOpens{};
+    std::function<void(std::function<void(OpenFileDialog&)>)> whenFileDialogOpens{};
+    std::function<AboutSeen()> about{};
+    std::function<void()> closeAbout{};
 };
 
 inline std::string lines(std::string text) {
@@ -83,8 +84,8 @@ inline void theFileDialogShowsTheFilterAndGivesTheChoiceOrNothing(const DialogsD
 }
 
 inline void theAboutWindowShowsTheStationLogBesideTheMainWindow(const DialogsDriver& d, const std::string& log) {
-    AboutInfo info{"Tarnwick",          "1.0.5", "Station identification.", "https://tarnwick.example.org/", log,
-                   {"line 1", "line 2"}};
+    AboutInfo info{"Tarnwick",           "1.0.5", "Station identification.", "https://tarnwick.example.org/", log,
+                   {"line 1", "line 2"}, ""};
     d.dialogs.showAbout(info);
     const AboutSeen first = d.about();
     EXPECT_TRUE(first.shown);

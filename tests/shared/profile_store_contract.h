@@ -117,7 +117,9 @@ inline void aSaveThatDoesNotLandIsReported(ProfileStore& store, const StoreDrive
     }
     // And it changed nothing.
     EXPECT_EQ(d.file(), before);
-    if (d.version) EXPECT_EQ(d.version(), version);
+    if (d.version) {
+        EXPECT_EQ(d.version(), version);
+    }
 }
 
 inline void keepsTheContractOfEveryStore(ProfileStore& store, const StoreDriver& d) {

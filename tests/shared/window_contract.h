@@ -23,7 +23,8 @@ namespace tarnwick::test {
 using PixelRect = std::tuple<int, int, int, int>;
 
 // How a test reaches one window. Controls are the form's; a null control
-// in `shownText` stands for the window's caption.
+// in `shownText` stands for the window's caption. The functions start
+// empty ({}) and are set one by one after the references.
 struct WindowDriver {
     Form& form;
     WindowFrame& frame;
@@ -33,36 +34,36 @@ struct WindowDriver {
 
     // Where the control's own native control lies in the client area,
     // nullopt when it has none (or it is hidden).
-    std::function<std::optional<PixelRect>(const Control&)> placed;
+    std::function<std::optional<PixelRect>(const Control&)> placed{};
     // Whether a click at (x, y) of the client area lands on the control.
-    std::function<bool(const Control&, int x, int y)> onTopAt;
+    std::function<bool(const Control&, int x, int y)> onTopAt{};
 
-    std::function<std::string(const Control*)> shownText;
-    std::function<unsigned(const Control&)> textColour;  // 0xBBGGRR
+    std::function<std::string(const Control*)> shownText{};
+    std::function<unsigned(const Control&)> textColour{};  // 0xBBGGRR
     // Keys typed, text pasted from the clipboard, and text set past every
     // keyboard rule.
-    std::function<void(const Control&, const std::string&)> type, paste, forceText;
-    std::function<void(const Control&, int)> setCaret;
-    std::function<int(const Control&)> caret;
-    std::function<void(const Control&)> click;
-    std::function<int(const Control&)> checkState;  // 0, 1, or 2 for greyed
+    std::function<void(const Control&, const std::string&)> type{}, paste{}, forceText{};
+    std::function<void(const Control&, int)> setCaret{};
+    std::function<int(const Control&)> caret{};
+    std::function<void(const Control&)> click{};
+    std::function<int(const Control&)> checkState{};  // 0, 1, or 2 for greyed
     // The bar's arrows, pressed; its thumb dragged to a value and dropped.
-    std::function<void(const Control&, bool down)> arrow;
-    std::function<void(const Control&, int)> drag;
-    std::function<void(const Control&)> drop;
-    std::function<int(const Control&)> thumb;
-    std::function<bool(const Control&)> thumbAtTop;
+    std::function<void(const Control&, bool down)> arrow{};
+    std::function<void(const Control&, int)> drag{};
+    std::function<void(const Control&)> drop{};
+    std::function<int(const Control&)> thumb{};
+    std::function<bool(const Control&)> thumbAtTop{};
 
     // Asks the window to close, each time perhaps in another of the ways
     // the system has.
-    std::function<void()> requestClose;
-    std::function<bool()> stillShown;
+    std::function<void()> requestClose{};
+    std::function<bool()> stillShown{};
     // Whether the outer top-left corner comes to (x, y) pixels of the desktop.
-    std::function<bool(int x, int y)> outerReaches;
-    std::function<void(bool)> minimise;  // false: restore
-    std::function<std::pair<int, int>()> clientSize;
-    std::function<bool()> fixedSizeWithOnlyAMinimiseBox;
-    std::function<PixelRect()> primaryWorkArea;
+    std::function<bool(int x, int y)> outerReaches{};
+    std::function<void(bool)> minimise{};  // false: restore
+    std::function<std::pair<int, int>()> clientSize{};
+    std::function<bool()> fixedSizeWithOnlyAMinimiseBox{};
+    std::function<PixelRect()> primaryWorkArea{};
 };
 
 inline int pixels(int twips) { return (twips * 2 + 15) / 30; }  // twips / 15, rounded

@@ -88,7 +88,9 @@ TEST_F(BoundWindow, KeepsTheContractOfEveryWindowWithNativeControls) {
         const UINT message = c.kind() == ControlKind::TextBox ? WM_CTLCOLOREDIT : WM_CTLCOLORSTATIC;
         SendMessageA(window.handle(), message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control(c)));
         const COLORREF colour = GetTextColor(dc);
-        if (c.kind() == ControlKind::TextBox) EXPECT_EQ(GetBkColor(dc), RGB(0xFF, 0xFF, 0xE1));  // light yellow
+        if (c.kind() == ControlKind::TextBox) {
+            EXPECT_EQ(GetBkColor(dc), RGB(0xFF, 0xFF, 0xE1));  // light yellow
+        }
         DeleteDC(dc);
         return static_cast<unsigned>(colour);
     };
