@@ -10,6 +10,10 @@
 // end of its section, a missing section at the end of the file, a missing
 // file is created. Writing a value that is already stored exactly changes
 // nothing in the file.
+//
+// Every read sees the file as it is then: an edit by hand between two reads
+// is seen. A save that cannot reach the file reports it, naming location(),
+// and leaves the file as it was.
 #pragma once
 
 #include <string>

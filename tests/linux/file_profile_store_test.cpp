@@ -11,17 +11,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/linux/file_profile_store.h"
+#include "shared/profile_store_contract.h"
 
 namespace tarnwick {
 namespace {
 
 namespace fs = std::filesystem;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 class StoreFile : public ::testing::Test {
 protected:
@@ -59,67 +60,63 @@ protected:
     std::string dir, path;
 };
 
-TEST_F(StoreFile, FirstBatchCreatesTheFileAndReadsGoToTheFile) {
+TEST_F(StoreFile, KeepsTheContractOfEveryStoreAndLeavesNoTemporaryFile) {
     FileProfileStore store(dir);
     EXPECT_EQ(store.location(), path);
-    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
-
-    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"CWCALLSIGN", "N0CALL "}, {"DTMFINFO3", "BB"}});
-    EXPECT_TRUE(problems.empty());
-    EXPECT_EQ(slurp(path), "[SETTINGS]\nTEXT6=50\nCWCALLSIGN=N0CALL \nDTMFINFO3=BB\n");
-    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
-    EXPECT_EQ(store.getString("SETTINGS", "DTMFInfo3", "x", 256), "BB");
-    EXPECT_EQ(store.getString("SETTINGS", "CWCALLSIGN", "x", 256), "N0CALL");
-
-    // Nothing is cached: an edit by hand between two reads is seen.
-    put(path, "[settings]\ntext6=0\n");
-    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "0");
+    test::StoreDriver driver;
+    driver.setFile = [&](const std::optional<std::string>& text) {
+        fs::remove_all(path);
+        if (!text) return;
+        put(path, *text);
+        // An old time stamp, so that a rewrite cannot hide inside the clock's resolution.
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    };
+    driver.file = [&]() -> std::optional<std::string> {
+        if (!fs::is_regular_file(path)) return std::nullopt;
+        EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
+        return slurp(path);
+    };
+    // A directory in the file's place cannot be read, by root either.
+    driver.breakSaves = [&] {
+        fs::remove(path);
+        fs::create_directory(path);
+    };
+    // A new file, or the old one written again in place.
+    driver.version = [&] {
+        const struct stat st = status();
+        return static_cast<long long>(st.st_ino) * 1000000007LL + st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    };
+    test::keepsTheContractOfEveryStore(store, driver);
 }
 
-TEST_F(StoreFile, AnUnchangedBatchLeavesTheFileAloneAChangedOneReplacesItKeepingItsPermissions) {
-    const std::string text = "[SETTINGS]\r\nTEXT6 = 50\r\nDTMFINFO3=BB\r\n";
-    put(path, text);
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    // An old time stamp, so that a rewrite could not hide inside the clock's resolution.
-    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
-    const struct stat before = status();
-
-    FileProfileStore store(dir);
-    EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "50"}, {"DTMFINFO3", "BB"}}).empty());
-    const struct stat unchanged = status();
-    EXPECT_EQ(slurp(path), text);
-    EXPECT_EQ(unchanged.st_ino, before.st_ino);
-    EXPECT_EQ(unchanged.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(unchanged.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-
-    EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "0"}, {"VOLSET", "-300"}}).empty());
-    const struct stat changed = status();
-    EXPECT_EQ(slurp(path), "[SETTINGS]\r\nTEXT6=0\r\nDTMFINFO3=BB\r\nVOLSET=-300\r\n");
-    EXPECT_NE(changed.st_ino, before.st_ino) << "the file is replaced whole, not rewritten in place";
-    EXPECT_EQ(changed.st_mode & 07777, 0640u);
-    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
-}
-
-TEST_F(StoreFile, SaveThroughALinkReplacesTheFileItPointsTo) {
+// A changed batch replaces the file whole, keeping its rights; through a
+// link, the file the link points to.
+TEST_F(StoreFile, ASaveKeepsTheFilesRightsAndLinks) {
     fs::create_directory(dir + "/real");
     put(dir + "/real/station.ini", "[SETTINGS]\nTEXT6=50\n");
+    ASSERT_EQ(::chmod((dir + "/real/station.ini").c_str(), 0640), 0);
     fs::create_symlink("real/station.ini", path);
 
     FileProfileStore store(dir);
     EXPECT_TRUE(store.putStrings("SETTINGS", {{"TEXT6", "9"}}).empty());
     EXPECT_TRUE(fs::is_symlink(path));
     EXPECT_EQ(slurp(dir + "/real/station.ini"), "[SETTINGS]\nTEXT6=9\n");
+    EXPECT_EQ(status().st_mode & 07777, 0640u);
 }
 
 // A directory that is missing, or is a file (below which even root cannot
-// create one): the save is reported with the file and the reason, reads give
-// the defaults, and nothing is created.
+// create one), or a file that is a directory (which root cannot read
+// either, and which must not be replaced by a file holding only the batch):
+// the save is reported with the file and the reason, reads give the
+// defaults, and nothing is created or replaced.
 TEST_F(StoreFile, ADirectoryThatCannotHoldTheFileIsReported) {
     put(dir + "/plain", "not a directory\n");
+    fs::create_directories(dir + "/folder/tarnwick.ini");
     for (auto [where, reason] : {std::pair{dir + "/nowhere", "cannot create a temporary file in " + dir +
                                                                  "/nowhere: No such file or directory"},
-                                 {dir + "/plain", "cannot read " + dir + "/plain/tarnwick.ini: Not a directory"}}) {
+                                 {dir + "/plain", "cannot read " + dir + "/plain/tarnwick.ini: Not a directory"},
+                                 {dir + "/folder", "cannot read " + dir + "/folder/tarnwick.ini: Is a directory"}}) {
         FileProfileStore store(where);
         EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
         auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
@@ -129,6 +126,8 @@ TEST_F(StoreFile, ADirectoryThatCannotHoldTheFileIsReported) {
     }
     EXPECT_FALSE(fs::exists(dir + "/nowhere"));
     EXPECT_EQ(slurp(dir + "/plain"), "not a directory\n");
+    EXPECT_TRUE(fs::is_directory(dir + "/folder/tarnwick.ini"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/folder"), fs::directory_iterator()), 1);
 }
 
 TEST_F(StoreFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
@@ -157,19 +156,6 @@ TEST_F(StoreFile, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
         << problems[0].reason;
     EXPECT_NE(problems[0].reason.find(": File too large"), std::string::npos) << problems[0].reason;
     EXPECT_EQ(slurp(path), old);
-    EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
-}
-
-TEST_F(StoreFile, UnreadableFileIsNotReplaced) {
-    // A directory in the file's place cannot be read, by root either; a save
-    // must not put a file holding only its own batch there.
-    fs::create_directory(path);
-    FileProfileStore store(dir);
-    EXPECT_EQ(store.getString("SETTINGS", "TEXT6", "50", 256), "50");
-    auto problems = store.putStrings("SETTINGS", {{"TEXT6", "50"}});
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].reason, "cannot read " + path + ": Is a directory");
-    EXPECT_TRUE(fs::is_directory(path));
     EXPECT_EQ(names(), std::vector<std::string>{"tarnwick.ini"});
 }
 

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -17,101 +16,18 @@
 #include <QTemporaryDir>
 
 #include "linux/qt_support.h"
+#include "shared/dialogs_contract.h"
 
 namespace tarnwick {
 namespace {
 
 using testing::whenModalOpens;
 
-constexpr const char* kMediaFilter =
-    "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid";
-
 TEST(QtNameFilters, KeepTheDescriptionAndListThePatterns) {
-    EXPECT_EQ(toQtNameFilters(kMediaFilter), QStringList{"*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid "
-                                                         "(*.wav *.mp2 *.mp3 *.bmp *.jpg *.mpg *.avi *.mid)"});
+    EXPECT_EQ(toQtNameFilters("*.wav, *.mp3|*.wav;*.mp3"), QStringList{"*.wav, *.mp3 (*.wav *.mp3)"});
     EXPECT_EQ(toQtNameFilters("Sound|*.wav|Everything|*.*"), (QStringList{"Sound (*.wav)", "Everything (*.*)"}));
     EXPECT_EQ(toQtNameFilters("*.wav;*.mp3"), QStringList{"*.wav;*.mp3 (*.wav *.mp3)"});
     EXPECT_TRUE(toQtNameFilters("").isEmpty());
-}
-
-struct BoxCase {
-    int style;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton press;  // NoButton: Escape
-    MsgResult expected;
-};
-
-class MessageBoxStyle : public ::testing::TestWithParam<BoxCase> {};
-
-TEST_P(MessageBoxStyle, MapsButtonsIconAndAnswer) {
-    const BoxCase c = GetParam();
-    testing::ModalWatchdog watchdog;
-    QtDialogs dialogs;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QString text, title, copied;
-    whenModalOpens([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        ASSERT_NE(box, nullptr);
-        icon = box->icon();
-        buttons = box->standardButtons();
-        text = box->text();
-        title = box->windowTitle();
-        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
-        copied = QApplication::clipboard()->text();
-        if (c.press == QMessageBox::NoButton) {
-            QTest::keyClick(box, Qt::Key_Escape);
-        } else {
-            box->button(c.press)->click();
-        }
-    });
-    const MsgResult r = dialogs.messageBox("First line\r\n\r\nSecond line ", "Exit Program", c.style);
-    EXPECT_EQ(r, c.expected);
-    EXPECT_EQ(icon, c.icon);
-    EXPECT_EQ(buttons, c.buttons);
-    EXPECT_EQ(text, "First line\n\nSecond line ");
-    EXPECT_EQ(title, "Exit Program");
-    // Ctrl+C copies the box as Windows does, to be pasted into a mail.
-    const QString rule = "---------------------------\n";
-    EXPECT_EQ(copied, rule + "Exit Program\n" + rule + "First line\n\nSecond line \n" + rule +
-                          (c.buttons == QMessageBox::Ok ? "OK" : "Yes   No") + "\n" + rule);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Styles, MessageBoxStyle,
-    ::testing::Values(
-        BoxCase{0, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
-        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, MsgResult::Yes},
-        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, MsgResult::No},
-        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton, MsgResult::No},
-        BoxCase{16, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
-        BoxCase{48, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
-        BoxCase{64, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok}));
-
-TEST(QtDialogs, OpenFileShowsTheFilterAsGivenAndReturnsTheChoice) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString wav = dir.filePath("ident.wav");
-    ASSERT_TRUE(QFile(wav).open(QIODevice::WriteOnly));
-
-    testing::ModalWatchdog watchdog;
-    QtDialogs dialogs;
-    QString shownFilter;
-    whenModalOpens([&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
-        auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-        ASSERT_NE(types, nullptr);
-        shownFilter = types->currentText();
-        dialog->selectFile(wav);
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    EXPECT_EQ(dialogs.openFile((dir.path() + "/").toStdString(), kMediaFilter), wav.toStdString());
-    EXPECT_EQ(shownFilter.toStdString(), "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid");
-
-    whenModalOpens([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
-    EXPECT_EQ(dialogs.openFile("", kMediaFilter), "");
 }
 
 // What the X server shows of a window ("IsViewable", "IsUnMapped"), which
@@ -125,50 +41,110 @@ QString mapState(QWidget* window) {
     return m.hasMatch() ? m.captured(1) : out;
 }
 
-TEST(QtDialogs, AboutWindowReachesTheScreenBesideTheMainWindowWithTheStationLog) {
+TEST(QtDialogs, KeepTheContractOfEveryDialogs) {
+    testing::ModalWatchdog watchdog;
     QWidget owner;
     owner.setFixedSize(417, 431);
     owner.move(20, 20);
     owner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
     QtDialogs dialogs(&owner);
-    AboutInfo info{"Tarnwick",
-                   "1.0.5",
-                   "Beacon player.",
-                   "https://tarnwick.example.org/",
-                   "/var/lib/tarnwick/tarnwick.log",
-                   {"line 1", "line 2"},
-                   ""};
-    dialogs.showAbout(info);
-    QDialog* about = dialogs.aboutWindow();
-    ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsViewable"; })) << mapState(about).toStdString();
-    EXPECT_FALSE(about->isModal());
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_GT(about->frameGeometry().left(), owner.frameGeometry().right());  // the main window stays in sight
-    auto* link = about->findChild<QLabel*>("AboutLink");
+    test::DialogsDriver d{dialogs};
+    d.whenBoxOpens = [](std::function<void(test::OpenBox&)> answer) {
+        whenModalOpens([answer = std::move(answer)](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            const bool yesNo = box->standardButtons() == (QMessageBox::Yes | QMessageBox::No);
+            test::OpenBox open{box->text().toStdString(), yesNo                                       ? "Yes No"
+                                                          : box->standardButtons() == QMessageBox::Ok ? "OK"
+                                                                                                      : "?"};
+            open.press = [box](MsgResult r) {
+                box->button(r == MsgResult::Yes  ? QMessageBox::Yes
+                            : r == MsgResult::No ? QMessageBox::No
+                                                 : QMessageBox::Ok)
+                    ->click();
+            };
+            answer(open);
+        });
+    };
+    d.whenFileDialogOpens = [](std::function<void(test::OpenFileDialog&)> answer) {
+        whenModalOpens([answer = std::move(answer)](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+            ASSERT_NE(types, nullptr);
+            test::OpenFileDialog open{types->currentText().toStdString()};
+            open.choose = [dialog](const std::string& path) {
+                if (path.empty()) return static_cast<QDialog*>(dialog)->reject();
+                dialog->selectFile(QString::fromStdString(path));
+                static_cast<QDialog*>(dialog)->accept();
+            };
+            answer(open);
+        });
+    };
+    d.about = [&] {
+        QDialog* about = dialogs.aboutWindow();
+        auto* place = about->findChild<QLabel*>("AboutLogPlace");
+        auto* lines = about->findChild<QPlainTextEdit*>("AboutLog");
+        auto* problem = about->findChild<QLabel*>("AboutLogProblem");
+        EXPECT_TRUE(place != nullptr && lines != nullptr && problem != nullptr);
+        // What the X server shows comes a moment after Qt's call.
+        const QString state = about->isVisible() ? "IsViewable" : "IsUnMapped";
+        EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == state; })) << mapState(about).toStdString();
+        return test::AboutSeen{about,
+                               about->isVisible(),
+                               about->isModal() || QApplication::activeModalWidget() != nullptr,
+                               about->frameGeometry().left() > owner.frameGeometry().right(),
+                               place->text().toStdString(),
+                               lines->toPlainText().toStdString(),
+                               problem->isVisible() ? problem->text().toStdString() : ""};
+    };
+    d.closeAbout = [&] { dialogs.aboutWindow()->hide(); };
+
+    test::aMessageBoxShowsItsButtonsAndTextAndGivesTheAnswer(d);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString wav = dir.filePath("ident.wav");
+    ASSERT_TRUE(QFile(wav).open(QIODevice::WriteOnly));
+    test::theFileDialogShowsTheFilterAndGivesTheChoiceOrNothing(d, (dir.path() + "/").toStdString(), wav.toStdString(),
+                                                                "");
+    test::theAboutWindowShowsTheStationLogBesideTheMainWindow(d, "/var/lib/tarnwick/tarnwick.log");
+    auto* link = dialogs.aboutWindow()->findChild<QLabel*>("AboutLink");
     ASSERT_NE(link, nullptr);
     EXPECT_TRUE(link->openExternalLinks());
     EXPECT_TRUE(link->text().contains("href=\"https://tarnwick.example.org/\""));
-    auto* place = about->findChild<QLabel*>("AboutLogPlace");
-    auto* lines = about->findChild<QPlainTextEdit*>("AboutLog");
-    auto* problem = about->findChild<QLabel*>("AboutLogProblem");
-    ASSERT_TRUE(place != nullptr && lines != nullptr && problem != nullptr);
-    EXPECT_EQ(place->text(), "File: /var/lib/tarnwick/tarnwick.log");
-    EXPECT_EQ(lines->toPlainText(), "line 1\nline 2");
-    EXPECT_FALSE(problem->isVisible());
+}
 
-    // Closed and asked for again: the same window, with what the log holds now.
-    about->hide();
-    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsUnMapped"; }));
-    info.logLines.clear();
-    info.logProblem = "cannot open /var/lib/tarnwick/tarnwick.log to append to it: Permission denied";
-    dialogs.showAbout(info);
-    EXPECT_EQ(dialogs.aboutWindow(), about);
-    EXPECT_TRUE(testing::spinUntil([&] { return mapState(about) == "IsViewable"; }));
-    EXPECT_TRUE(problem->isVisible());
-    EXPECT_TRUE(problem->text().contains("Permission denied"));
-    EXPECT_EQ(lines->toPlainText(), "(no lines yet)");
+// Qt's own icons for the styles; Escape answers No; Ctrl+C copies the box
+// as Windows does, to be pasted into a mail.
+TEST(QtDialogs, MessageBoxesShowTheStylesIconAndCopyAsWindowsDoes) {
+    testing::ModalWatchdog watchdog;
+    QtDialogs dialogs;
+    const std::pair<int, QMessageBox::Icon> icons[] = {{0, QMessageBox::NoIcon},
+                                                       {36, QMessageBox::Question},
+                                                       {16, QMessageBox::Critical},
+                                                       {48, QMessageBox::Warning},
+                                                       {64, QMessageBox::Information}};
+    for (const auto& [style, icon] : icons) {
+        QMessageBox::Icon shown = QMessageBox::NoIcon;
+        QString title, copied;
+        whenModalOpens([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            shown = box->icon();
+            title = box->windowTitle();
+            QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+            copied = QApplication::clipboard()->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        const MsgResult r = dialogs.messageBox("First line\r\n\r\nSecond line ", "Exit Program", style);
+        EXPECT_EQ(r, style == 36 ? MsgResult::No : MsgResult::Ok);
+        EXPECT_EQ(shown, icon);
+        EXPECT_EQ(title, "Exit Program");
+        const QString rule = "---------------------------\n";
+        EXPECT_EQ(copied, rule + "Exit Program\n" + rule + "First line\n\nSecond line \n" + rule +
+                              (style == 36 ? "Yes   No" : "OK") + "\n" + rule);
+    }
 }
 
 }  // namespace

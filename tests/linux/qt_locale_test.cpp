@@ -1,32 +1,26 @@
-// QtLocale against the C library's view of the same moment.
+// QtLocale keeps the contract of every locale against the system clock,
+// with the zone the C library sees.
 #include "platform/linux/qt_locale.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <filesystem>
+
+#include "shared/locale_contract.h"
 
 namespace tarnwick {
 namespace {
 
-TEST(QtLocale, LocalNowCountsWeekdaysFromSunday) {
-    QtLocale locale;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const std::time_t before = std::time(nullptr);
-        const LocalTime now = locale.localNow();
-        const std::time_t after = std::time(nullptr);
-        if (before != after) continue;  // the second turned over: look again
-        std::tm tm{};
-        localtime_r(&before, &tm);
-        EXPECT_EQ(now.weekday, tm.tm_wday + 1);
-        EXPECT_EQ(now.year, tm.tm_year + 1900);
-        EXPECT_EQ(now.month, tm.tm_mon + 1);
-        EXPECT_EQ(now.day, tm.tm_mday);
-        EXPECT_EQ(now.hour, tm.tm_hour);
-        EXPECT_EQ(now.minute, tm.tm_min);
-        EXPECT_EQ(now.second, tm.tm_sec);
-        return;
-    }
-    FAIL() << "the clock kept turning over";
+TEST(QtLocale, KeepsTheContractOfEveryLocaleWithTheCLibrarysZone) {
+    const QtLocale locale;
+    test::keepsTheContractOfEveryLocale(
+        locale, [] { return std::chrono::system_clock::now(); }, std::filesystem::temp_directory_path().string());
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    EXPECT_EQ(locale.localNow().utcOffsetMinutes, tm.tm_gmtoff / 60);
 }
 
 }  // namespace
