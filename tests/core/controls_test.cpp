@@ -90,32 +90,6 @@ TEST(TimerQueue, KeepsItsGridWhenTicksAreLate) {
     EXPECT_EQ(*q.nextDeadline(), MonoTime(7000ms));
 }
 
-TEST(TimerQueue, ATickNeverReentersItsOwnHandler) {
-    TimerQueue q;
-    MonoTime now{0};
-    int outer = 0, inner = 0;
-    TimerId fast = 0;
-    fast = q.add(10ms, now, [&] {
-        ++outer;
-        if (outer == 1) {
-            // A modal box inside the handler: time passes, the loop runs.
-            now += 100ms;
-            q.runDue(now);
-        }
-    });
-    q.add(20ms, now, [&] { ++inner; });
-    now = 10ms;
-    q.runDue(now);
-    EXPECT_EQ(outer, 1);  // its own ticks during the wait were dropped
-    EXPECT_EQ(inner, 1);  // other timers ran inside the wait (one late wake: one tick)
-    q.runDue(now);        // the loop's next wake: one catch-up tick, not ten
-    EXPECT_EQ(outer, 2);
-    q.remove(fast);
-    now += 1000ms;
-    q.runDue(now);
-    EXPECT_EQ(outer, 2);
-}
-
 TEST(VirtualEventLoop, KeepsTheContractOfEveryLoop) {
     VirtualEventLoop loop;
     test::LoopDriver driver;

@@ -15,20 +15,13 @@ using test::failureNumber;
 // Positions from the graph are doubles with noise below 15 digits; equal
 // texts must mean equal to 15 digits, which the end-of-file test relies on.
 TEST(NumberToText, WritesTheShortestFormToFifteenDigitsWithTheUsersSeparator) {
-    for (auto [n, text] : {std::pair{0.0, "0"},
-                           {-0.0, "0"},
-                           {900, "900"},
-                           {-1, "-1"},
-                           {12.5, "12.5"},
-                           {59940, "59940"},
-                           {12.5000000000000001, "12.5"},
-                           {0.1 + 0.2, "0.3"},
-                           {2.0 / 3.0, "0.666666666666667"},
-                           {123456789012345.0, "123456789012345"},
-                           {1e15, "1E+15"},
-                           {0.00001, "1E-05"}}) {
-        EXPECT_EQ(numberToText(n), text) << text;
-    }
+    // clang-format off
+    const std::pair<double, const char*> cases[] = {
+        {0.0, "0"}, {-0.0, "0"}, {900, "900"}, {-1, "-1"}, {12.5, "12.5"}, {59940, "59940"},
+        {12.5000000000000001, "12.5"}, {0.1 + 0.2, "0.3"}, {2.0 / 3.0, "0.666666666666667"},
+        {123456789012345.0, "123456789012345"}, {1e15, "1E+15"}, {0.00001, "1E-05"}};
+    // clang-format on
+    for (const auto& [n, text] : cases) EXPECT_EQ(numberToText(n), text) << text;
     EXPECT_EQ(numberToText(12.5, ","), "12,5");
     EXPECT_EQ(numberToText(300, ","), "300");
 }
@@ -45,11 +38,11 @@ TEST(NumberToText, IgnoresTheCLibrarysNumericLocale) {
             break;
         }
 #ifndef _WIN32
-    // Not installed: compiled for this test from the system's locale sources.
+    // Not installed: compiled from the system's locale sources, once a machine.
     if (german == nullptr) {
         const std::string dir = testing::TempDir() + "tarnwick-locales";
-        const std::string make =
-            "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir + "/de_DE.UTF-8' >/dev/null 2>&1";
+        const std::string make = "test -f '" + dir + "/de_DE.UTF-8/LC_NUMERIC' || { mkdir -p '" + dir +
+                                 "' && localedef -i de_DE -f UTF-8 '" + dir + "/de_DE.UTF-8' >/dev/null 2>&1; }";
         if (std::system(make.c_str()) == 0 && setenv("LOCPATH", dir.c_str(), 1) == 0 &&
             std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr)
             german = "de_DE.UTF-8";
@@ -82,10 +75,8 @@ TEST(TextToNumber, AcceptsBlanksSignAndSeparatorAndRefusesEverythingElse) {
 }
 
 TEST(WholeNumbers, RoundHalvesToEvenAndOutOfRangeIsOverflow) {
-    EXPECT_EQ(roundHalfEven(2.5, -10, 10), 2);
-    EXPECT_EQ(roundHalfEven(3.5, -10, 10), 4);
-    EXPECT_EQ(roundHalfEven(-2.5, -10, 10), -2);
-    EXPECT_EQ(roundHalfEven(2.4999, -10, 10), 2);
+    for (auto [value, whole] : {std::pair{2.5, 2}, {3.5, 4}, {-2.5, -2}, {2.4999, 2}})
+        EXPECT_EQ(roundHalfEven(value, -10, 10), whole) << value;
     EXPECT_EQ(toInt16(32767.4), 32767);
     EXPECT_EQ(failureNumber([] { toInt16(32767.5); }), err::kOverflow);  // rounds to 32768
     EXPECT_EQ(textToWhole(" 2 ", 0, 2), 2);

@@ -1,5 +1,5 @@
 #include "seams/dialogs.h"
-#include "support/rig.h"
+#include "core/started.h"
 
 #include <gtest/gtest.h>
 
@@ -61,8 +61,7 @@ TEST_F(Exits, ClosingWhileTheQuestionIsOpenSavesAndEndsWithoutTheAnswer) {
                                  }});
     EXPECT_FALSE(r.act([&] { r.system().requestClose(); }));
     EXPECT_EQ(r.node.traceText(mark), "event Closing\nSetPtt 0");  // no SetListedBusy from the question's path
-    ASSERT_TRUE(r.store.text.has_value());
-    EXPECT_NE(r.store.text->find("CWCALLSIGN=K1ABC"), std::string::npos);
+    EXPECT_TRUE(r.saved("CWCALLSIGN=K1ABC"));
     EXPECT_EQ(r.dialogs.boxes.size(), 1u);
 }
 
@@ -73,8 +72,7 @@ TEST_F(Exits, SaveAndExitSavesWithoutAsking) {
     EXPECT_EQ(r.node.traceText(mark), "SetPtt 0\nSetListedBusy 0");
     EXPECT_TRUE(r.dialogs.boxes.empty());
     EXPECT_FALSE(r.form().Beacon8.enabled());
-    ASSERT_TRUE(r.store.text.has_value());
-    EXPECT_NE(r.store.text->find("CWCALLSIGN=K1ABC"), std::string::npos);
+    EXPECT_TRUE(r.saved("CWCALLSIGN=K1ABC"));
 }
 
 // A node that fails (or is already gone) must not cost the save: the
@@ -89,8 +87,7 @@ TEST_F(Exits, AFailingNodeInAnExitThatSavesStillSaves) {
         e.node.failing.insert(op);
         e.dialogs.answers.push_back({MsgResult::Ok, [&] { e.loop.advance(1s); }});
         EXPECT_FALSE(e.act([&] { e.form().SaveAndExit.userClick(); }));
-        ASSERT_TRUE(e.store.text.has_value()) << op;
-        EXPECT_NE(e.store.text->find("MON3=1"), std::string::npos) << op;
+        EXPECT_TRUE(e.saved("MON3=1")) << op;
         ASSERT_EQ(e.dialogs.boxes.size(), 1u) << op;
         EXPECT_NE(e.dialogs.boxes[0].text.find(op), std::string::npos) << op;
         EXPECT_EQ(e.loop.exitStatus(), 1);
@@ -101,8 +98,7 @@ TEST_F(Exits, AFailingNodeInAnExitThatSavesStillSaves) {
     r.node.failing = {"SetPtt", "SetListedBusy"};
     r.node.raiseClosing();
     EXPECT_FALSE(r.loop.advance(10ms));
-    ASSERT_TRUE(r.store.text.has_value());
-    EXPECT_NE(r.store.text->find("MON3=1"), std::string::npos);
+    EXPECT_TRUE(r.saved("MON3=1"));
     EXPECT_TRUE(r.dialogs.boxes.empty());
     EXPECT_EQ(r.loop.exitStatus(), 0);
 }
@@ -111,18 +107,16 @@ TEST_F(Exits, AFailingNodeInAnExitThatSavesStillSaves) {
 // beacon falling due while the save's failure is reported. The message
 // does not promise to keep what is about to go.
 TEST_F(Exits, NothingKeysWhileAFailedSaveOnTheWayOutIsReported) {
-    Rig e;
-    const std::string file = e.mediaFile("id.wav", 5);
-    e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nDTMFInfo3=55\nBEACONPERIOD6=1\nCHECK2=0\n";
-    ASSERT_TRUE(e.start());
+    StartedRig s;
+    Rig& e = s.r;
+    s.start("DTMFInfo3=55\nBEACONPERIOD6=1\n", 5);
     e.store.failWith = {{"/var/lib/tarnwick/tarnwick.ini", "Read-only file system"}};
-    const std::size_t from = e.node.trace.size();
     e.dialogs.answers.push_back({MsgResult::Ok, [&] {
                                      e.node.raiseDTMF("55");
                                      e.loop.advance(120s);
                                  }});
     EXPECT_FALSE(e.act([&] { e.form().SaveAndExit.userClick(); }));
-    EXPECT_EQ(e.node.traceText(from).find("SetPtt -1"), std::string::npos) << e.node.traceText(from);
+    EXPECT_EQ(s.keys(), 0) << e.node.traceText();
     ASSERT_EQ(e.dialogs.boxes.size(), 1u);
     EXPECT_EQ(e.dialogs.boxes[0].text.find("kept"), std::string::npos);
     EXPECT_NE(e.dialogs.boxes[0].text.find("closing"), std::string::npos);
@@ -133,11 +127,10 @@ TEST_F(Exits, NothingKeysWhileAFailedSaveOnTheWayOutIsReported) {
 // nothing else running, and no transmitter stays keyed under it.
 TEST_F(Exits, AnUnkeyFailedOnAnExitThatSavesGoesAgainBeforeTheSave) {
     for (const bool nodeCloses : {false, true}) {
-        Rig e;
-        const std::string file = e.mediaFile("id.wav", 30);
-        e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nCHECK2=0\n";
-        ASSERT_TRUE(e.start());
-        ASSERT_TRUE(e.act([&] { e.form().Command1.userClick(); }));
+        StartedRig s;
+        Rig& e = s.r;
+        s.start("", 30);
+        s.click(s.f().Command1);
         e.node.failNext = {"SetPtt"};
         e.store.failWith = {{"/var/lib/tarnwick/tarnwick.ini", "No space left on device"}};
         int pttUnderTheBox = kNodeTrue;
@@ -156,22 +149,25 @@ TEST_F(Exits, AnUnkeyFailedOnAnExitThatSavesGoesAgainBeforeTheSave) {
 
 // No handler runs while the standard error report is open, so no
 // end-of-file tick would unkey: the node is unkeyed and listed free and the
-// playback stopped before the box opens, also when those calls fail too.
+// playback stopped before the box opens, also when those calls fail too;
+// a DTMF command and a beacon falling due under the box key nothing.
 TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
     for (const bool nodeFailsToo : {false, true}) {
-        Rig e;
-        const std::string file = e.mediaFile("id.wav", 30);
-        e.store.text = "[SETTINGS]\nTEXT4=" + file + "\nCHECK2=0\nListAsBusyCheck=1\n";
-        ASSERT_TRUE(e.start());
-        ASSERT_TRUE(e.act([&] { e.form().Command1.userClick(); }));
+        StartedRig s;
+        Rig& e = s.r;
+        s.start("ListAsBusyCheck=1\nDTMFInfo3=55\nSTOPCLOCK6=1\nBEACONPERIOD6=1\n", 30);
+        s.click(s.f().Command1);
+        e.form().Timer4.setEnabled(true);  // the monitor whose query fails
         e.node.listedBusy = kNodeTrue;
-        ASSERT_EQ(e.node.ptt, kNodeTrue);
-        ASSERT_TRUE(e.graphs.current->running());
         bool safeWhileOpen = false;
+        int keysUnderTheBox = -1;
         e.dialogs.answers.push_back({MsgResult::Ok, [&] {
                                          safeWhileOpen =
                                              e.node.ptt == 0 && e.node.listedBusy == 0 && !e.graphs.current->running();
+                                         const int before = s.keys();
+                                         e.node.raiseDTMF("55");
                                          e.loop.advance(60s);
+                                         keysUnderTheBox = s.keys() - before;
                                      }});
         e.node.failing.insert("GetReceivingSignal");  // the monitor's query, 100 ms on
         if (nodeFailsToo) e.node.failing.insert("SetPtt");
@@ -179,6 +175,7 @@ TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
         ASSERT_EQ(e.dialogs.boxes.size(), 1u);
         EXPECT_NE(e.dialogs.boxes[0].text.find("Run-time error"), std::string::npos);
         EXPECT_EQ(safeWhileOpen, !nodeFailsToo) << e.node.traceText();
+        EXPECT_EQ(keysUnderTheBox, 0);
         if (nodeFailsToo) {
             // The unkey failed, but the listing and the playback were still seen to.
             EXPECT_EQ(e.node.listedBusy, 0);
@@ -186,16 +183,6 @@ TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
         }
         EXPECT_EQ(e.loop.exitStatus(), 1);
     }
-}
-
-TEST_F(Exits, NodeClosingUnkeysSavesAndEndsWithoutAQuestion) {
-    r.form().PTT.setCaption("PTT ON");
-    r.node.raiseClosing();
-    EXPECT_FALSE(r.loop.advance(10ms));
-    EXPECT_EQ(r.node.traceText(mark), "event Closing\nSetPtt 0");
-    EXPECT_TRUE(r.store.text.has_value());
-    EXPECT_EQ(r.form().PTT.caption(), "PTT ON");  // this path leaves the label alone
-    EXPECT_TRUE(r.dialogs.boxes.empty());
 }
 
 // A node program that quits as soon as it has raised Closing fails the
@@ -210,8 +197,7 @@ TEST_F(Exits, ACallFailedByANodeThatRaisedClosingAndQuitTakesTheClosingPath) {
     EXPECT_FALSE(r.loop.advance(200ms));
     EXPECT_TRUE(r.dialogs.boxes.empty());
     EXPECT_EQ(r.loop.exitStatus(), 0);
-    ASSERT_TRUE(r.store.text.has_value());
-    EXPECT_NE(r.store.text->find("CWCALLSIGN=K1CHANGED"), std::string::npos);
+    EXPECT_TRUE(r.saved("CWCALLSIGN=K1CHANGED"));
     EXPECT_NE(r.log.events().find("a node call failed as the node was closing: Automation error: GetPttState failed\n"
                                   "exit: node closing"),
               std::string::npos)
@@ -226,17 +212,6 @@ TEST_F(Exits, ASaveThatFailsIsReportedWithTheFileAndTheReason) {
     EXPECT_NE(text.find("/var/lib/tarnwick/tarnwick.ini"), std::string::npos);
     EXPECT_NE(text.find("No space left on device"), std::string::npos);
     EXPECT_EQ(r.dialogs.boxes[0].style, mb::kOk | mb::kIconExclamation);
-}
-
-TEST_F(Exits, AboutOpensWithoutBlockingTheTimers) {
-    int ticks = 0;
-    r.form().Timer5.onTick = [&] { ++ticks; };
-    for (int i = 0; i < 2; ++i) EXPECT_TRUE(r.act([&] { r.form().Command7.userClick(); }));
-    EXPECT_EQ(r.dialogs.aboutShown, 2);
-    EXPECT_EQ(r.dialogs.lastAbout.version, "1.0.5");
-    EXPECT_EQ(r.dialogs.lastAbout.product, "Tarnwick");
-    EXPECT_TRUE(r.loop.advance(1s));
-    EXPECT_EQ(ticks, 10);
 }
 
 }  // namespace

@@ -30,8 +30,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -39,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +49,18 @@ using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
 constexpr int kSequences = 100000;
+
+// What the sequences went through, over the whole run: each must have come
+// up, or the test proves less than it says.
+using Seen = std::map<std::string, int>;
+// clang-format off
+const char* const kMustSee[] = {
+    "keyed", "break", "start-up message", "file dialog", "\"Please select a file\"", "render error",
+    "close answered Yes", "close answered No", "save failed", "save failed on the way out", "error report",
+    "node call failed", "node call timed out", "graph call failed", "playback broke", "end: Yes to quit",
+    "end: Save / Exit", "end: node closing", "the node vanished", "end: session end", "end: killed",
+    "end: error report", "guardian unkeyed"};
+// clang-format on
 
 // The process is killed (kill -9, a crash): nothing of it runs any more.
 struct Killed {};
@@ -80,18 +91,13 @@ private:
 // table gives them their lengths. `gone` names no file.
 struct MediaFiles {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "tarnwick-keying-invariant";
-    std::string shortFile, longFile, badFile, gone;
-    MediaFiles() {
+    std::string shortFile = make("id.wav"), longFile = make("long.wav"), badFile = make("bad.wav");
+    std::string gone = (dir / "gone.wav").string();
+    std::string make(const char* name) {
         std::filesystem::create_directories(dir);
-        auto make = [&](const char* name) {
-            const std::string path = (dir / name).string();
-            std::ofstream(path) << "";
-            return path;
-        };
-        shortFile = make("id.wav");
-        longFile = make("long.wav");
-        badFile = make("bad.wav");
-        gone = (dir / "gone.wav").string();
+        const std::string path = (dir / name).string();
+        std::ofstream(path) << "";
+        return path;
     }
     ~MediaFiles() {
         std::error_code ec;
@@ -132,57 +138,12 @@ struct SequenceDialogs : Dialogs {
     void showAbout(const AboutInfo&) override {}
 };
 
-// What the sequences went through, over the whole run: each must have come
-// up, or the test proves less than it says.
-enum Seen {
-    kKeyed,
-    kBreak,
-    kStartupMessage,
-    kFileDialog,
-    kSelectFile,
-    kRenderError,
-    kQuestionYes,
-    kQuestionNo,
-    kSaveFailed,
-    kExitSaveFailed,
-    kErrorReport,
-    kNodeFault,
-    kNodeStall,
-    kGraphFault,
-    kGraphBroke,
-    kEndYes,
-    kEndSaveExit,
-    kEndClosing,
-    kNodeVanished,
-    kEndSession,
-    kEndKilled,
-    kEndReport,
-    kGuardianUnkeyed,
-    kSeenCount
+// One of several things that may happen, some more often than others.
+struct Choice {
+    int weight;
+    const char* what;  // noted for the replay; nullptr: the action notes itself
+    std::function<void()> run;
 };
-constexpr std::array<const char*, kSeenCount> kSeenNames = {"keyed",
-                                                            "break",
-                                                            "start-up message",
-                                                            "file dialog",
-                                                            "\"Please select a file\"",
-                                                            "render error",
-                                                            "close answered Yes",
-                                                            "close answered No",
-                                                            "save failed",
-                                                            "save failed on the way out",
-                                                            "error report",
-                                                            "node call failed",
-                                                            "node call timed out",
-                                                            "graph call failed",
-                                                            "playback broke",
-                                                            "end: Yes to quit",
-                                                            "end: Save / Exit",
-                                                            "end: node closing",
-                                                            "the node vanished",
-                                                            "end: session end",
-                                                            "end: killed",
-                                                            "end: error report",
-                                                            "guardian unkeyed"};
 
 class Sequence : KeyingObserver, NodeEvents, NodeConnector {
 public:
@@ -196,16 +157,15 @@ public:
         dialogs_.box = [this](const std::string& text, int style) { return answerBox(text, style); };
         dialogs_.file = [this] { return answerFileDialog(); };
         locale_.loop = &loop_;
-        const MediaFiles& m = media();
-        graphs_.lengths[m.shortFile] = 0.2 + dice_(30) / 10.0;
-        graphs_.lengths[m.longFile] = 6;
+        graphs_.lengths[media().shortFile] = 0.2 + dice_(30) / 10.0;
+        graphs_.lengths[media().longFile] = 6;
         sys_ = std::make_unique<System>(
             Platform{loop_, dialogs_, frame_, locale_, store_, *this, graphs_, VersionInfo{1, 0, 0, 5}});
     }
     ~Sequence() override { sys_.reset(); }  // its node link refers to this
 
     // Runs the sequence to its end; raises Violation.
-    void run(std::array<int, kSeenCount>& seen) {
+    void run(Seen& seen) {
         seen_ = &seen;
         try {
             store_.text = settings();
@@ -216,7 +176,7 @@ public:
             if (dice_.oneIn(4)) {
                 node_.failsNow = [this](const std::string& op, bool awaited) {
                     if (!awaited || (op != "SetPtt" && op != "SetListedBusy") || !dice_.oneIn(6)) return false;
-                    (*seen_)[kNodeFault]++;
+                    saw("node call failed");
                     return true;
                 };
             }
@@ -236,7 +196,7 @@ public:
         } catch (const ProgramEnded& e) {
             afterTheEnd(e.status);
         } catch (const Killed&) {
-            seen[kEndKilled]++;
+            saw("end: killed");
             afterTheEnd(-9);
         }
     }
@@ -255,7 +215,7 @@ private:
     void Closing() override {
         if (!sys_->station.dispatcher.ending() && sys_->station.phase() == Station::Phase::Running) {
             saveOnExit_ = true;
-            (*seen_)[kEndClosing]++;
+            saw("end: node closing");
         }
         events_->Closing();
     }
@@ -273,17 +233,26 @@ private:
         }
     };
 
+    void saw(const char* what) { ++(*seen_)[what]; }
+
+    void oneOf(const std::vector<Choice>& choices) {
+        int total = 0;
+        for (const Choice& c : choices) total += c.weight;
+        int roll = dice_(total);
+        for (const Choice& c : choices) {
+            if ((roll -= c.weight) >= 0) continue;
+            if (c.what != nullptr) note(c.what);
+            return c.run();
+        }
+    }
+
     std::string settings() {
         const MediaFiles& m = media();
+        const std::string* const paths[] = {nullptr,     &m.shortFile, &m.shortFile, &m.shortFile,
+                                            &m.longFile, &m.badFile,   &m.gone};
+        const std::string* path = paths[dice_(7)];
         std::string text = "[SETTINGS]\nDTMFINFO3=1\nBEACONPERIOD6=1\nBEACONPERIOD7=1\n";
-        const char* const paths[] = {"",
-                                     m.shortFile.c_str(),
-                                     m.shortFile.c_str(),
-                                     m.shortFile.c_str(),
-                                     m.longFile.c_str(),
-                                     m.badFile.c_str(),
-                                     m.gone.c_str()};
-        text += "TEXT4=" + std::string(paths[dice_(7)]) + "\n";
+        text += "TEXT4=" + (path != nullptr ? *path : std::string()) + "\n";
         text += "STOPCLOCK6=" + std::to_string(dice_(2)) + "\nSTOPCLOCK7=" + std::to_string(dice_(3) == 0) + "\n";
         text += "BEACONPERIOD8=" + std::to_string(dice_(3) != 0) + "\nSTOPCLOCK8=" + std::to_string(dice_(2)) + "\n";
         text += "TEXT6=" + std::to_string(dice_(3) * 150) + "\n";
@@ -310,100 +279,32 @@ private:
     void act() {
         System& s = *sys_;
         Form& f = s.form;
-        switch (dice_(28)) {
-            case 0:
-            case 1:
-            case 2:
-                note("Play");
-                f.Command1.userClick();
-                break;
-            case 3:
-                note("Stop");
-                f.Command2.userClick();
-                break;
-            case 4:
-                note("Resume");
-                f.Command4.userClick();
-                break;
-            case 5:
-                note("Load File");
-                f.Command3.userClick();
-                break;
-            case 6:
-            case 7:
-                dtmf();
-                break;
-            case 8:
-                note("Send Now");
-                f.Command6.userClick();
-                break;
-            case 9:
-                note("schedule");
-                s.station.dispatcher.deliver([&] { TXFile(s.station, s.transmission); });
-                break;
-            case 10:
-                note("Send ID");
-                f.SendCW.userClick();
-                break;
-            case 11:
-                note("busy flag A");
-                node_.busyA = node_.busyA != 0 ? 0 : kNodeTrue;
-                break;
-            case 12:
-                note("Use (break)");
-                f.StopClock8.userToggle();
-                break;
-            case 13:
-                note("break period");
-                f.BeaconPeriod8.userEdit(std::to_string(dice_(3)));
-                break;
-            case 14:
-                note("break length");
-                f.Text6.userEdit(std::to_string(dice_(3) * 150));
-                break;
-            case 15:
-                note("call sign");
-                f.CWCallsign.userEdit("K" + std::to_string(number_));
-                break;
-            case 16:
-                note("volume");
-                f.V1.userChange(-dice_(3001));
-                break;
-            case 17:
-                note("node-in-use check");
-                f.Check2.userToggle();
-                break;
-            case 18:
-                save();
-                break;
-            case 19:
-                failNextSave();
-                break;
-            case 20:
-                note("close the window");
-                s.requestClose();
-                break;
-            case 21:
-                saveAndExit();
-                break;
-            case 22:
-                nodeCloses();
-                break;
-            case 23:
-                note("session ends");
-                endSession();
-                break;
-            case 24:
-                note("killed");
-                throw Killed{};
-            case 25:
-            case 26:
-                nodeFault();
-                break;
-            default:
-                graphFault();
-                break;
-        }
+        oneOf({
+            {3, "Play", [&] { f.Command1.userClick(); }},
+            {1, "Stop", [&] { f.Command2.userClick(); }},
+            {1, "Resume", [&] { f.Command4.userClick(); }},
+            {1, "Load File", [&] { f.Command3.userClick(); }},
+            {2, nullptr, [&] { dtmf(); }},
+            {1, "Send Now", [&] { f.Command6.userClick(); }},
+            {1, "schedule", [&] { s.station.dispatcher.deliver([&] { TXFile(s.station, s.transmission); }); }},
+            {1, "Send ID", [&] { f.SendCW.userClick(); }},
+            {1, "busy flag A", [&] { node_.busyA = node_.busyA != 0 ? 0 : kNodeTrue; }},
+            {1, "Use (break)", [&] { f.StopClock8.userToggle(); }},
+            {1, "break period", [&] { f.BeaconPeriod8.userEdit(std::to_string(dice_(3))); }},
+            {1, "break length", [&] { f.Text6.userEdit(std::to_string(dice_(3) * 150)); }},
+            {1, "call sign", [&] { f.CWCallsign.userEdit("K" + std::to_string(number_)); }},
+            {1, "volume", [&] { f.V1.userChange(-dice_(3001)); }},
+            {1, "node-in-use check", [&] { f.Check2.userToggle(); }},
+            {1, nullptr, [&] { save(); }},
+            {1, nullptr, [&] { failNextSave(); }},
+            {1, "close the window", [&] { s.requestClose(); }},
+            {1, nullptr, [&] { saveAndExit(); }},
+            {1, nullptr, [&] { nodeCloses(); }},
+            {1, "session ends", [&] { endSession(); }},
+            {1, "killed", [] { throw Killed{}; }},
+            {2, nullptr, [&] { nodeFault(); }},
+            {1, nullptr, [&] { graphFault(); }},
+        });
     }
 
     void dtmf() {
@@ -423,7 +324,7 @@ private:
         note("Save / Exit");
         if (!sys_->station.dispatcher.ending()) {
             saveOnExit_ = true;
-            (*seen_)[kEndSaveExit]++;
+            saw("end: Save / Exit");
         }
         sys_->form.SaveAndExit.userClick();
     }
@@ -441,7 +342,7 @@ private:
         node_.raiseClosing();
         if (!dice_.oneIn(3)) return note("node closes");
         note("node vanishes");
-        (*seen_)[kNodeVanished]++;
+        saw("the node vanished");
         nodeGone_ = true;
         node_.failing = {"SetPtt",       "GetBusyFlagA", "GetReceivingSignal", "GetPttState",
                          "GetBusyFlagB", "SendCwText",   "GetSysopInfo",       "SetListedBusy"};
@@ -449,7 +350,7 @@ private:
 
     void endSession() {
         loop_.post([this] {
-            (*seen_)[kEndSession]++;
+            saw("end: session end");
             EndSession(*sys_, 143);
         });
     }
@@ -461,15 +362,14 @@ private:
         if (dice_.oneIn(4)) {
             note("the node stalls");
             node_.stallNext = true;
-            (*seen_)[kNodeStall]++;
-            return;
+            return saw("node call timed out");
         }
         static const char* const ops[] = {"SetPtt",      "SetListedBusy", "GetBusyFlagA", "GetReceivingSignal",
                                           "GetPttState", "GetBusyFlagB",  "SendCwText"};
         const char* op = ops[dice_(7)];
         note(std::string("the node fails ") + op);
         node_.failNext.insert(op);
-        (*seen_)[kNodeFault]++;
+        saw("node call failed");
     }
 
     void graphFault() {
@@ -478,49 +378,46 @@ private:
             const bool stalled = dice_.oneIn(2);
             note(stalled ? "the playback stalls" : "the playback breaks");
             stalled ? g->stall() : g->breakDown();
-            (*seen_)[kGraphBroke]++;
-            return;
+            return saw("playback broke");
         }
         static const char* const ops[] = {"RenderFile",        "Run", "Stop", "Duration", "CurrentPosition",
                                           "SetCurrentPosition"};
         const char* op = ops[dice_(6)];
         note(std::string("the graph fails ") + op);
         graphs_.failNext.insert(op);
-        (*seen_)[kGraphFault]++;
+        saw("graph call failed");
     }
 
     MsgResult answerBox(const std::string& text, int style) {
-        const bool question = (style & mb::kButtonsMask) == mb::kYesNo;
+        static const std::pair<const char*, const char*> kinds[] = {
+            {"Run-time error", "error report"},
+            {"Please select a file", "\"Please select a file\""},
+            {"Render error no rendering device found", "render error"},
+            {"Some settings stored in", "start-up message"}};
+        for (const auto& [start, what] : kinds)
+            if (text.rfind(start, 0) == 0) saw(what);
         if (text.rfind("The settings could not be saved", 0) == 0) {
             store_.failWith.clear();  // the disk has room again
-            (*seen_)[kSaveFailed]++;
+            saw("save failed");
             if (saveOnExit_) {
-                (*seen_)[kExitSaveFailed]++;
+                saw("save failed on the way out");
                 exitSaveLost_ = true;
                 if (text.find("are lost") == std::string::npos)
                     throw Violation{"a save on the way out failed and the box did not say the settings are lost"};
             }
-        } else if (text.rfind("Run-time error", 0) == 0) {
-            (*seen_)[kErrorReport]++;
-        } else if (text == "Please select a file") {
-            (*seen_)[kSelectFile]++;
-        } else if (text == "Render error no rendering device found") {
-            (*seen_)[kRenderError]++;
-        } else if (text.rfind("Some settings stored in", 0) == 0) {
-            (*seen_)[kStartupMessage]++;
         }
         note("box open: " + text.substr(0, 30));
         whileOpen();
-        if (!question) return MsgResult::Ok;
+        if ((style & mb::kButtonsMask) != mb::kYesNo) return MsgResult::Ok;
         const bool yes = dice_.oneIn(2);
         note(yes ? "answered Yes" : "answered No");
-        (*seen_)[yes ? kQuestionYes : kQuestionNo]++;
-        if (yes && !sys_->station.dispatcher.ending()) (*seen_)[kEndYes]++;
+        saw(yes ? "close answered Yes" : "close answered No");
+        if (yes && !sys_->station.dispatcher.ending()) saw("end: Yes to quit");
         return yes ? MsgResult::Yes : MsgResult::No;
     }
 
     std::string answerFileDialog() {
-        (*seen_)[kFileDialog]++;
+        saw("file dialog");
         note("file dialog open");
         whileOpen();
         const MediaFiles& m = media();
@@ -538,47 +435,19 @@ private:
             ~Depth() { --d; }
         } depth(depth_);
         if (depth_ > 2) return wait(milliseconds(dice_(100)));
-        switch (dice_(15)) {
-            case 0:
-            case 1:
-            case 2:
-                wait(milliseconds(1 + dice_(300)));
-                break;
-            case 3:
-            case 4:
-                wait(milliseconds(1000 + dice_(3000)));
-                break;
-            case 5:
-                dtmf();
-                wait(milliseconds(1 + dice_(2500)));
-                break;
-            case 6:
-                nodeCloses();
-                wait(1ms);
-                break;
-            case 7:
-                note("session ends");
-                endSession();
-                wait(1ms);
-                break;
-            case 8:
-                note("killed");
-                throw Killed{};
-            case 9:
-                nodeFault();
-                wait(milliseconds(1 + dice_(1000)));
-                break;
-            case 10:
-                graphFault();
-                wait(milliseconds(1 + dice_(1000)));
-                break;
-            case 11:
-                failNextSave();
-                wait(milliseconds(1 + dice_(1000)));
-                break;
-            default:
-                break;
-        }
+        auto thenWait = [this](int upTo) { wait(milliseconds(1 + dice_(upTo))); };
+        oneOf({
+            {3, nullptr, [&] { thenWait(300); }},
+            {2, nullptr, [&] { wait(milliseconds(1000 + dice_(3000))); }},
+            {1, nullptr, [&] { dtmf(), thenWait(2500); }},
+            {1, nullptr, [&] { nodeCloses(), wait(1ms); }},
+            {1, "session ends", [&] { endSession(), wait(1ms); }},
+            {1, "killed", [] { throw Killed{}; }},
+            {1, nullptr, [&] { nodeFault(), thenWait(1000); }},
+            {1, nullptr, [&] { graphFault(), thenWait(1000); }},
+            {1, nullptr, [&] { failNextSave(), thenWait(1000); }},
+            {3, nullptr, [] {}},
+        });
     }
 
     // Lets `d` of virtual time pass; unwinds when the program ends meanwhile.
@@ -605,8 +474,8 @@ private:
         // A break keys again at its end only while handlers still run.
         bad_ = (keyed && !(playing && ticking)) || (inBreak && ticking && !playing);
         if (!bad_) badFor_ = MonoTime{0};
-        if (keyed) (*seen_)[kKeyed] += !wasKeyed_;
-        if (inBreak) (*seen_)[kBreak] += !wasInBreak_;
+        if (keyed && !wasKeyed_) saw("keyed");
+        if (inBreak && !wasInBreak_) saw("break");
         wasKeyed_ = keyed;
         wasInBreak_ = inBreak;
         if (badFor_ > 20ms) {
@@ -619,25 +488,21 @@ private:
     // The process has ended (`status`, -9 for a kill). The guardian unkeys
     // when the program's last word was "keyed"; then the node must be
     // unkeyed within 1 s of the end, and an exit that saved must have saved
-    // the window's values.
+    // the window's values, unless the failed save's message said they are
+    // lost.
     void afterTheEnd(int status) {
         note("ended, status " + std::to_string(status));
-        if (status == 1) (*seen_)[kEndReport]++;
-        if (nodeGone_) return checkSave();
-        MonoTime guardianTook{0};
-        HeardWords heard(guardianHeard_);
-        if (guard::endedKeyed(heard)) {
-            (*seen_)[kGuardianUnkeyed]++;
-            guardianTook = guardianMakesSafe();
+        if (status == 1) saw("end: error report");
+        if (!nodeGone_) {
+            MonoTime guardianTook{0};
+            HeardWords heard(guardianHeard_);
+            if (guard::endedKeyed(heard)) {
+                saw("guardian unkeyed");
+                guardianTook = guardianMakesSafe();
+            }
+            if (node_.ptt != 0) throw Violation{"the node is left keyed after the end"};
+            if (guardianTook > 1s) throw Violation{"the guardian unkeyed only after a second"};
         }
-        if (node_.ptt != 0) throw Violation{"the node is left keyed after the end"};
-        if (guardianTook > 1s) throw Violation{"the guardian unkeyed only after a second"};
-        checkSave();
-    }
-
-    // An exit that saved has the window's values in the file, unless the
-    // failed save's message said they are lost.
-    void checkSave() {
         if (saveOnExit_ && !exitSaveLost_) {
             store_.failWith.clear();
             const int writes = store_.writes;
@@ -673,7 +538,7 @@ private:
 
     int number_;
     Dice dice_;
-    std::array<int, kSeenCount>* seen_ = nullptr;
+    Seen* seen_ = nullptr;
     WatchedLoop loop_;
     SequenceDialogs dialogs_;
     FakeFrame frame_;
@@ -696,12 +561,11 @@ private:
 
 // Runs sequence `number` again with its trace, for the failure message.
 std::string replay(int number) {
-    std::array<int, kSeenCount> seen{};
+    Seen seen;
     Sequence again(number, true);
-    std::string out;
+    std::string out = "(it passed when run again)\n";
     try {
         again.run(seen);
-        out = "(it passed when run again)\n";
     } catch (const Violation& v) {
         out = "again: " + v.what + "\n";
     }
@@ -709,13 +573,12 @@ std::string replay(int number) {
     for (const std::string& s : again.steps()) out += "  " + s + "\n";
     const std::string trace = again.trace();
     const std::size_t cut = trace.size() > 6000 ? trace.rfind('\n', trace.size() - 6000) : std::string::npos;
-    out += "node trace" + std::string(cut != std::string::npos ? " (its end)" : "") + ":\n" +
-           (cut != std::string::npos ? trace.substr(cut + 1) : trace);
-    return out;
+    return out +
+           (cut != std::string::npos ? "node trace (its end):\n" + trace.substr(cut + 1) : "node trace:\n" + trace);
 }
 
 TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
-    std::array<int, kSeenCount> seen{};
+    Seen seen;
     // TARNWICK_SEQUENCES=N runs the first N: under Wine, where the same
     // portable code runs several times slower, a share of them is enough to
     // show a fault of the other compiler.
@@ -739,9 +602,7 @@ TEST(KeyingInvariant, HoldsThroughEveryBoxFaultAndEnd) {
         }
     }
     if (last - first < runs || runs < 1000) return;
-    for (int i = 0; i < kSeenCount; ++i) {
-        EXPECT_GT(seen[i], 20 * runs / kSequences) << "the sequences seldom reached: " << kSeenNames[i];
-    }
+    for (const char* what : kMustSee) EXPECT_GT(seen[what], 20 * runs / kSequences) << "seldom reached: " << what;
 }
 
 }  // namespace

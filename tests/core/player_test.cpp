@@ -22,10 +22,8 @@ TEST_F(Player, IdleTicksListFreeAndUnkeyEveryTickAndMoveNothing) {
 TEST_F(Player, PlayKeysThenTheEndIsActedOnOneTickAfterThePositionMeetsTheLength) {
     start("", 12.5);
     r.loop.advance(5ms);  // between ticks
-    r.node.clearTrace();
-    click(f().Command1);
+    EXPECT_EQ(clicked(f().Command1), "SetPtt -1");
     EXPECT_TRUE(r.dialogs.fileDialogs.empty());  // the saved path needs no dialog
-    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
     EXPECT_EQ(f().PTT.caption(), "PTT ON");
     EXPECT_TRUE(f().Beacon8.enabled());
     EXPECT_EQ(f().Text3.text(), "12.5");
@@ -53,10 +51,8 @@ TEST_F(Player, AGraphThatDoesNotRunEndsItsTransmissionAtOnce) {
     click(f().Command1);
     r.loop.advance(1s);
     click(f().Command2);
-    r.node.clearTrace();
     r.graphs.failNext = {"Run"};
-    click(f().Command4);
-    EXPECT_EQ(r.node.traceText(), "SetPtt -1\nSetListedBusy 0\nSetPtt 0");
+    EXPECT_EQ(clicked(f().Command4), "SetPtt -1\nSetListedBusy 0\nSetPtt 0");
 }
 
 // An unkey the node failed goes again with the next progress tick, while no
@@ -87,15 +83,9 @@ TEST_F(Player, AfterTheEndResumeIsUnkeyedOnTheNextTickAndPlayReplaysTheSameGraph
     start("", 1);
     click(f().Command1);
     r.loop.advance(2s);
-    r.node.clearTrace();
-    click(f().Command4);
-    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
-    EXPECT_EQ(callsDuring(10ms), "SetListedBusy 0\nSetPtt 0");
-    r.node.clearTrace();
-    click(f().Command1);
-    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
+    EXPECT_EQ(clicked(f().Command4, 10ms), "SetPtt -1\nSetListedBusy 0\nSetPtt 0");
+    EXPECT_EQ(clicked(f().Command1, 500ms), "SetPtt -1");  // playing again from zero
     EXPECT_EQ(r.graphs.created, 1);
-    EXPECT_EQ(callsDuring(500ms), "");  // playing again from zero
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 0.5, 0.011);
 }
 
@@ -104,9 +94,7 @@ TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
     ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     EXPECT_EQ(r.node.traceText(), "SetListedBusy -1\nSetPtt -1");
     r.loop.advance(1s);
-    r.node.clearTrace();
-    click(f().Command2);
-    EXPECT_EQ(r.node.traceText(), "SetPtt 0\nSetListedBusy 0");
+    EXPECT_EQ(clicked(f().Command2), "SetPtt 0\nSetListedBusy 0");
     EXPECT_EQ(f().PTT.caption(), "PTT OFF");
     EXPECT_FALSE(f().Beacon8.enabled());
     EXPECT_FALSE(r.graphs.current->running());
@@ -115,26 +103,16 @@ TEST_F(Player, StopUnkeysListsFreeAndResumeContinues) {
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 1.5, 0.011);
 }
 
-// A playback that stalls (the output stopped taking sound) never reaches its
-// end by itself: once its position has stood for 5 s the transmission ends as
-// at the end of the file, and the next one's rewind plays again.
+// A stalled playback reads its end after 5 s (the graph contract): the
+// transmission ends there, and the next one's rewind plays again.
 TEST_F(Player, AStalledPlaybackEndsItsTransmissionAfterFiveSeconds) {
     start("LISTASBUSYCHECK=1\n", 30);
     ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     r.loop.advance(1s);
     r.graphs.current->stall();
-    r.node.clearTrace();
-    EXPECT_EQ(callsDuring(5s - 10ms), "");
-    EXPECT_EQ(f().Text2.text(), "1");
-    EXPECT_EQ(callsDuring(10ms), "");  // this tick reads the end
-    EXPECT_EQ(f().Text2.text(), "30");
+    EXPECT_EQ(callsDuring(5s), "");
     EXPECT_EQ(callsDuring(10ms), "SetListedBusy 0\nSetPtt 0");
-    EXPECT_FALSE(f().Beacon8.enabled());
-
-    r.node.clearTrace();
-    click(f().Command1);
-    EXPECT_EQ(r.node.traceText(), "SetPtt -1");
-    EXPECT_EQ(callsDuring(1s), "");
+    EXPECT_EQ(clicked(f().Command1, 1s), "SetPtt -1");
     EXPECT_NEAR(r.graphs.current->CurrentPosition(), 1.0, 0.011);
 }
 
@@ -160,14 +138,8 @@ TEST_F(Player, WithNoUsablePathPlayAsksForAFileAndKeysNothing) {
     start("", 0);
     click(f().Command1);  // no path: the dialog, cancelled
     ASSERT_EQ(r.dialogs.fileDialogs.size(), 1u);
-    EXPECT_EQ(r.dialogs.fileDialogs[0].filter,
-              "*.wav, *.mp2, *.mp3, *.bmp, *.jpg, *.mpg, *.avi, *.mid|"
-              "*.wav;*.mp2;*.mp3;*.bmp;*.jpg;*.mpg;*.avi;*.mid");
     ASSERT_EQ(r.dialogs.boxes.size(), 1u);
     EXPECT_EQ(r.dialogs.boxes[0].text, "Please select a file");
-    EXPECT_EQ(r.dialogs.boxes[0].title, "Error");
-    EXPECT_EQ(r.dialogs.boxes[0].style, mb::kIconInformation);
-    EXPECT_EQ(f().PTT.caption(), "PTT OFF");
 
     f().Text4.setText("/nonexistent/id.wav");  // a path that is gone: asked on every call, no dialog
     click(f().Command1);
@@ -313,9 +285,7 @@ TEST_F(Player, LoadFileDuringATransmissionEndsItWhenTheGraphIsReleased) {
     ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));
     r.loop.advance(1s);
     r.dialogs.fileAnswers.push_back({r.mediaFile("other.wav", 5), nullptr});
-    r.node.clearTrace();
-    click(f().Command3);
-    EXPECT_EQ(r.node.traceText(), "SetListedBusy 0\nSetPtt 0");
+    EXPECT_EQ(clicked(f().Command3), "SetListedBusy 0\nSetPtt 0");
     EXPECT_FALSE(f().Beacon8.enabled());
     EXPECT_FALSE(r.graphs.current->running());  // the new graph waits for a start
 }
@@ -368,18 +338,10 @@ TEST_F(Player, EveryNewGraphTakesTheBarsBeforeItRuns) {
 }
 
 TEST(FormatClock, ClampsToTheDisplayRange) {
-    for (auto [seconds, text] : {std::pair{0.99, "00:00:00"},
-                                 {1, "00:00:01"},
-                                 {59.9, "00:00:59"},
-                                 {3600, "01:00:00"},
-                                 {86399, "23:59:59"},
-                                 {86400, "24:00:00"},
-                                 {89999, "24:59:59"},
-                                 {90000, "24:59:59"},
-                                 {1e9, "24:59:59"},
-                                 {-5, "00:00:00"}}) {
-        EXPECT_EQ(FormatClock(seconds), text) << seconds;
-    }
+    const std::pair<double, const char*> cases[] = {{0.99, "00:00:00"},  {1, "00:00:01"},     {59.9, "00:00:59"},
+                                                    {86399, "23:59:59"}, {86400, "24:00:00"}, {89999, "24:59:59"},
+                                                    {90000, "24:59:59"}, {1e9, "24:59:59"},   {-5, "00:00:00"}};
+    for (const auto& [seconds, text] : cases) EXPECT_EQ(FormatClock(seconds), text) << seconds;
 }
 
 }  // namespace

@@ -34,8 +34,7 @@ TEST(Settings, ASecondSaveWithNothingChangedLeavesTheFileAlone) {
 
 TEST(Settings, WhatIsSavedIsWhatTheNextStartShows) {
     Rig r;
-    r.store.text = "[SETTINGS]\nLISTASBUSYCHECK=2\nCHECK2=0\n";
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.startWith("LISTASBUSYCHECK=2\nCHECK2=0\n"));
     r.form().DTMFInfo3.setText("73*");  // read as DTMFInfo3, written as DTMFINFO3
     r.form().Text4.setText("/srv/id.wav");
     r.form().StopClock6.setValue(1);
@@ -56,8 +55,7 @@ TEST(Settings, WhatIsSavedIsWhatTheNextStartShows) {
 
 TEST(Settings, StoredTextsAreCutTo255WithoutTrailingBlanksAndMayBeEmpty) {
     Rig r;
-    r.store.text = "[SETTINGS]\nTEXT4=" + std::string(300, 'p') + "\nCWCALLSIGN=K1ABC \nDTMFInfo3=\n";
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.startWith("TEXT4=" + std::string(300, 'p') + "\nCWCALLSIGN=K1ABC \nDTMFInfo3=\n"));
     EXPECT_EQ(r.form().Text4.text(), std::string(255, 'p'));
     EXPECT_EQ(r.form().CWCallsign.text(), "K1ABC");
     EXPECT_EQ(r.form().DTMFInfo3.text(), "");
@@ -86,8 +84,7 @@ TEST(Settings, APositionAtTheEndOfTheRangeComesBackOnScreen) {
     for (const char* stored :
          {"LEFT=2147483547\nTOP=300\n", "LEFT=300\nTOP=2147483547\n", "LEFT=-2147483648\nTOP=-2147483648\n"}) {
         Rig r;
-        r.store.text = std::string("[SETTINGS]\n") + stored;
-        ASSERT_TRUE(r.start()) << stored;
+        ASSERT_TRUE(r.startWith(stored)) << stored;
         const TwipsRect screen = r.frame.screenRects.front();
         EXPECT_GE(r.frame.left(), screen.left) << stored;
         EXPECT_LE(r.frame.left() + r.frame.width, screen.left + screen.width) << stored;
@@ -96,16 +93,14 @@ TEST(Settings, APositionAtTheEndOfTheRangeComesBackOnScreen) {
     }
     Rig two;  // the nearer screen is the one on the left
     two.frame.screenRects = {{0, 0, 28800, 16200}, {-28800, 0, 28800, 16200}};
-    two.store.text = "[SETTINGS]\nLEFT=-2147483648\nTOP=300\n";
-    ASSERT_TRUE(two.start());
+    ASSERT_TRUE(two.startWith("LEFT=-2147483648\nTOP=300\n"));
     EXPECT_EQ(two.frame.left(), -28800);
 }
 
 TEST(Settings, ACommaDecimalSeparatorReadsPositionsAndWritesThemBack) {
     Rig r;
     r.locale.separator = std::string(1, ',');  // a char* here trips a false -Wrestrict of MinGW GCC 12
-    r.store.text = "[SETTINGS]\nLEFT=1500,4\nTOP=-45\n";
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.startWith("LEFT=1500,4\nTOP=-45\n"));
     EXPECT_EQ(r.frame.left(), 1500);
     EXPECT_EQ(r.frame.top(), -45);
     EXPECT_TRUE(r.dialogs.boxes.empty());

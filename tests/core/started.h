@@ -49,6 +49,13 @@ struct StartedRig {
         r.loop.advance(ms);
         return r.node.traceText(mark);
     }
+    // The node calls a click on `b` makes, with those of the `then` of ticks after it.
+    std::string clicked(CommandButton& b, std::chrono::milliseconds then = std::chrono::milliseconds(0)) {
+        const auto mark = r.node.trace.size();
+        click(b);
+        if (then.count() > 0) r.loop.advance(then);
+        return r.node.traceText(mark);
+    }
 };
 
 struct Started : ::testing::Test, StartedRig {};

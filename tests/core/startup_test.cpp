@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace tarnwick::test {
 namespace {
 
@@ -42,8 +44,6 @@ TEST(StartUp, RefusesANodeOutsideSysopModeWithoutTouchingAnything) {
     EXPECT_EQ(r.loop.exitStatus(), 0);
 }
 
-// The values themselves are in the first save's file (settings_test); here
-// what the change rules made of them, and the timers that run.
 // The refusal ends the program: a node closing while it is open neither
 // saves the window's design values nor touches the transmitter.
 TEST(StartUp, ANodeClosingDuringTheRefusalChangesNothing) {
@@ -66,14 +66,13 @@ TEST(StartUp, ANodeClosingDuringTheRefusalChangesNothing) {
 TEST(StartUp, TheStationRunsWhileTheMessageAboutStoredValuesWaits) {
     Rig r;
     const std::string file = r.mediaFile("id.wav", 5);
-    r.store.text = "[SETTINGS]\nTEXT4=" + file + "\nDTMFInfo3=55\nCHECK2=x\nVOLSET=abc\n";
     bool runningWhenShown = false;
     r.dialogs.answers.push_back({MsgResult::Ok, [&] {
                                      runningWhenShown = r.frame.shown && r.form().Timer1.enabled();
                                      r.node.raiseDTMF("55");
                                      r.loop.advance(120s);
                                  }});
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.startWith("TEXT4=" + file + "\nDTMFInfo3=55\nCHECK2=x\nVOLSET=abc\n"));
     ASSERT_EQ(r.dialogs.boxes.size(), 1u);
     EXPECT_TRUE(runningWhenShown);
     EXPECT_NE(r.node.traceText().find("SetPtt -1"), std::string::npos);
@@ -98,8 +97,7 @@ TEST(StartUp, WithoutASettingsFileTheDefaultsCountDownAndOnlyTheKeyedCountWaits)
 
 TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
     Rig r;
-    r.store.text = "[SETTINGS]\nTEXT6=\nBEACONPERIOD8=0\nBEACONPERIOD6=\nBEACONPERIOD7=999\nHOUR3=09\nVOLSET=-1500\n";
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(r.startWith("TEXT6=\nBEACONPERIOD8=0\nBEACONPERIOD6=\nBEACONPERIOD7=999\nHOUR3=09\nVOLSET=-1500\n"));
     Form& f = r.form();
     // An empty break length becomes "0" and switches the countdown off.
     EXPECT_EQ(f.Text6.text(), "0");
@@ -116,18 +114,16 @@ TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
     EXPECT_EQ(f.VolSet.text(), "-1500");
 
     Rig doubleZero;  // "00" is not "0": the break countdown runs
-    doubleZero.store.text = "[SETTINGS]\nTEXT6=00\n";
-    ASSERT_TRUE(doubleZero.start());
+    ASSERT_TRUE(doubleZero.startWith("TEXT6=00\n"));
     EXPECT_TRUE(doubleZero.form().Timer3.enabled());
     EXPECT_EQ(doubleZero.form().Label18.caption(), "00");
 }
 
 TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
     Rig r;
-    const std::string file =
-        "[SETTINGS]\nSTOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nBEACONPERIOD6=five\nTEXT6=1x\nMON3=1\n";
-    r.store.text = file;
-    ASSERT_TRUE(r.start());
+    const std::string stored =
+        "STOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nBEACONPERIOD6=five\nTEXT6=1x\nMON3=1\n";
+    ASSERT_TRUE(r.startWith(stored));
     Form& f = r.form();
     EXPECT_EQ(f.StopClock8.value(), 0);
     EXPECT_EQ(f.Check2.value(), 1);
@@ -144,7 +140,7 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
         EXPECT_NE(text.find(item), std::string::npos) << item << " missing in: " << text;
     }
     EXPECT_EQ(text.find("MON3"), std::string::npos);
-    EXPECT_EQ(*r.store.text, file);  // the file waits for the next save
+    EXPECT_EQ(*r.store.text, "[SETTINGS]\n" + stored);  // the file waits for the next save
     EXPECT_TRUE(r.frame.shown);
 }
 
@@ -153,9 +149,8 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
 // user to fix, and a volume rounds as every whole-number field does.
 TEST(StartUp, StoredTextIsTakenAsWrittenAndTheVolumeRounds) {
     Rig r;
-    r.store.text =
-        "[SETTINGS]\nBEACONPERIOD6=5.0\nSTOPCLOCK6=1\nMINS3=3\"0\nTEXT6=1e3\nBEACONPERIOD8=0.0\nVOLSET=-600.4\n";
-    ASSERT_TRUE(r.start());
+    ASSERT_TRUE(
+        r.startWith("BEACONPERIOD6=5.0\nSTOPCLOCK6=1\nMINS3=3\"0\nTEXT6=1e3\nBEACONPERIOD8=0.0\nVOLSET=-600.4\n"));
     Form& f = r.form();
     EXPECT_TRUE(r.dialogs.boxes.empty()) << r.dialogs.boxes[0].text;
     EXPECT_EQ(f.BeaconPeriod6.text(), "5.0");
@@ -171,46 +166,42 @@ TEST(StartUp, StoredTextIsTakenAsWrittenAndTheVolumeRounds) {
 }
 
 TEST(StartUp, AWindowStoredOffEveryScreenComesBack) {
-    Rig r;
-    // -32000 is where a minimised window reports itself on Windows.
-    r.store.text = "[SETTINGS]\nLEFT=-32000\nTOP=-32000\n";
-    ASSERT_TRUE(r.start());
+    Rig r;  // -32000 is where a minimised window reports itself on Windows
+    ASSERT_TRUE(r.startWith("LEFT=-32000\nTOP=-32000\n"));
     EXPECT_EQ(r.frame.left(), 0);
     EXPECT_EQ(r.frame.top(), 0);
 
     Rig second;
     second.frame.screenRects = {{0, 0, 28800, 16200}, {28800, 0, 28800, 16200}};
-    second.store.text = "[SETTINGS]\nLEFT=40000\nTOP=-3000\n";  // on the second screen, above it
-    ASSERT_TRUE(second.start());
+    ASSERT_TRUE(second.startWith("LEFT=40000\nTOP=-3000\n"));  // on the second screen, above it
     EXPECT_EQ(second.frame.left(), 40000);
     EXPECT_EQ(second.frame.top(), 0);
 
-    Rig onScreen;
-    onScreen.store.text = "[SETTINGS]\nLEFT=-600\nTOP=1200\n";  // partly off the left edge, still grabbable
-    ASSERT_TRUE(onScreen.start());
+    Rig onScreen;  // partly off the left edge, still grabbable
+    ASSERT_TRUE(onScreen.startWith("LEFT=-600\nTOP=1200\n"));
     EXPECT_EQ(onScreen.frame.left(), -600);
 }
 
-TEST(StartUp, ANodeThatCannotBeCreatedEndsTheProgramAfterTheReport) {
-    Rig r;
-    r.node.available = false;
-    EXPECT_FALSE(r.start());
-    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
-    EXPECT_EQ(r.dialogs.boxes[0].text, "Run-time error '429':\r\n\r\nActiveX component can't create object");
-    EXPECT_EQ(r.dialogs.boxes[0].style, mb::kOk | mb::kIconError);
-    EXPECT_FALSE(r.frame.shown);
-    EXPECT_EQ(r.loop.exitStatus(), 1);
-}
-
-TEST(StartUp, AFailingUnkeyEndsTheProgramAndNoTimerEverTicks) {
-    Rig r;
-    r.node.failing.insert("SetPtt");
-    EXPECT_FALSE(r.start());
-    ASSERT_EQ(r.dialogs.boxes.size(), 1u);
-    EXPECT_NE(r.dialogs.boxes[0].text.find("Run-time error '440'"), std::string::npos);
-    EXPECT_FALSE(r.frame.shown);
-    EXPECT_FALSE(r.loop.advance(10s));
-    EXPECT_EQ(r.loop.ticksDelivered(), 0);
+// A node that cannot be created, or fails the unkey: the report, and the
+// end before any timer ticks.
+TEST(StartUp, ANodeThatFailsEndsTheProgramAfterTheReport) {
+    const std::pair<std::function<void(RecordingNode&)>, std::string> cases[] = {
+        {[](RecordingNode& n) { n.available = false; },
+         "Run-time error '429':\r\n\r\nActiveX component can't create object"},
+        {[](RecordingNode& n) { n.failing.insert("SetPtt"); },
+         "Run-time error '440':\r\n\r\nAutomation error: SetPtt failed"}};
+    for (const auto& [fault, report] : cases) {
+        Rig r;
+        fault(r.node);
+        EXPECT_FALSE(r.start());
+        ASSERT_EQ(r.dialogs.boxes.size(), 1u);
+        EXPECT_EQ(r.dialogs.boxes[0].text, report);
+        EXPECT_EQ(r.dialogs.boxes[0].style, mb::kOk | mb::kIconError);
+        EXPECT_FALSE(r.frame.shown);
+        EXPECT_EQ(r.loop.exitStatus(), 1);
+        EXPECT_FALSE(r.loop.advance(10s));
+        EXPECT_EQ(r.loop.ticksDelivered(), 0);
+    }
 }
 
 }  // namespace

@@ -221,12 +221,13 @@ TEST(LoggedFailing, AFailingLogLeavesTheTransmissionsAsTheyWere) {
     EXPECT_EQ(writing->r.dialogs.lastAbout.logProblem, "");
 }
 
-TEST_F(Logged, TheAboutWindowGetsThePlaceAndTheLatestTwentyLines) {
+TEST_F(Logged, TheAboutWindowGetsTheVersionThePlaceAndTheLatestTwentyLines) {
     startAt("DTMFInfo3=73A\n", 10);
     for (int i = 0; i < 25; ++i) r.node.raiseDTMF(std::to_string(i));
     r.loop.advance(10ms);
     click(f().Command7);
     const AboutInfo& about = r.dialogs.lastAbout;
+    EXPECT_EQ(about.product + " " + about.version, "Tarnwick 1.0.5");
     EXPECT_EQ(about.logPlace, r.log.place());
     ASSERT_EQ(about.logLines.size(), 20u);
     EXPECT_EQ(about.logLines.front(), r.log.lines[r.log.lines.size() - 20]);

@@ -152,13 +152,5 @@ TEST(Monitors, ShowTheNodesOwnStateOverTheCaptionsOfTheTransmitPaths) {
     EXPECT_EQ(r.form().PTT.caption(), "PTT ON");
 }
 
-TEST(Monitors, AFailingQueryEndsTheProgramWithTheReport) {
-    Rig r;
-    ASSERT_TRUE(r.start());
-    r.node.failing.insert("GetPttState");
-    EXPECT_FALSE(r.loop.advance(1s));
-    EXPECT_EQ(r.dialogs.boxes.size(), 1u);
-}
-
 }  // namespace
 }  // namespace tarnwick::test

@@ -113,15 +113,13 @@ TEST(IniWrite, ReplacesInPlaceKeepingEveryOtherByte) {
               "TEXT6=unrelated\n");
 }
 
-TEST(IniWrite, NewKeyGoesAtTheEndOfItsSectionBeforeTheNextOne) {
+TEST(IniWrite, NewKeyGoesAtTheEndOfItsSectionAndANewSectionAtTheEnd) {
     EXPECT_EQ(writeValue("[SETTINGS]\nA=1\n\n\n[OTHER]\nB=2\n", "SETTINGS", "C", "3"),
               "[SETTINGS]\nA=1\nC=3\n\n\n[OTHER]\nB=2\n");
     EXPECT_EQ(writeValue("[SETTINGS]\n\n[OTHER]\nB=2\n", "SETTINGS", "C", "3"), "[SETTINGS]\nC=3\n\n[OTHER]\nB=2\n");
     // The last line of the file had no line ending.
     EXPECT_EQ(writeValue("[SETTINGS]\nA=1", "SETTINGS", "C", "3"), "[SETTINGS]\nA=1\nC=3\n");
-}
-
-TEST(IniWrite, NewSectionGoesAtTheEndOfTheFile) {
+    // A new section goes at the end of the file.
     EXPECT_EQ(writeValue("[OTHER]\nB=2\n", "SETTINGS", "A", "1"), "[OTHER]\nB=2\n[SETTINGS]\nA=1\n");
     EXPECT_EQ(writeValue("[OTHER]\nB=2", "SETTINGS", "A", "1"), "[OTHER]\nB=2\n[SETTINGS]\nA=1\n");
 }

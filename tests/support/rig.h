@@ -76,6 +76,15 @@ struct Rig {
         return !loop.ended();
     }
 
+    // Runs start-up on a settings file of the [SETTINGS] `lines`.
+    bool startWith(const std::string& lines) {
+        store.text = "[SETTINGS]\n" + lines;
+        return start();
+    }
+
+    // Whether the settings file holds `line` ("KEY=value").
+    bool saved(const std::string& line) const { return store.text && store.text->find(line) != std::string::npos; }
+
     // Stops the two 100 ms monitors, whose node queries would fill traces
     // that are about something else.
     void quietMonitors() {
