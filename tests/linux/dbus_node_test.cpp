@@ -119,7 +119,6 @@ protected:
         b.pumpUntil = [](const std::function<bool()>& done) { return runEventsUntil(done); };
         b.stampedText = [this] { return node.text(); };
         b.cwText = "CQ \xC3\xBC \"x\" \\";  // UTF-8 too
-        b.cwWpm = 40;
         b.setFlag = [](const std::string& flag, bool on) { EXPECT_EQ(ctl({flag.c_str(), on ? "1" : "0"}), 0); };
         b.failNext = [](const std::string& op) { EXPECT_EQ(ctl({"fail", op.c_str()}), 0); };
         b.failedText = [](const std::string& op) { return op + ": org.tarnwick.Node.Error.Failed: "; };
@@ -141,11 +140,24 @@ protected:
         };
         return b;
     }
-    StandIn node{QStringList{"--cw-wpm", "40"}};
+    StandIn node;
 };
 
 TARNWICK_NODE_LINK_CONTRACT(DbusNodeContract)
-TARNWICK_STAND_IN_CONTRACT(DbusNodeContract)
+TEST_F(DbusNodeContract, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
+
+TEST_F(DbusNodeTest, SendCwTextKeysTheTransmitterForTheMorseTime) {
+    StandIn node({"--cw-wpm", "40"});  // "PARIS " lasts 1500 ms
+    auto link = connect();
+    QElapsedTimer sent;
+    sent.start();
+    link->SendCwText(0, "PARIS ");
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    ASSERT_TRUE(runEventsUntil([&] { return link->GetPttState() == kNodeFalse; }));
+    // The stand-in cannot unkey before the Morse has been sent; an upper
+    // bound would only measure how busy this machine is.
+    EXPECT_GE(sent.elapsed(), 1500 - 2);  // both sides count whole milliseconds
+}
 
 // Another program sending the node's signals is not the node.
 TEST_F(DbusNodeTest, OnlyTheNodesEventsArrive) {

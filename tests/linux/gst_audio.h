@@ -18,31 +18,40 @@ public:
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
 private:
     std::string path_;
 };
 
-// Makes the shared test media (shared/make_media.sh) in `dir`; false when
-// the script could not run.
-bool makeMedia(const TempDir& dir);
+bool shell(const std::string& command);       // true on exit status 0
+std::string quoted(const std::string& text);  // for the shell, in single quotes
 
-// Records the sink's monitor into a wav file at `path`, through parec.
-class MonitorRecording final : public Recording {
+// Each returns the path it wrote, or "" when its tool failed.
+// A 1 kHz sine at half of full scale.
+std::string makeTone(const TempDir& dir, const std::string& name, double seconds, int channels);
+// The 2 s stereo tone encoded as mp3 or mp2, or as the sound track of a
+// small mpg (MPEG-2 video, MP2 audio) or avi (JPEG video, PCM audio).
+std::string makeEncoded(const TempDir& dir, const std::string& wav, const std::string& format);
+// One organ note of 1 s in a standard MIDI file.
+std::string makeMidi(const TempDir& dir);
+// A 16 x 16 picture; `extension` (bmp, jpg) names its format.
+std::string makePicture(const TempDir& dir, const std::string& extension);
+
+// Records the sink's monitor into a wav file from construction (which waits
+// until parec runs) to stop().
+class MonitorRecording {
 public:
     explicit MonitorRecording(std::string path);
-    ~MonitorRecording() override;
+    ~MonitorRecording();
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;
-    bool running() const override { return pid_ > 0; }
-    // Lets the tail of the sound arrive and ends parec, which completes the
-    // wav header.
-    Sound stop() override;
+    bool running() const { return pid_ > 0; }
+    // Lets the tail of the sound arrive, ends parec (which completes the wav
+    // header); the file's path.
+    const std::string& stop();
 
 private:
-    void finish();
     std::string path_;
     pid_t pid_ = -1;
 };

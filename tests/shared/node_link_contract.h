@@ -51,8 +51,6 @@ struct NodeBench {
     std::function<Lines()> bodies;
     Lines trace() const { return stampedText ? stampedTrace(stampedText()).bodies : bodies(); }
     std::string cwText = "CQ \"x\" \\";  // with the characters the trace escapes
-    std::string cwTraced;                // as the node traces it, when not cwText itself
-    int cwWpm = 20;                      // the node's Morse speed
     // "rx", "busy-a" or "busy-b".
     std::function<void(const std::string& flag, bool on)> setFlag;
     // The next call of `op` fails with `failedNumber` and a description
@@ -144,7 +142,7 @@ inline void everyOperationIsAnswered(const NodeBench& bench) {
     for (int set = -1; set < 3; ++set)  // none, then each in turn
         for (int i = 0; i < 3; ++i) expected.push_back(flags[i] + std::string(i == set ? " => -1" : " => 0"));
     expected.push_back("SetListedBusy 5");
-    expected.push_back("SendCwText 0 " + traceQuoted(bench.cwTraced.empty() ? bench.cwText : bench.cwTraced));
+    expected.push_back("SendCwText 0 " + traceQuoted(bench.cwText));
     EXPECT_EQ(bench.trace(), expected);
     // An air check reads the keying's stamps as the node's clock: the node
     // has the call by the time it returns.
@@ -218,20 +216,6 @@ inline void aSlowNodeIsWaitedFor(const NodeBench& bench) {
     EXPECT_EQ(bench.trace(), (Lines{"stall 3000", "GetPttState => 0", "stall 3000", "SetPtt -1", "GetPttState => -1"}));
 }
 
-// The node keys its transmitter by itself while it sends Morse, for no
-// less than the Morse takes (a node with a clock of its own: not the
-// recording node). An upper bound would only measure how busy this machine
-// is.
-inline void aNodeSendingMorseIsKeyedForItsTime(const NodeBench& bench) {
-    EventLog events;
-    auto link = bench.connect(events);
-    const std::int64_t sent = epochMs();
-    link->SendCwText(0, "PARIS ");  // 50 units of 1200 / wpm ms
-    EXPECT_EQ(link->GetPttState(), kNodeTrue);
-    ASSERT_TRUE(bench.pumpUntil([&] { return link->GetPttState() == kNodeFalse; }));
-    EXPECT_GE(epochMs() - sent, 60'000 / bench.cwWpm - 16);  // the coarsest clock's grain
-}
-
 // A failed call raises the node's number and says which operation failed;
 // it takes no effect, and only that call fails.
 inline void aFailedCallTakesNoEffect(const NodeBench& bench) {
@@ -303,8 +287,8 @@ inline void aVanishingNodeLetsGoAtOnce(const NodeBench& bench) {
 
 }  // namespace tarnwick::test
 
-// The cases above but the stand-ins' own, for a fixture whose bench()
-// reaches a node of the case's own.
+// The cases above but the slow node's, for a fixture whose bench() reaches a
+// node of the case's own.
 #define TARNWICK_NODE_LINK_CONTRACT(Fixture)                                                           \
     TEST_F(Fixture, EveryOperationIsAnswered) { ::tarnwick::test::everyOperationIsAnswered(bench()); } \
     TEST_F(Fixture, SentCallsKeepTheirOrder) { ::tarnwick::test::sentCallsKeepTheirOrder(bench()); }   \
@@ -312,10 +296,3 @@ inline void aVanishingNodeLetsGoAtOnce(const NodeBench& bench) {
     TEST_F(Fixture, AHungNodeFailsTheCall) { ::tarnwick::test::aHungNodeFailsTheCall(bench()); }       \
     TEST_F(Fixture, EventsComeFromTheLoop) { ::tarnwick::test::eventsComeFromTheLoop(bench()); }       \
     TEST_F(Fixture, AVanishingNodeLetsGoAtOnce) { ::tarnwick::test::aVanishingNodeLetsGoAtOnce(bench()); }
-
-// The cases for a node with a clock of its own (a stand-in).
-#define TARNWICK_STAND_IN_CONTRACT(Fixture)                                                    \
-    TEST_F(Fixture, ASlowNodeIsWaitedFor) { ::tarnwick::test::aSlowNodeIsWaitedFor(bench()); } \
-    TEST_F(Fixture, ANodeSendingMorseIsKeyedForItsTime) {                                      \
-        ::tarnwick::test::aNodeSendingMorseIsKeyedForItsTime(bench());                         \
-    }

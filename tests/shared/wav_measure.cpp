@@ -62,10 +62,6 @@ Sound measure(const std::string& wavPath) {
             const double r = channels > 1 ? static_cast<std::int16_t>(get16(bytes, at + 2)) : l;
             sumL += l * l;
             sumR += r * r;
-            if (std::max(std::abs(l), std::abs(r)) > 328) {
-                sound.lastAbove1Percent = static_cast<double>(f) / rate;
-                if (sound.firstAbove1Percent < 0) sound.firstAbove1Percent = sound.lastAbove1Percent;
-            }
         }
         const double rmsL = std::sqrt(sumL / static_cast<double>(window));
         const double rmsR = std::sqrt(sumR / static_cast<double>(window));

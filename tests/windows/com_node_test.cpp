@@ -110,16 +110,6 @@ std::string registryText(HKEY root, const std::string& key) {
 using test::EventLog;
 using test::failureOf;
 
-std::string utf8FromAnsi(const std::string& ansi) {
-    std::wstring wide(ansi.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
-    std::string utf8(4 * wide.size(), '\0');
-    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
-                                    static_cast<int>(utf8.size()), nullptr, nullptr));
-    return utf8;
-}
-
 class ComNodeTest : public ::testing::Test {
 protected:
     std::unique_ptr<NodeLink> connect() { return ComNodeConnector().create(events); }
@@ -140,10 +130,6 @@ protected:
         };
         b.pumpUntil = [](const std::function<bool()>& done) { return pumpUntil(done); };
         b.stampedText = [this] { return node.text(); };
-        // A byte of the ANSI code page reaches the node as that character.
-        b.cwText = "CQ \"x\" \\ 73 \xE9";
-        b.cwTraced = utf8FromAnsi(b.cwText);
-        b.cwWpm = 40;
         b.setFlag = [](const std::string& flag, bool on) { EXPECT_EQ(ctl(flag + (on ? " 1" : " 0")), 0u); };
         b.failNext = [](const std::string& op) { EXPECT_EQ(ctl("fail " + op), 0u); };
         b.failedNumber = static_cast<long>(E_FAIL);
@@ -183,12 +169,12 @@ protected:
         };
         return b;
     }
-    StandIn node{"--cw-wpm 40"};
+    StandIn node;
     testing::ModalWatchdog watchdog;
 };
 
 TARNWICK_NODE_LINK_CONTRACT(ComNodeContract)
-TARNWICK_STAND_IN_CONTRACT(ComNodeContract)
+TEST_F(ComNodeContract, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
 
 TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsUndoneCleanly) {
     ASSERT_TRUE(setRegistered(true));
@@ -237,6 +223,31 @@ TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsU
     }
     EXPECT_TRUE(setRegistered(false)) << "removing what is not there succeeds";
     ASSERT_TRUE(setRegistered(true));
+}
+
+TEST_F(ComNodeTest, SendCwTextKeysTheTransmitterForTheMorseTimeAndSpeaksTheAnsiCodePage) {
+    StandIn node("--cw-wpm 40");  // "PARIS " lasts 1500 ms
+    ASSERT_TRUE(node.up());
+    auto link = connect();
+    const ULONGLONG sent = GetTickCount64();
+    link->SendCwText(0, "PARIS ");
+    EXPECT_EQ(link->GetPttState(), kNodeTrue);
+    ASSERT_TRUE(pumpUntil([&] { return link->GetPttState() == kNodeFalse; }));
+    // Not unkeyed before the Morse is sent; an upper bound would only
+    // measure how busy this machine is.
+    EXPECT_GE(GetTickCount64() - sent, 1500u - 16u);  // the tick count's grain
+
+    // A byte of the ANSI code page reaches the node as that character.
+    const std::string ansi = "73 \xE9";
+    wchar_t wide[8] = {};
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, 8);
+    char utf8[16] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    link->SendCwText(0, ansi);
+    const Lines trace = node.trace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front(), "SendCwText 0 \"PARIS \"");
+    EXPECT_EQ(trace.back(), std::string("SendCwText 0 \"") + utf8 + "\"");
 }
 
 // Unregistered, creation fails with the report the user sees; registered,

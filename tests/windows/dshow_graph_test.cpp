@@ -16,12 +16,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "base/errors.h"
-#include "shared/sound_contract.h"
+#include "shared/graph_contract.h"
+#include "shared/wav_measure.h"
 #include "station/guarded_graph.h"
 #include "windows/win_support.h"
 
@@ -32,10 +35,17 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::Sound;
 
-// A machine short of CPU makes Wine's renderer drop late sound (30 ms of
-// 12.5 s at a load average of 11 on 2 cores): on one whose load average is
-// over twice its processors, a recorded length or time outside its
-// tolerance is reported, not failed.
+// The test tone: a sine at half of full scale, 32767 * 0.5 / sqrt(2) RMS.
+constexpr double kToneRms = 11585;
+
+// How far a recorded sound's length may be from the file's: the recording
+// loses nothing and is timed within 5 ms (tests/air), and Sound counts whole
+// 10 ms windows, so each end may add one. A machine short of CPU makes
+// Wine's renderer drop late sound (30 ms of 12.5 s at a load average of 11
+// on 2 cores): on one whose load average is over twice its processors, a
+// length outside that is reported, not failed.
+constexpr double kLengthTolerance = 0.0205;  // two windows, and a hair for rounding
+
 bool oversubscribed() {
     std::ifstream loadavg("Z:\\proc\\loadavg");  // the host's, under Wine
     double load = 0;
@@ -44,7 +54,7 @@ bool oversubscribed() {
     return loadavg >> load && load > 2.0 * info.dwNumberOfProcessors;
 }
 
-void expectLength(double seconds, double expected, const std::string& what, double tolerance) {
+void expectLength(double seconds, double expected, const std::string& what, double tolerance = kLengthTolerance) {
     if (std::abs(seconds - expected) <= tolerance) return;
     if (oversubscribed())
         std::printf("BUSY (oversubscribed machine): %s sounded %.3f s, not %.3f s\n", what.c_str(), seconds, expected);
@@ -87,7 +97,9 @@ struct Heard {
 // epoch time. A stamp taken late only makes a line later, so the earliest
 // of them all, less its bytes' playing time, is when the recording started.
 Heard heard(const std::string& base) {
-    const Sound sound = test::measure(base + ".wav");
+    Heard h;
+    std::ifstream wav(base + ".wav", std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(wav)), std::istreambuf_iterator<char>());
     std::ifstream stampFile(base + ".stamps");
     constexpr double kBytesPerMs = 44100 * 4 / 1000.0;
     double startMs = 1e300;
@@ -96,8 +108,21 @@ Heard heard(const std::string& base) {
         double bytes = 0, seconds = 0;
         if (fields >> bytes >> seconds) startMs = std::min(startMs, seconds * 1000 - bytes / kBytesPerMs);
     }
-    if (sound.firstAbove1Percent < 0 || startMs > 1e299) return {};
-    return {true, startMs + sound.firstAbove1Percent * 1000, startMs + sound.lastAbove1Percent * 1000};
+    const auto at = data.find("data");
+    if (at == std::string::npos || startMs > 1e299) return h;
+    long first = -1, last = -1;
+    for (std::size_t i = at + 8, frame = 0; i + 4 <= data.size(); i += 4, ++frame) {
+        const auto sample = [&](std::size_t k) {
+            return std::abs(static_cast<int>(static_cast<std::int16_t>(static_cast<std::uint8_t>(data[k]) |
+                                                                       static_cast<std::uint8_t>(data[k + 1]) << 8)));
+        };
+        if (sample(i) > 328 || sample(i + 2) > 328) {
+            if (first < 0) first = static_cast<long>(frame);
+            last = static_cast<long>(frame);
+        }
+    }
+    if (first < 0) return h;
+    return {true, startMs + first / 44.1, startMs + last / 44.1};
 }
 
 // A name made of letters, digits and '_' (for test and recording names).
@@ -118,15 +143,16 @@ bool request(const std::string& base, const char* ask, const char* answer) {
     return true;
 }
 
-// Records the sink's monitor into NAME.wav, through the wrapper.
-class MonitorRecording final : public test::Recording {
+// Records the sink's monitor into NAME.wav from construction (once the
+// recording runs) to stop().
+class MonitorRecording {
 public:
-    explicit MonitorRecording(const std::string& name) : base_(mediaDir() + "\\" + plainName(name)) {
+    explicit MonitorRecording(const std::string& name) : base_(mediaDir() + "\\" + name) {
         running_ = !mediaDir().empty() && request(base_, ".start", ".recording");
     }
-    ~MonitorRecording() override { finish(); }
-    bool running() const override { return running_; }
-    Sound stop() override {
+    ~MonitorRecording() { finish(); }
+    bool running() const { return running_; }
+    Sound stop() {
         finish();
         return test::measure(base_ + ".wav");
     }
@@ -148,9 +174,13 @@ class DshowGraphTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(mediaDir().empty()) << "run through tests/windows/dshow_media_run.sh";
-        for (const char* file :
-             {"tone.wav", "short.wav", "mono.wav", "long.wav", "notes.wav", "picture.bmp", "picture.jpg"})
-            ASSERT_FALSE(media(file).empty()) << "the wrapper could not make " << file;
+        ASSERT_FALSE(media("tone.wav").empty()) << "sox could not make the test tones";
+    }
+
+    static std::unique_ptr<MediaGraph> load(const std::string& name) {
+        auto graph = factory_.create();
+        graph->RenderFile(media(name));
+        return graph;
     }
 
     static std::optional<Clock::time_point> endSeen(MediaGraph& graph) {
@@ -158,126 +188,218 @@ protected:
     }
 
     // Starts the file as a transmission does (Run, then position 0) and
-    // reads the position every millisecond, so that the moment it first
-    // reads the length (lengthReadMs_) is known to within one; false when
-    // that has not happened within 30 s.
-    static bool playToEnd(MediaGraph& graph) {
+    // reads the position every 10 ms, as the progress tick does, until it
+    // reads the length; false when that has not happened within `limit`.
+    static bool playToEnd(MediaGraph& graph, Clock::duration limit = 30s) {
         graph.Run();
         graph.SetCurrentPosition(0);
-        for (const auto until = Clock::now() + 30s; Clock::now() < until; Sleep(1)) {
+        const auto until = Clock::now() + limit;
+        for (;;) {
             const double position = graph.CurrentPosition();
             if (position == graph.Duration()) {
-                lengthReadMs_ = epochMs();
                 EXPECT_TRUE(endSeen(graph).has_value()) << "the length was read without an end";
                 return true;
             }
             EXPECT_LT(position, graph.Duration());
-        }
-        return false;
-    }
-
-    // A transmission unkeys one tick after the position reads the length, so
-    // the length may be read only once the last sound has left the output: a
-    // graph that reads it when the component reports the end (under Wine a
-    // quarter of a second early) cuts the end of every identification.
-    // Checked on every file played to its end and recorded.
-    static void expectTheLengthReadOnceHeard(test::Recording& recording) {
-        // The recorder stamps a sample when it receives it, at most its 5 ms
-        // latency after the sink played it, never before.
-        constexpr double kRecorderLatencyMs = 5;
-        const Heard heard = dynamic_cast<MonitorRecording&>(recording).heardTimes();
-        if (!heard.found) return;  // played silently
-        EXPECT_LE(heard.lastMs, lengthReadMs_ + kRecorderLatencyMs)
-            << "the length was read " << heard.lastMs - lengthReadMs_ << " ms before the last sound was heard";
-        // Held back much longer, the transmitter would carry silence. How
-        // long is a matter of timing, which a starved machine stretches.
-        if (lengthReadMs_ - heard.lastMs >= 250) {
-            if (oversubscribed())
-                std::printf("BUSY (oversubscribed machine): the length was read %.0f ms after the last sound\n",
-                            lengthReadMs_ - heard.lastMs);
-            else
-                ADD_FAILURE() << "the length was read " << lengthReadMs_ - heard.lastMs << " ms after the last sound";
+            if (Clock::now() > until) return false;
+            Sleep(10);
         }
     }
 
-    // The graph as the program gets it, and the contracts' view of it.
-    static test::SoundBench bench() {
+    // Polls every 10 ms until `done` holds; false when `limit` passed first.
+    static bool waitFor(const std::function<bool()>& done, Clock::duration limit = 5s) {
+        for (const auto until = Clock::now() + limit; !done(); Sleep(10))
+            if (Clock::now() > until) return false;
+        return true;
+    }
+
+    // Plays the file to its end while recording the sink.
+    static Sound playRecorded(MediaGraph& graph, const std::string& name) {
+        MonitorRecording recording("recorded-" + name);
+        EXPECT_TRUE(recording.running()) << "the recording agent did not answer";
+        EXPECT_TRUE(playToEnd(graph)) << "the end of " << name << " was not reached";
+        return recording.stop();
+    }
+
+    // The graph as the program gets it, and the contract's view of it.
+    static test::GraphBench bench() {
         const auto sleep = [](MonoTime d) { Sleep(static_cast<DWORD>(d.count() / 1000000)); };
-        test::SoundBench b{
-            {factory_, clock_, media("tone.wav"), media("long.wav"), mediaDir() + "\\missing.wav", sleep}};
-        b.graph.endStamp = [](MediaGraph& graph, bool ended) { EXPECT_EQ(endSeen(graph).has_value(), ended); };
-        b.path = [](const std::string& file) { return mediaDir() + "\\" + file; };
-        b.record = [](const std::string& name) { return std::make_unique<MonitorRecording>("recorded-" + name); };
-        b.playsToEnd = playToEnd;
-        b.heardEnd = expectTheLengthReadOnceHeard;
-        b.expectLength = expectLength;
+        test::GraphBench b{factory_, clock_, media("tone.wav"), media("long.wav"), mediaDir() + "\\missing.wav", sleep};
+        b.endStamp = [](MediaGraph& graph, bool ended) { EXPECT_EQ(endSeen(graph).has_value(), ended); };
         return b;
     }
 
     static inline test::MonotonicClock clock_;
     static inline DshowGraphFactory backend_;
     static inline GuardedGraphFactory factory_{backend_, clock_};
-    static inline double lengthReadMs_ = 0;
 };
 
-TEST_F(DshowGraphTest, AGraphWithoutAFileRefusesToPlay) { test::aGraphWithoutAFileRefusesToPlay(bench().graph); }
+TEST_F(DshowGraphTest, AGraphWithoutAFileRefusesToPlay) { test::aGraphWithoutAFileRefusesToPlay(bench()); }
 
-TEST_F(DshowGraphTest, ValuesOutOfRangeAreRefused) { test::valuesOutOfRangeAreRefused(bench().graph); }
+TEST_F(DshowGraphTest, ValuesOutOfRangeAreRefused) { test::valuesOutOfRangeAreRefused(bench()); }
 
-TEST_F(DshowGraphTest, TheFileIsHeardToItsEndAndAgainAfterTheRewind) {
-    test::theFileIsHeardToItsEndAndAgainAfterTheRewind(bench());
+// The file is heard twice: to its end, and again after the rewind.
+TEST_F(DshowGraphTest, TheEndReadsExactlyTheLengthUntilASeekReplaysIt) {
+    MonitorRecording recording("recorded-twice");
+    test::theEndReadsExactlyTheLengthUntilASeek(bench());
+    const Sound sound = recording.stop();
+    ASSERT_TRUE(sound.readable);
+    // Two stretches of sound, each with two ends that may add a window.
+    expectLength(sound.soundingSeconds, 2 * 2.0, "the file twice", 2 * kLengthTolerance);
+    EXPECT_NEAR(sound.leftRms, kToneRms, kToneRms * 0.1);
+    EXPECT_NEAR(sound.rightRms, kToneRms, kToneRms * 0.1);
 }
 
-TEST_F(DshowGraphTest, VolumeAndBalanceScaleEachChannel) { test::volumeAndBalanceScaleEachChannel(bench()); }
+// A transmission unkeys one tick after the position reads the length, so
+// the length may be read only once the last sound has left the output: a
+// graph that reads it when the component reports the end (under Wine a
+// quarter of a second early) cuts the end of every identification. Read
+// every millisecond, so that the moment is known to within one.
+TEST_F(DshowGraphTest, ReadsTheLengthOnlyOnceTheLastSoundHasBeenHeard) {
+    // The recorder stamps a sample when it receives it, at most its 5 ms
+    // latency after the sink played it, never before.
+    constexpr double kRecorderLatencyMs = 5;
+    for (const char* file : {"tone.wav", "tone.mp3", "long.wav"}) {
+        SCOPED_TRACE(file);
+        ASSERT_FALSE(media(file).empty());
+        auto graph = load(file);
+        MonitorRecording recording(std::string("heard-") + plainName(file));
+        ASSERT_TRUE(recording.running());
+        graph->Run();
+        graph->SetCurrentPosition(0);
+        double atLength = 0;
+        for (const auto until = Clock::now() + 30s; atLength == 0 && Clock::now() < until; Sleep(1))
+            if (graph->CurrentPosition() == graph->Duration()) atLength = epochMs();
+        ASSERT_GT(atLength, 0) << "the end was not reached";
+        recording.stop();
+        const Heard heard = recording.heardTimes();
+        ASSERT_TRUE(heard.found) << "nothing was recorded";
+        EXPECT_LE(heard.lastMs, atLength + kRecorderLatencyMs)
+            << "the length was read " << heard.lastMs - atLength << " ms before the last sound was heard";
+        // Held back much longer, the transmitter would carry silence. How
+        // long is a matter of timing, which a starved machine stretches.
+        if (atLength - heard.lastMs >= 250) {
+            if (oversubscribed())
+                std::printf("BUSY (oversubscribed machine): the length was read %.0f ms after the last sound\n",
+                            atLength - heard.lastMs);
+            else
+                ADD_FAILURE() << "the length was read " << atLength - heard.lastMs << " ms after the last sound";
+        }
+    }
+}
+
+TEST_F(DshowGraphTest, VolumeAndBalanceScaleEachChannelAlsoForMonoFiles) {
+    // Each channel's level relative to the same file played plainly first.
+    // 10^(-600/2000) = 0.501; Wine's sound mixer scales by 2^(-600/600) = 0.5.
+    struct Level {
+        const char* file;
+        long volume, balance;
+        double left, right;
+    };
+    const Level levels[] = {{"short.wav", -600, 0, 0.501, 0.501}, {"short.wav", -10000, 0, 0, 0},
+                            {"short.wav", 0, -10000, 1, 0},       {"short.wav", 0, 10000, 0, 1},
+                            {"short.wav", 0, -600, 1, 0.501},     {"mono.wav", 0, -10000, 1, 0}};
+    const auto matches = [](double level, double plainLevel, double want) {
+        if (want == 0) return level < plainLevel * 0.01;
+        return std::abs(level / plainLevel - want) < (want == 1 ? 0.05 : 0.025);
+    };
+    std::map<std::string, std::unique_ptr<MediaGraph>> graphs;
+    std::map<std::string, Sound> plain;
+    for (const char* file : {"short.wav", "mono.wav"}) {
+        graphs[file] = load(file);
+        const Sound& p = plain[file] = playRecorded(*graphs[file], "plain-" + plainName(file));
+        ASSERT_TRUE(p.readable);
+        expectLength(p.soundingSeconds, 1.0, file);
+        EXPECT_NEAR(p.rightRms, p.leftRms, p.leftRms * 0.03) << file;
+    }
+    EXPECT_NEAR(plain["short.wav"].leftRms, kToneRms, kToneRms * 0.1);
+    int n = 0;
+    for (const Level& l : levels) {
+        MediaGraph& graph = *graphs[l.file];
+        graph.SetVolume(l.volume);
+        graph.SetBalance(l.balance);
+        const Sound got = playRecorded(graph, "level" + std::to_string(n++));
+        const Sound& p = plain[l.file];
+        EXPECT_TRUE(matches(got.leftRms, p.leftRms, l.left) && matches(got.rightRms, p.rightRms, l.right))
+            << l.file << " volume " << l.volume << " balance " << l.balance << ": " << got.leftRms << ", "
+            << got.rightRms;
+        if (l.left == 0 && l.right == 0) {
+            EXPECT_EQ(got.soundingSeconds, 0);
+        }
+    }
+}
 
 TEST_F(DshowGraphTest, RateTwoHalvesThePlayingTime) {
-    // Wine's filter graph takes the rate and ignores it (its
-    // IMediaSeeking::SetRate is a stub that answers S_OK): the file still
-    // plays whole, at normal speed.
-    test::rateTwoHalvesThePlayingTime(bench(), [](double wall) { return testing::underWine() && wall > 1.7; });
+    auto graph = load("tone.wav");
+    const double length = graph->Duration();
+    // The speed is set before the start, as the speed bar may be.
+    graph->SetRate(2.0);
+    MonitorRecording recording("recorded-rate2");
+    const auto started = Clock::now();
+    ASSERT_TRUE(playToEnd(*graph));
+    const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    // A rate scales the playing time, never the length the end must read.
+    EXPECT_EQ(graph->CurrentPosition(), length);
+    EXPECT_EQ(graph->Duration(), length);
+    const Sound sound = recording.stop();
+
+    if (testing::underWine() && wall > 1.7) {
+        // Wine's filter graph takes the rate and ignores it (its
+        // IMediaSeeking::SetRate is a stub that answers S_OK): the file still
+        // plays whole, at normal speed.
+        expectLength(sound.soundingSeconds, 2.0, "the file at rate 2 under Wine");
+        GTEST_SKIP() << "Wine's quartz plays at normal speed whatever the rate (" << wall << " s for 2 s at rate 2)";
+    }
+    expectLength(sound.soundingSeconds, 1.0, "the file at rate 2");
+    EXPECT_GT(wall, 0.8);
+    EXPECT_LT(wall, 1.6) << "at normal speed it would take 2 s";
 }
 
 TEST_F(DshowGraphTest, StopHaltsRunPlaysOnAndReleasingSilencesAtOnce) {
     // Stop leaves the position where the heard sound stood, even where the
     // component would go back to its last seek (Wine's quartz); to the
     // component's 100 ns grain.
-    const test::StopAndRun seen = test::stopKeepsThePositionAndRunPlaysOn(bench().graph);
+    const test::StopAndRun seen = test::stopKeepsThePositionAndRunPlaysOn(bench());
     EXPECT_GE(seen.stopped, seen.reached - 1e-6);
 
     // Stop after the end: where the component rewinds, the end no longer
     // holds and Run plays the file to its end again.
-    const test::SoundBench b = bench();
-    auto graph = b.load("tone.wav");
+    auto graph = load("tone.wav");
     const double length = graph->Duration();
     auto position = [&] { return graph->CurrentPosition(); };
     ASSERT_TRUE(playToEnd(*graph));
     graph->Stop();
     if (position() < length) {
         graph->Run();
-        EXPECT_TRUE(b.graph.waitFor([&] { return position() > 0.1; }, 5s));
+        EXPECT_TRUE(waitFor([&] { return position() > 0.1; }));
         EXPECT_LT(position(), length);
-        EXPECT_TRUE(b.graph.waitFor([&] { return position() == length; }, 5s));
+        EXPECT_TRUE(waitFor([&] { return position() == length; }));
     }
-    // Then playing again from the start.
-    test::startAsATransmission(*graph);
+
+    // Releasing the graph while it plays discards the playback, no Stop first.
+    graph->Run();
+    graph->SetCurrentPosition(0);
     Sleep(200);
-    test::releasingAPlayingGraphSilencesItAtOnce(b, std::move(graph));
+    graph.reset();
+    MonitorRecording recording("recorded-released");
+    Sleep(300);
+    EXPECT_EQ(recording.stop().soundingSeconds, 0);
 }
 
 // What the air hears of a Resume and of a restart: the file once across a
 // Stop and Run (plus what the output still held at the Stop), and a restart
 // by a seek that plays on at once instead of 200 ms later.
 TEST_F(DshowGraphTest, ResumePlaysOnWhereTheSoundStoppedAndARestartLeavesNoSilence) {
-    const test::SoundBench b = bench();
     {
-        auto graph = b.load("tone.wav");
+        auto graph = load("tone.wav");
         MonitorRecording recording("recorded-resumed");
-        test::startAsATransmission(*graph);
-        b.graph.waitFor([&] { return graph->CurrentPosition() >= 0.8; }, 5s);
+        graph->Run();
+        graph->SetCurrentPosition(0);
+        waitFor([&] { return graph->CurrentPosition() >= 0.8; });
         graph->Stop();
         Sleep(500);
         graph->Run();
-        ASSERT_TRUE(b.graph.waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
+        ASSERT_TRUE(waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
         const Sound sound = recording.stop();
         ASSERT_TRUE(sound.readable);
         // The file once, and again what the output held at the Stop, which
@@ -286,18 +408,19 @@ TEST_F(DshowGraphTest, ResumePlaysOnWhereTheSoundStoppedAndARestartLeavesNoSilen
         // whole 10 ms windows add up to 40 ms more (2.11 s was seen on a
         // busy machine). Replaying from the last seek, the fault this
         // catches, sounds 2.8 s.
-        EXPECT_GE(sound.soundingSeconds, 2.0 - test::kLengthTolerance);
+        EXPECT_GE(sound.soundingSeconds, 2.0 - kLengthTolerance);
         if (sound.soundingSeconds > 2.2 && !oversubscribed())
             ADD_FAILURE() << "Stop and Run sounded " << sound.soundingSeconds << " s of a 2 s file";
     }
     {
-        auto graph = b.load("tone.wav");
+        auto graph = load("tone.wav");
         MonitorRecording recording("recorded-restarted");
-        test::startAsATransmission(*graph);
-        b.graph.waitFor([&] { return graph->CurrentPosition() >= 1.0; }, 5s);
+        graph->Run();
+        graph->SetCurrentPosition(0);
+        waitFor([&] { return graph->CurrentPosition() >= 1.0; });
         graph->SetCurrentPosition(0);
         EXPECT_LT(graph->CurrentPosition(), 0.5);
-        ASSERT_TRUE(b.graph.waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
+        ASSERT_TRUE(waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
         const Sound sound = recording.stop();
         const Heard heard = recording.heardTimes();
         ASSERT_TRUE(sound.readable && heard.found);
@@ -307,22 +430,42 @@ TEST_F(DshowGraphTest, ResumePlaysOnWhereTheSoundStoppedAndARestartLeavesNoSilen
     }
 }
 
-// A failure is a failed HRESULT, shown in the description; a picture's
-// renderer sets up Direct3D on this thread, after which every number of the
-// program must still have its 15 digits.
-TEST_F(DshowGraphTest, WhatCannotBePlayedFailsWithItsHresultAndPicturesLeaveTheThreadsPrecision) {
-    const unsigned precision = _control87(0, 0) & _MCW_PC;
-    test::whatCannotBePlayedFailsAndPicturesDoNotHang(
-        bench(),
-        [](const Failure& failure) {
+TEST_F(DshowGraphTest, FilesThatCannotBePlayedFailToRenderWithTheirHresultNamingTheFile) {
+    const std::string missing = mediaDir() + "\\missing.wav";
+    for (const std::string& path : {missing, media("notes.wav")}) {
+        ASSERT_FALSE(path.empty());
+        auto graph = factory_.create();
+        try {
+            graph->RenderFile(path);
+            ADD_FAILURE() << path << " rendered";
+        } catch (const Failure& failure) {
             EXPECT_LT(failure.number(), 0) << "a failed HRESULT";
+            EXPECT_NE(failure.description().find(path), std::string::npos) << failure.description();
             EXPECT_NE(failure.description().find("(0x8"), std::string::npos) << failure.description();
-        },
-        [&](const std::string& name) {
-            EXPECT_EQ(_control87(0, 0) & _MCW_PC, precision) << name;
-            volatile double one = 1.0;
-            EXPECT_NE(one + 1e-10, 1.0) << name << ": single precision";
-        });
+        }
+    }
+}
+
+TEST_F(DshowGraphTest, PicturesNeitherHangNorCrashNorTakeTheThreadsPrecision) {
+    const unsigned precision = _control87(0, 0) & _MCW_PC;
+    for (const char* name : {"picture.bmp", "picture.jpg"}) {
+        ASSERT_FALSE(media(name).empty()) << name;
+        auto graph = factory_.create();
+        const auto started = Clock::now();
+        try {
+            graph->RenderFile(media(name));
+            // Should the component find something to play, it must at least
+            // play to an end.
+            EXPECT_TRUE(playToEnd(*graph, 20s)) << name;
+        } catch (const Failure&) {
+        }
+        EXPECT_LT(Clock::now() - started, 25s) << name;
+        // The picture's renderer set up Direct3D on this thread; every number
+        // of the program must still have its 15 digits.
+        EXPECT_EQ(_control87(0, 0) & _MCW_PC, precision) << name;
+        volatile double one = 1.0;
+        EXPECT_NE(one + 1e-10, 1.0) << name << ": single precision";
+    }
 }
 
 // Run by the wrapper's second pass, with the sound server out of reach.
@@ -368,16 +511,22 @@ TEST_P(DshowGraphFormatTest, PlaysItsSoundToTheEnd) {
             GTEST_SKIP() << "Wine's quartz has no MIDI synthesizer to render to: " << failure.description();
         FAIL() << failure.description();
     }
-    // A wav's length is exact.
+    // A wav's length is exact; containers that only estimate theirs may be
+    // a little off.
     if (file.ends_with(".wav")) {
         EXPECT_DOUBLE_EQ(graph->Duration(), format.seconds);
     }
-    test::playsItsSoundToTheEnd(bench(), *graph, file, format.seconds);
+    EXPECT_NEAR(graph->Duration(), format.seconds, 0.65);
+    const Sound sound = playRecorded(*graph, "format-" + plainName(file));
+    EXPECT_EQ(graph->CurrentPosition(), graph->Duration());
+    expectLength(sound.soundingSeconds, format.seconds, file);
+    EXPECT_GT(sound.leftRms, 500);
+    EXPECT_GT(sound.rightRms, 500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DshowGraphFormatTest,
-                         ::testing::Values(Format{"tone.mp2", 1.0}, Format{"tone.mp3", 1.0}, Format{"note.mid", 1.0},
-                                           Format{"tone.mpg", 1.0}, Format{"tone.avi", 1.0}, Format{"long.wav", 12.5},
+                         ::testing::Values(Format{"tone.mp2", 2.0}, Format{"tone.mp3", 2.0}, Format{"note.mid", 1.0},
+                                           Format{"tone.mpg", 2.0}, Format{"tone.avi", 2.0}, Format{"long.wav", 12.5},
                                            Format{"t\xF4ne.wav", 1.0}),
                          [](const ::testing::TestParamInfo<Format>& info) { return plainName(info.param.file); });
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the DirectShow graph tests (a Windows program under Wine) with what
-# only the Linux side can do for them: makes the test media
-# (shared/make_media.sh) in a folder named by TARNWICK_DSHOW_MEDIA, records the
+# only the Linux side can do for them: makes the test media (sox,
+# gst-launch-1.0) in a folder named by TARNWICK_DSHOW_MEDIA, and records the
 # null sink "radio" on request: NAME.start starts parec and is answered by
 # NAME.recording, NAME.stop ends it, leaves NAME.wav and NAME.stamps (lines
 # "BYTES SECONDS": the bytes received by that time since the epoch) and is
@@ -22,7 +22,34 @@ cleanup() {
 }
 trap cleanup EXIT
 
-bash "$(dirname "$0")/../shared/make_media.sh" "$media"
+# A 1 kHz sine at half of full scale, as the Linux graph tests use.
+tone() { sox -n -r 44100 -b 16 -c "$3" "$media/$1" synth "$2" sine 1000 vol 0.5; }
+tone tone.wav 2 2
+tone short.wav 1 2
+tone mono.wav 1 1
+tone long.wav 12.5 2
+# A name in the ANSI code page (CP1252 "t\xF4ne.wav"), stored in UTF-8 as
+# Wine stores every name on the Unix side.
+tone "tône.wav" 1 2
+echo 'Station notes: this is text, not sound.' >"$media/notes.wav"
+convert -size 16x16 xc:steelblue "$media/picture.bmp"
+convert -size 16x16 xc:steelblue "$media/picture.jpg"
+
+audio="filesrc location=$media/tone.wav ! wavparse ! audioconvert ! audioresample"
+encode() { gst-launch-1.0 -q -e "$@" >/dev/null 2>&1 || rm -f "$media/tone.$format"; }
+format=mp3 encode $audio ! lamemp3enc ! filesink location="$media/tone.mp3"
+format=mp2 encode $audio ! twolamemp2enc ! filesink location="$media/tone.mp2"
+format=mpg encode mpegpsmux name=mux ! filesink location="$media/tone.mpg" \
+  videotestsrc num-buffers=50 ! video/x-raw,width=352,height=288,framerate=25/1 ! mpeg2enc ! mpegvideoparse ! mux. \
+  $audio ! avenc_mp2 ! mpegaudioparse ! mux.
+# Uncompressed pictures: under Wine a compressed video (MJPEG, MPEG-4) stalls
+# the whole graph on a virtual display, sound track and all.
+format=avi encode avimux name=mux ! filesink location="$media/tone.avi" \
+  videotestsrc num-buffers=50 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! mux. \
+  $audio ! mux.
+# One organ note of 1 s in a standard MIDI file (format 0, 96 ticks a beat).
+printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x10' >"$media/note.mid"
+printf '\x00\xc0\x13\x00\x90\x45\x7f\x81\x40\x80\x45\x40\x00\xff\x2f\x00' >>"$media/note.mid"
 
 # Stamps a running recorder's progress every few milliseconds with the
 # shell's own clock, file reads and waits (no process started per stamp, so
@@ -48,17 +75,12 @@ agent() {
       # renders again when a stream starts never reaches the monitor.
       parec -d "${PULSE_SINK:-radio}.monitor" --raw --format=s16le --rate=44100 --channels=2 \
         --latency-msec=1 >"$name.raw" &
-      pid=$!
-      echo "$pid" >"$name.pid"
+      echo $! >"$name.pid"
       : >"$name.stamps"
-      stamp "$pid" "$name.stamps" &
+      stamp $! "$name.stamps" &
       echo $! >"$name.stamper"
-      # parec needs a moment to connect before the first sample it records:
-      # it runs once 10 ms of samples have come (the monitor sends silence too).
-      for ((i = 0; i < 1000; i++)); do
-        (($(stat -c %s "$name.raw") < 1764)) && kill -0 "$pid" 2>/dev/null || break
-        sleep 0.005
-      done
+      # parec needs a moment to connect before the first sample it records.
+      sleep 0.4
       : >"$name.recording"
     done
     for f in "$media"/*.stop; do
