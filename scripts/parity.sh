@@ -51,15 +51,22 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
 # The result CTest recorded for TEST in BUILD's last run: its output goes to
-# $log, the verdict to stdout (nothing when the run did not include it).
+# $log, the verdict to stdout (nothing when the run did not include it). A
+# test run twice (the Windows tests are, after a failure) counts by its
+# second run, as "Repassed" when that passed after a failure.
 recorded() {
   local build=$1 test=$2 record="$1/Testing/Temporary/LastTest.log"
   [[ -f $record ]] || return 0
   awk -v t="$test" '
-    $0 ~ "^[0-9]+/[0-9]+ Testing: " t "$" { inside = 1; next }
-    inside && /^Test (Passed|Failed|Skipped)/ { print > "/dev/stderr"; exit }
-    inside && /^[0-9]+\/[0-9]+ Testing: / { exit }
-    inside { print }
+    $0 ~ "^[0-9]+/[0-9]+ Testing: " t "$" { inside = 1; out = ""; next }
+    inside && /^Test (Passed|Failed|Skipped)/ { failed = failed || verdict ~ /Failed/; verdict = $2; kept = out; inside = 0; next }
+    inside && /^[0-9]+\/[0-9]+ Testing: / { inside = 0; next }
+    inside { out = out $0 "\n" }
+    END {
+      if (verdict == "") exit
+      printf "%s", kept
+      print "Test " (failed && verdict ~ /Passed/ ? "Repassed" : verdict) > "/dev/stderr"
+    }
   ' "$record" 2>&1 >"$log" | sed -n 's/^Test \([A-Za-z]*\).*/\1/p'
 }
 
@@ -78,6 +85,7 @@ settle() {
   local key=$1 build=$2 test=$3; shift 3
   case $(recorded "$build" "$test") in
     Passed) judge "$key" 0; return ;;
+    Repassed) judge "$key" 0; note[$key]="passed when run again; its first run failed"; return ;;
     Skipped) judge "$key" 77; return ;;
     Failed) judge "$key" 1; return ;;
   esac

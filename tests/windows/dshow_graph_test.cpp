@@ -134,6 +134,9 @@ std::string plainName(std::string name) {
 // Asks the wrapper through a file (NAME.start, NAME.stop) and waits for its
 // answer file.
 bool request(const std::string& base, const char* ask, const char* answer) {
+    // An answer left by an earlier run of the same test (--gtest_repeat)
+    // would answer at once, and the old recording would be measured.
+    DeleteFileA((base + answer).c_str());
     testing::writeFile(base + ask, "");
     const ULONGLONG until = GetTickCount64() + 10000;
     while (!testing::fileExists(base + answer)) {
