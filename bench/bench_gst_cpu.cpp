@@ -21,13 +21,14 @@
 
 #include "base/errors.h"
 #include "platform/linux/gst_graph.h"
+#include "short_form.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int kFileSeconds = 30;
+const int kFileSeconds = tarnwick::bench::shortOrLong(10, 30);
 constexpr double kGoalPercent = 3.0;
 
 double cpuSeconds() {

@@ -15,6 +15,7 @@
 // the null sink "radio").
 #include "app/system.h"
 #include "ptt_label.h"
+#include "short_form.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/fake/memory_profile_store.h"
 #include "platform/linux/dbus_node.h"
@@ -48,7 +49,7 @@ using WallClock = std::chrono::system_clock;
 
 namespace {
 
-constexpr int kRuns = 20;
+const int kRuns = bench::shortOrLong(10, 20);
 
 pid_t spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
     pid_t pid = fork();

@@ -46,13 +46,14 @@
 #include "platform/windows/dshow_graph.h"
 #include "platform/windows/win32_event_loop.h"
 #include "ptt_label.h"
+#include "short_form.h"
 
 using namespace tarnwick;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kRuns = 20;
+const int kRuns = tarnwick::bench::shortOrLong(10, 20);
 constexpr double kGoalMs = 20;
 // How long one run lets the loop play the 1 s file and a little after it:
 // under Wine its sound starts a quarter of a second after the click and has
