@@ -14,10 +14,13 @@
 # N (3) transmissions of each of play, dtmf, restart and resume, in one
 # session per format. beacon, schedule and break cost a minute a
 # transmission: they run $AIR_CHECK_MINUTES (1) times each, the three
-# formats side by side (each in a session of its own, idle but for a
-# transmission a minute; AIR_CHECK_SERIAL=1 runs them one after another).
-# The default run takes about 5 minutes on Linux; N=20 with
-# AIR_CHECK_MINUTES=20 about an hour.
+# formats side by side on Linux (each in a session of its own, idle but for
+# a transmission a minute) and one after another for Windows: three idle
+# Wine sessions at once take both cores of a 2-core machine (load average
+# 15.8, 80 % of it system time), which is no measurement of the program.
+# AIR_CHECK_SERIAL=1|0 chooses; AIR_CHECK_FORMATS="wav mp3" limits the
+# formats. The default run takes about 5 minutes on Linux; N=20 with
+# AIR_CHECK_MINUTES=20 about an hour (three for Windows).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 usage="usage: air_check.sh linux|windows BUILD_DIR [N] [SCENARIO...]"
@@ -26,7 +29,10 @@ build=${2:?$usage}
 n=${3:-3}
 shift $(($# < 3 ? $# : 3))
 wanted=${*:-play dtmf restart resume beacon schedule break}
-formats=(wav mp3 mid)
+read -r -a formats <<<"${AIR_CHECK_FORMATS:-wav mp3 mid}"
+serial=${AIR_CHECK_SERIAL:-}
+[[ -z $serial && $platform == windows ]] && serial=1
+[[ $serial == 0 ]] && serial=""
 
 quick=""
 for s in $wanted; do
@@ -50,7 +56,7 @@ for s in $wanted; do
     PB_PLAYS=${AIR_CHECK_MINUTES:-1} bash "$here/program_bench.sh" "$platform" "$build" air "$s" "$format" \
       >"$out/$s.$format" 2>&1 &
     pids+=($!)
-    [[ -n "${AIR_CHECK_SERIAL:-}" ]] && wait "${pids[-1]}"
+    [[ -n "$serial" ]] && wait "${pids[-1]}"
   done
   wait "${pids[@]}" || true
   for format in "${formats[@]}"; do cat "$out/$s.$format"; done
