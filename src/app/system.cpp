@@ -17,9 +17,13 @@ System::System(Platform p) : station(p), form(station.form) {
                                 [this] { nodeClosed(); });
     // The process takes with it what the link still holds: an unkey sent
     // without waiting (makeSafe, unkeyAgain, the last end of a file) would
-    // be lost, the node left keyed.
+    // be lost, the node left keyed. Then the graph goes, before the process
+    // does: ended with its streaming threads still running, Wine's
+    // DirectShow crashed the program on its way out (5 exits of 8 where the
+    // node had vanished while keyed; none once the graph was released).
     s.dispatcher.setAtEnd([this] {
         if (station.EchoLink) station.EchoLink->awaitSent(kSentCallsWaitAtEnd);
+        station.releaseGraph();
     });
     s.dispatcher.setLog(&s.log);
     bindHooks();

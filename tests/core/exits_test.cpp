@@ -103,6 +103,20 @@ TEST_F(Exits, AFailingNodeInAnExitThatSavesStillSaves) {
     EXPECT_EQ(r.loop.exitStatus(), 0);
 }
 
+// The graph is released before the process ends, on the node's closing
+// while it plays as on a report: a component's threads may not survive
+// being ended with the process.
+TEST_F(Exits, TheGraphGoesBeforeTheProcess) {
+    StartedRig s;
+    s.start();
+    s.click(s.f().Command1);
+    ASSERT_TRUE(s.r.graphs.current != nullptr && s.r.graphs.current->running());
+    s.r.node.raiseClosing();
+    EXPECT_FALSE(s.r.loop.advance(10ms));
+    EXPECT_EQ(s.r.loop.exitStatus(), 0);
+    EXPECT_EQ(s.r.graphs.current, nullptr) << "the graph outlived the program";
+}
+
 // Once an exit has begun nothing keys the node: not a DTMF command nor a
 // beacon falling due while the save's failure is reported. The message
 // does not promise to keep what is about to go.
@@ -159,11 +173,11 @@ TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
         s.click(s.f().Command1);
         e.form().Timer4.setEnabled(true);  // the monitor whose query fails
         e.node.listedBusy = kNodeTrue;
-        bool safeWhileOpen = false;
+        bool safeWhileOpen = false, silentWhileOpen = false;
         int keysUnderTheBox = -1;
         e.dialogs.answers.push_back({MsgResult::Ok, [&] {
-                                         safeWhileOpen =
-                                             e.node.ptt == 0 && e.node.listedBusy == 0 && !e.graphs.current->running();
+                                         silentWhileOpen = !e.graphs.current->running();
+                                         safeWhileOpen = e.node.ptt == 0 && e.node.listedBusy == 0 && silentWhileOpen;
                                          const int before = s.keys();
                                          e.node.raiseDTMF("55");
                                          e.loop.advance(60s);
@@ -179,9 +193,10 @@ TEST_F(Exits, TheErrorReportOpensOnlyOnceTheTransmitterIsSafe) {
         if (nodeFailsToo) {
             // The unkey failed, but the listing and the playback were still seen to.
             EXPECT_EQ(e.node.listedBusy, 0);
-            EXPECT_FALSE(e.graphs.current->running());
+            EXPECT_TRUE(silentWhileOpen);
         }
         EXPECT_EQ(e.loop.exitStatus(), 1);
+        EXPECT_EQ(e.graphs.current, nullptr) << "the graph outlived the program";
     }
 }
 
