@@ -58,15 +58,8 @@ fi
 check_sound "$(air_field 2 lost) == 0 && $(air_field 2 tail) >= 0" \
   "$(air_field 2 lost) ms of the file played after the last unkey (tail $(air_field 2 tail) ms)"
 check_dead_carrier 1 lead
-if [[ $platform == windows ]]; then
-  # After a minute of play under Wine the sound stands tens of ms off the
-  # graph's clock (the underruns above), and the unkey is timed by that
-  # clock: 35 to 89 ms of carrier after the sound, on a quiet machine. The
-  # cut is failed above; the carrier is a figure for bench/air_check.sh.
-  tail=$(air_field 2 tail)
-  awk "BEGIN { exit !($tail <= 30) }" ||
-    echo "OVER (windows): the node stayed keyed $tail ms after the sound of transmission 2, at the end of a minute's play (goal <= 30 ms)"
-else
-  check_dead_carrier 2
-fi
+# The carrier after a minute's play is a fault of its own: the Windows
+# program's is a known one (known_faults). The cut is failed above.
+air_timing break-tail "$(air_field 2 tail)" 30 \
+  "the node stayed keyed $(air_field 2 tail) ms after the sound of transmission 2, at the end of a minute's play"
 pass "transmit break: keyed $period ms, off $gap ms ($silence ms silent on the air), then $second ms to the end; $sound ms of sound"
