@@ -28,8 +28,10 @@ cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 scratch=$(mktemp -d "$( [[ -d /dev/shm && -w /dev/shm ]] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )/tarnwick-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-failed=0
-for target in "${targets[@]}"; do
+# Each target in a process of its own, side by side (one core each); the
+# report prints in the targets' order. Returns 1 on a fault.
+fuzz_target() {
+  local target=$1 work name max_len status runs corpus found log
   work=$build/fuzz-run/$target
   rm -rf "$work"
   mkdir -p "$work/artifacts" "$build/corpus/$target"
@@ -53,9 +55,19 @@ for target in "${targets[@]}"; do
      grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|deadly signal|SUMMARY: ' "$log"; then
     echo "fuzz: $target FAILED after ${runs:-?} executions (exit $status); input: ${found:-none saved}"
     grep -E -A40 'ERROR:|runtime error:|deadly signal|fuzz:' "$log" | head -80 || tail -40 "$log"
-    failed=1
-  else
-    echo "fuzz: $target ${runs:-?} executions in ${seconds} s, no fault (corpus: $corpus inputs)"
+    return 1
   fi
+  echo "fuzz: $target ${runs:-?} executions in ${seconds} s, no fault (corpus: $corpus inputs)"
+}
+
+pids=()
+for target in "${targets[@]}"; do
+  fuzz_target "$target" >"$scratch/$target.report" 2>&1 &
+  pids+=($!)
 done
-exit $failed
+status=0
+for i in "${!targets[@]}"; do
+  wait "${pids[$i]}" || status=1
+  cat "$scratch/${targets[$i]}.report"
+done
+exit $status
