@@ -56,7 +56,8 @@ for s in $wanted; do
     PB_PLAYS=${AIR_CHECK_MINUTES:-1} bash "$here/program_bench.sh" "$platform" "$build" air "$s" "$format" \
       >"$out/$s.$format" 2>&1 &
     pids+=($!)
-    [[ -n "$serial" ]] && wait "${pids[-1]}"
+    # A run that fails prints why with the others, below.
+    if [[ -n "$serial" ]]; then wait "${pids[-1]}" || true; fi
   done
   wait "${pids[@]}" || true
   for format in "${formats[@]}"; do cat "$out/$s.$format"; done

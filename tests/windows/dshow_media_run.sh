@@ -25,8 +25,8 @@ trap cleanup EXIT
 # A 1 kHz sine at half of full scale, as the Linux graph tests use.
 tone() { sox -n -r 44100 -b 16 -c "$3" "$media/$1" synth "$2" sine 1000 vol 0.5; }
 tone tone.wav 2 2
-tone short.wav 1 2
-tone mono.wav 1 1
+tone short.wav 0.5 2
+tone mono.wav 0.5 1
 tone long.wav 12.5 2
 # A name in the ANSI code page (CP1252 "t\xF4ne.wav"), stored in UTF-8 as
 # Wine stores every name on the Unix side.
