@@ -1,12 +1,12 @@
 // The stand-in node's behaviour on fake clocks: what it traces, how long
-// Morse keys it, made-to-fail calls, its state text and its command line.
+// Morse keys it, made-to-fail calls and its state text. Its command line is
+// what every scenario and node-link suite starts it with.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "nodesim/morse.h"
 #include "nodesim/node_sim.h"
-#include "nodesim/options.h"
 #include "nodesim/trace.h"
 
 namespace tarnwick::nodesim {
@@ -208,36 +208,6 @@ TEST(NodeSimState, ReportsEverySwitchAndTheLastTextAndNotifiesTheWindow) {
     EXPECT_EQ(s.bodies().size(), 4u);  // the listing, the text and the two queries
     EXPECT_EQ(changes, 4);
     EXPECT_EQ(texts, std::vector<std::string>{R"(CQ "DE" \)"});
-}
-
-// The options the D-Bus tests start the stand-in and its --ctl with are
-// exercised there; here the defaults, the = spelling and what is refused.
-TEST(NodeSimCommandLine, DefaultsAndTheEqualsSpelling) {
-    const CommandLine plain = parseCommandLine({});
-    EXPECT_EQ(plain.mode, CommandLine::Mode::Run);
-    EXPECT_EQ(plain.callsign, "N0CALL-L");
-    EXPECT_EQ(plain.cwWpm, 20);
-    EXPECT_FALSE(plain.headless);
-    const CommandLine line = parseCommandLine({"--call=K1ABC-L", "--trace=/tmp/t", "--cw-wpm=35"});
-    EXPECT_EQ(line.callsign, "K1ABC-L");
-    EXPECT_EQ(line.tracePath, "/tmp/t");
-    EXPECT_EQ(line.cwWpm, 35);
-    EXPECT_TRUE(parseCommandLine({"--ctl", "busy-b", "1"}).ctlSwitch);
-    EXPECT_EQ(parseCommandLine({"--ctl", "fail", "getpttstate"}).ctlOperation, Operation::GetPttState);
-    EXPECT_EQ(parseCommandLine({"--ctl", "stall", "3000"}).ctlMs, 3000);
-    EXPECT_EQ(parseCommandLine({"--ctl", "stall", "600000"}).ctlMs, 600000);
-    EXPECT_EQ(parseCommandLine({"--ctl", "vanish"}).ctl, CtlCommand::Vanish);
-}
-
-TEST(NodeSimCommandLine, RefusesWhatItCannotRun) {
-    // clang-format off
-    const std::vector<std::vector<std::string>> bad = {
-        {"--ctl"}, {"--ctl", "rx"}, {"--ctl", "rx", "2"}, {"--ctl", "fail", "Bogus"}, {"--ctl", "jump"},
-        {"--ctl", "close", "x"}, {"--headless", "--ctl", "state"}, {"--ctl", "stall"}, {"--ctl", "stall", "-1"},
-        {"--ctl", "stall", "3s"}, {"--ctl", "stall", "600001"}, {"--ctl", "vanish", "now"}, {"--cw-wpm", "0"},
-        {"--cw-wpm", "20x"}, {"--cw-wpm", "101"}, {"--call"}, {"--call", ""}, {"--verbose"}};
-    // clang-format on
-    for (const auto& args : bad) EXPECT_THROW(parseCommandLine(args), UsageError) << ::testing::PrintToString(args);
 }
 
 }  // namespace
