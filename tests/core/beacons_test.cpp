@@ -7,7 +7,7 @@ namespace {
 using Beacons = Started;
 
 TEST_F(Beacons, TheCountRunsDownToOneThenSendsAndStartsAgain) {
-    start("STOPCLOCK6=1\nBEACONPERIOD6=15\n");
+    start("STOPCLOCK6=1\nBEACONPERIOD6=15\nLISTASBUSYCHECK=1\n");
     EXPECT_EQ(f().BeaconSeconds6.caption(), "900");
     r.loop.advance(1s);
     EXPECT_EQ(f().BeaconSeconds6.caption(), "899");
@@ -19,7 +19,8 @@ TEST_F(Beacons, TheCountRunsDownToOneThenSendsAndStartsAgain) {
     EXPECT_EQ(keys(), 1);
     r.loop.advance(900s);
     EXPECT_EQ(keys(), 2);
-    EXPECT_EQ(r.graphs.created, 1);  // the same graph replays
+    EXPECT_EQ(r.graphs.created, 1);           // the same graph replays
+    EXPECT_EQ(count("SetListedBusy -1"), 0);  // only the schedule lists the node busy
 }
 
 TEST_F(Beacons, UnusedFreezesTheCountAndZeroPeriodsSwitchTheBeaconOff) {

@@ -122,7 +122,7 @@ TEST(StartUp, ChangeRulesFollowTheStoredTexts) {
 TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
     Rig r;
     const std::string stored =
-        "STOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=-4000\nLEFT=abc\nBEACONPERIOD6=five\nTEXT6=1x\nMON3=1\n";
+        "STOPCLOCK8=\nCHECK2=3\nSUN3=yes\nVOLSET=100\nLEFT=abc\nBEACONPERIOD6=five\nTEXT6=1x\nMON3=1\n";
     ASSERT_TRUE(r.startWith(stored));
     Form& f = r.form();
     EXPECT_EQ(f.StopClock8.value(), 0);
@@ -135,13 +135,16 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
     EXPECT_EQ(r.frame.left(), 300);
     ASSERT_EQ(r.dialogs.boxes.size(), 1u);
     const std::string& text = r.dialogs.boxes[0].text;
-    for (const char* item : {"STOPCLOCK8=\"\"", "CHECK2=\"3\"", "SUN3=\"yes\"", "VOLSET=\"-4000\"", "LEFT=\"abc\"",
+    for (const char* item : {"STOPCLOCK8=\"\"", "CHECK2=\"3\"", "SUN3=\"yes\"", "VOLSET=\"100\"", "LEFT=\"abc\"",
                              "BEACONPERIOD6=\"five\"", "TEXT6=\"1x\""}) {
         EXPECT_NE(text.find(item), std::string::npos) << item << " missing in: " << text;
     }
     EXPECT_EQ(text.find("MON3"), std::string::npos);
     EXPECT_EQ(*r.store.text, "[SETTINGS]\n" + stored);  // the file waits for the next save
     EXPECT_TRUE(r.frame.shown);
+    Rig quiet;  // the bar's other end
+    ASSERT_TRUE(quiet.startWith("VOLSET=-3001\n"));
+    EXPECT_EQ(quiet.form().VolSet.text(), "0");
 }
 
 // Text is taken as written: a 5-minute beacon stored as "5.0" stays a
