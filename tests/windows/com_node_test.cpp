@@ -145,7 +145,6 @@ protected:
     }
     StandIn node;
     test::EventLog events;
-    testing::ModalWatchdog watchdog;
 };
 
 TARNWICK_NODE_LINK_CONTRACT(ComNode)
@@ -180,7 +179,6 @@ TEST_F(ComNode, AClosingNodeAnswersUntilItsCallerHasGone) {
 // fails with the report the user sees; registered, it starts the node,
 // which ends with its last caller.
 TEST(ComNodeRegistration, GivesTheEventIdsAndCreationStartsTheNode) {
-    testing::ModalWatchdog watchdog;
     test::EventLog events;
     ITypeLib* library = nullptr;
     ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(kNodeLibraryId, kNodeLibraryMajor, kNodeLibraryMinor, 0, &library));

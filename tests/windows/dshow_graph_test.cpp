@@ -373,6 +373,7 @@ TEST(DshowGraphWithoutSoundServer, RenderFailsInsteadOfPlayingIntoNowhere) {
 struct Format {
     const char* file;
     double seconds;  // how long it sounds
+    friend std::ostream& operator<<(std::ostream& out, const Format& f) { return out << f.file; }
 };
 
 class DshowGraphFormatTest : public DshowGraphTest, public ::testing::WithParamInterface<Format> {};
