@@ -1,23 +1,10 @@
 // Prints the words of a message box that another program shows, one control
 // a line (the text, then the buttons), for the black-box scenarios under
 // Wine: a box's words are not on the X server, where the scenarios look.
-//   box_text.exe TITLE
-// Exit status 1 when no visible message box has that title.
+//   box_text.exe TITLE    (exit status 1 when no such box is shown)
 #include <windows.h>
 
 #include <cstdio>
-
-namespace {
-
-BOOL CALLBACK printText(HWND control, LPARAM) {
-    char text[4096] = {};
-    // Across processes this reads the text the window system keeps for the
-    // control; a box's static text and buttons keep theirs there.
-    if (GetWindowTextA(control, text, sizeof text) > 0) std::printf("%s\n", text);
-    return TRUE;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -29,6 +16,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "box_text: no message box \"%s\" on the screen\n", argv[1]);
         return 1;
     }
-    EnumChildWindows(box, printText, 0);
+    // Across processes this reads the text the window system keeps for each
+    // control, which a box's static text and buttons keep there.
+    EnumChildWindows(
+        box,
+        [](HWND control, LPARAM) -> BOOL {
+            char text[4096] = {};
+            if (GetWindowTextA(control, text, sizeof text) > 0) std::printf("%s\n", text);
+            return TRUE;
+        },
+        0);
     return 0;
 }

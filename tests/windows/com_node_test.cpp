@@ -10,10 +10,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "base/errors.h"
 #include "shared/node_link_contract.h"
@@ -23,37 +21,32 @@
 namespace tarnwick {
 namespace {
 
+using test::failureOf;
 using test::Lines;
 using testing::pumpUntil;
 
-constexpr const char* kConnectAndDieFlag = "--connect-and-die";
-
 std::string nodesimPath() { return testing::windowsPath(NODESIM_EXE_PATH); }
 
-// Runs the stand-in's program with `arguments`: its exit status, and its
-// output (without the last line break) in `out`.
-DWORD nodesim(const std::string& arguments, std::string* out = nullptr) {
+// Runs the stand-in's program with `arguments`: its exit status.
+DWORD nodesim(const std::string& arguments) {
     DWORD code = 0;
-    std::string text = testing::runProgram(testing::quoted(nodesimPath()) + " " + arguments, code, true);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (out != nullptr) *out = text;
+    testing::runProgram(testing::quoted(nodesimPath()) + " " + arguments, code, true);
     return code;
 }
-DWORD ctl(const std::string& arguments, std::string* out = nullptr) { return nodesim("--ctl " + arguments, out); }
+DWORD ctl(const std::string& arguments) { return nodesim("--ctl " + arguments); }
 bool setRegistered(bool on) { return nodesim(on ? "--register" : "--unregister") == 0; }
 
 // A stand-in started by hand (headless) with its own trace file; ended when
 // the object goes, whatever state it is in.
 class StandIn {
 public:
-    explicit StandIn(const std::string& options = "") {
+    StandIn() {
         // An earlier case's stand-in must be gone, or this one cannot start.
         pumpUntil([] { return ctl("state") != 0; });
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        std::string command =
-            testing::quoted(nodesimPath()) + " --headless --trace " + testing::quoted(trace_) + " " + options;
+        std::string command = testing::quoted(nodesimPath()) + " --headless --trace " + testing::quoted(trace_);
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
         process_ = pi.hProcess;
         thread_ = pi.hThread;
@@ -70,8 +63,6 @@ public:
         CloseHandle(thread_);
         CloseHandle(process_);
     }
-    StandIn(const StandIn&) = delete;
-    StandIn& operator=(const StandIn&) = delete;
 
     bool up() const { return up_; }
     HANDLE process() const { return process_; }
@@ -87,7 +78,6 @@ public:
         GetExitCodeProcess(process_, &code);
         return code;
     }
-
     std::string text() const { return testing::readFile(trace_); }
     Lines trace() const { return test::stampedTrace(text()).bodies; }
 
@@ -99,32 +89,16 @@ private:
     bool up_ = false;
 };
 
-std::string registryText(HKEY root, const std::string& key) {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueA(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return value;
-}
+std::unique_ptr<NodeLink> connect(NodeEvents& events) { return ComNodeConnector().create(events); }
 
-using test::EventLog;
-using test::failureOf;
-
-class ComNodeTest : public ::testing::Test {
-protected:
-    std::unique_ptr<NodeLink> connect() { return ComNodeConnector().create(events); }
-    EventLog events;
-    testing::ModalWatchdog watchdog;
-};
-
-// The contract against a stand-in of the test's own.
-class ComNodeContract : public ::testing::Test {
+// The contract, and what only COM has, against a stand-in of the case's own.
+class ComNode : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(node.up()); }
     test::NodeBench bench() {
         using std::chrono::milliseconds;
         test::NodeBench b;
-        b.connect = [](NodeEvents& e) { return ComNodeConnector().create(e); };
+        b.connect = connect;
         b.connectHasty = [](NodeEvents& e) {
             return ComNodeConnector({milliseconds(2000), kNodeCreateTimeoutMs}).create(e);
         };
@@ -170,39 +144,59 @@ protected:
         return b;
     }
     StandIn node;
-    testing::ModalWatchdog watchdog;
+    test::EventLog events;
 };
 
-TARNWICK_NODE_LINK_CONTRACT(ComNodeContract)
-TEST_F(ComNodeContract, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
+TARNWICK_NODE_LINK_CONTRACT(ComNode)
+TEST_F(ComNode, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
 
-TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsUndoneCleanly) {
-    ASSERT_TRUE(setRegistered(true));
-    const std::string server = "Software\\Classes\\CLSID\\{D1FB3C9A-BB2D-446A-A74A-E771F134ED56}\\LocalServer32";
-    EXPECT_EQ(registryText(HKEY_CURRENT_USER, server), testing::quoted(nodesimPath()));
-    // The dual interfaces cross processes through the type library marshaller.
-    for (const char* iid : {"{7733112C-4577-4432-9DB0-A9398184EAF6}", "{ACD8531B-B0CE-4F14-9405-6AB8AC5C9EFA}"}) {
-        EXPECT_EQ(registryText(HKEY_CLASSES_ROOT, std::string("Interface\\") + iid + "\\ProxyStubClsid32"),
-                  "{00020424-0000-0000-C000-000000000046}")
-            << iid;
-    }
+// A byte of the ANSI code page reaches the node as that character.
+TEST_F(ComNode, SendCwTextSpeaksTheAnsiCodePage) {
+    const std::string ansi = "73 \xE9";
+    wchar_t wide[8] = {};
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, 8);
+    char utf8[16] = {};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    connect(events)->SendCwText(0, ansi);
+    EXPECT_EQ(node.trace(), Lines{std::string("SendCwText 0 \"") + utf8 + "\""});
+}
+
+// A closing node stays for its caller's unkey, and ends once its caller has
+// released it.
+TEST_F(ComNode, AClosingNodeAnswersUntilItsCallerHasGone) {
+    auto link = connect(events);
+    ASSERT_EQ(ctl("close"), 0u);
+    ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
+    link->SetPtt(kNodeFalse);  // what Tarnwick does on Closing
+    EXPECT_FALSE(node.ended(0));
+    link.reset();
+    ASSERT_TRUE(node.ended());
+    EXPECT_EQ(node.exitCode(), 0u);
+    EXPECT_EQ(node.trace(), (Lines{"event Closing", "SetPtt 0"}));
+}
+
+// Event ids come from the registered type library; unregistered, creation
+// fails with the report the user sees; registered, it starts the node,
+// which ends with its last caller.
+TEST(ComNodeRegistration, GivesTheEventIdsAndCreationStartsTheNode) {
+    test::EventLog events;
     ITypeLib* library = nullptr;
     ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(kNodeLibraryId, kNodeLibraryMajor, kNodeLibraryMinor, 0, &library));
-    // The stand-in's dispatch ids are not the operations' places, so a
+    // The stand-in's dispatch ids are not the operations' places, so that a
     // client calling by place rather than by name would miss.
-    ITypeInfo* node = nullptr;
+    ITypeInfo* info = nullptr;
     ASSERT_HRESULT_SUCCEEDED(library->GetTypeInfoOfGuid(
-        {0x7733112C, 0x4577, 0x4432, {0x9D, 0xB0, 0xA9, 0x39, 0x81, 0x84, 0xEA, 0xF6}}, &node));
+        {0x7733112C, 0x4577, 0x4432, {0x9D, 0xB0, 0xA9, 0x39, 0x81, 0x84, 0xEA, 0xF6}}, &info));
     int place = 0;
     for (const wchar_t* name : {L"SetPtt", L"GetBusyFlagA", L"GetReceivingSignal", L"GetPttState", L"GetBusyFlagB",
                                 L"SendCwText", L"GetSysopInfo", L"SetListedBusy"}) {
         LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
         DISPID id = DISPID_UNKNOWN;
-        ASSERT_HRESULT_SUCCEEDED(node->GetIDsOfNames(names, 1, &id));
+        ASSERT_HRESULT_SUCCEEDED(info->GetIDsOfNames(names, 1, &id));
         EXPECT_NE(id, place + 1);
         EXPECT_NE(id, 0x60020000 + place++);
     }
-    node->Release();
+    info->Release();
     library->Release();
     EXPECT_EQ(registeredEventIds(), (NodeEventIds{0x60020011, 0x60020012}));
 
@@ -210,54 +204,8 @@ TEST_F(ComNodeTest, RegistrationGivesTheServerItsMarshallingAndTheEventIdsAndIsU
     // recognises the stand-in's events: proof that delivery goes by the
     // looked-up ids.
     ASSERT_TRUE(setRegistered(false));
-    EXPECT_EQ(registryText(HKEY_CURRENT_USER, server), "<missing>");
-    EXPECT_HRESULT_FAILED(LoadRegTypeLib(kNodeLibraryId, kNodeLibraryMajor, kNodeLibraryMinor, 0, &library));
     EXPECT_EQ(registeredEventIds(), (NodeEventIds{1, 2}));
-    {
-        StandIn standIn;
-        ASSERT_TRUE(standIn.up());
-        auto link = connect();
-        EXPECT_EQ(link->GetPttState(), kNodeFalse) << "calls by name need no registration";
-        ASSERT_EQ(ctl("dtmf 55"), 0u);
-        EXPECT_FALSE(pumpUntil([&] { return !events.events.empty(); }, 1000));
-    }
-    EXPECT_TRUE(setRegistered(false)) << "removing what is not there succeeds";
-    ASSERT_TRUE(setRegistered(true));
-}
-
-TEST_F(ComNodeTest, SendCwTextKeysTheTransmitterForTheMorseTimeAndSpeaksTheAnsiCodePage) {
-    StandIn node("--cw-wpm 40");  // "PARIS " lasts 1500 ms
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-    const ULONGLONG sent = GetTickCount64();
-    link->SendCwText(0, "PARIS ");
-    EXPECT_EQ(link->GetPttState(), kNodeTrue);
-    ASSERT_TRUE(pumpUntil([&] { return link->GetPttState() == kNodeFalse; }));
-    // Not unkeyed before the Morse is sent; an upper bound would only
-    // measure how busy this machine is.
-    EXPECT_GE(GetTickCount64() - sent, 1500u - 16u);  // the tick count's grain
-
-    // A byte of the ANSI code page reaches the node as that character.
-    const std::string ansi = "73 \xE9";
-    wchar_t wide[8] = {};
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, 8);
-    char utf8[16] = {};
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
-    link->SendCwText(0, ansi);
-    const Lines trace = node.trace();
-    ASSERT_FALSE(trace.empty());
-    EXPECT_EQ(trace.front(), "SendCwText 0 \"PARIS \"");
-    EXPECT_EQ(trace.back(), std::string("SendCwText 0 \"") + utf8 + "\"");
-}
-
-// Unregistered, creation fails with the report the user sees; registered,
-// it starts the node, which ends with its last caller.
-TEST_F(ComNodeTest, CreationStartsARegisteredNodeAndFailsWithTheReportTextWithoutOne) {
-    ASSERT_TRUE(setRegistered(false));
-    std::string out;
-    ASSERT_EQ(ctl("dtmf 1", &out), 1u) << "a stand-in still runs";
-    EXPECT_EQ(out.rfind("tarnwick-nodesim: no stand-in node runs in this session", 0), 0u) << out;
-    const Failure f = failureOf([&] { connect(); });
+    const Failure f = failureOf([&] { connect(events); });
     EXPECT_EQ(f.number(), static_cast<long>(REGDB_E_CLASSNOTREG));
     EXPECT_EQ(Dispatcher::reportText(f),
               "Run-time error '-2147221164':\r\n\r\nno EchoLink node: CoCreateInstance of "
@@ -265,44 +213,32 @@ TEST_F(ComNodeTest, CreationStartsARegisteredNodeAndFailsWithTheReportTextWithou
                   f.description().substr(f.description().find("failed: ") + 8));
     // Windows has a text for the status, Wine none; both show its number.
     EXPECT_NE(f.description().find("0x80040154"), std::string::npos) << f.description();
+    {
+        StandIn standIn;
+        ASSERT_TRUE(standIn.up());
+        auto link = connect(events);
+        EXPECT_EQ(link->GetPttState(), kNodeFalse) << "calls by name need no registration";
+        ASSERT_EQ(ctl("dtmf 55"), 0u);
+        EXPECT_FALSE(pumpUntil([&] { return !events.events.empty(); }, 1000));
+    }
+    EXPECT_TRUE(setRegistered(false)) << "removing what is not there succeeds";
 
     ASSERT_TRUE(setRegistered(true));
     {
-        auto link = connect();
+        auto link = connect(events);
         EXPECT_EQ(link->GetSysopInfo()->GetCallsign(), "N0CALL-L");
         EXPECT_EQ(ctl("state"), 0u) << "COM started the stand-in";
     }
     EXPECT_TRUE(pumpUntil([] { return ctl("state") != 0; })) << "the started stand-in outlived its caller";
 }
 
-// A closing node stays for its caller's unkey, and ends once its callers
-// have gone, also one that was killed rather than releasing the node.
-TEST_F(ComNodeTest, AClosingNodeAnswersUntilItsCallersHaveGone) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    auto link = connect();
-    DWORD code = 0;
-    EXPECT_EQ(testing::runSelf(kConnectAndDieFlag, code).rfind("connected", 0), 0u);
-    ASSERT_EQ(ctl("close"), 0u);
-    ASSERT_TRUE(pumpUntil([&] { return !events.events.empty(); }));
-    EXPECT_EQ(events.events, Lines{"Closing"});
-    link->SetPtt(kNodeFalse);  // what Tarnwick does on Closing
-    EXPECT_FALSE(node.ended(0));
-    link.reset();
-    ASSERT_TRUE(node.ended());
-    EXPECT_EQ(node.exitCode(), 0u);
-    EXPECT_EQ(node.trace(), (Lines{"SetPtt 0", "event Closing", "SetPtt 0"}));
-}
-
 // Last of all: Wine's COM keeps the class registration of a server that was
 // killed and hands it to every later creation in the prefix (the prefix's
 // Wine server is restarted after this program).
-class ComNodeGoneTest : public ComNodeTest {};
+class ComNodeGone : public ComNode {};
 
-TEST_F(ComNodeGoneTest, ANodeThatHasGoneFailsTheCall) {
-    StandIn node;
-    ASSERT_TRUE(node.up());
-    auto link = connect();
+TEST_F(ComNodeGone, ANodeThatHasGoneFailsTheCall) {
+    auto link = connect(events);
     TerminateProcess(node.process(), 9);
     ASSERT_TRUE(node.ended());
     const Failure f = failureOf([&] { link->GetPttState(); });
@@ -310,24 +246,10 @@ TEST_F(ComNodeGoneTest, ANodeThatHasGoneFailsTheCall) {
     EXPECT_EQ(f.description().rfind("GetPttState: ", 0), 0u) << f.description();
 }
 
-// The child of AClosingNodeAnswersUntilItsCallersHaveGone: connects,
-// then ends without releasing anything, as Tarnwick ends on Closing.
-int connectAndDie() {
-    OleInitialize(nullptr);
-    EventLog events;
-    auto link = ComNodeConnector().create(events);
-    link->SetPtt(kNodeFalse);
-    std::fputs("connected\n", stdout);
-    std::fflush(stdout);
-    TerminateProcess(GetCurrentProcess(), 0);
-    return 0;
-}
-
 }  // namespace
 }  // namespace tarnwick
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], tarnwick::kConnectAndDieFlag) == 0) return tarnwick::connectAndDie();
     OleInitialize(nullptr);
     ::testing::InitGoogleTest(&argc, argv);
     if (!tarnwick::setRegistered(true)) {

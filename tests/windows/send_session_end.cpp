@@ -9,41 +9,33 @@
 
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-BOOL CALLBACK findMain(HWND hwnd, LPARAM found) {
-    char title[64] = {};
-    GetWindowTextA(hwnd, title, sizeof title);
-    // The caption: "Tarnwick", four blanks, the call sign.
-    if (std::strncmp(title, "Tarnwick    ", 12) != 0) return TRUE;
-    *reinterpret_cast<HWND*>(found) = hwnd;
-    return FALSE;
-}
-
-}  // namespace
+#include <string>
 
 int main(int argc, char** argv) {
-    const char* what = argc == 2 ? argv[1] : "";
+    const std::string what = argc == 2 ? argv[1] : "";
     HWND window = nullptr;
-    EnumWindows(findMain, reinterpret_cast<LPARAM>(&window));
+    EnumWindows(
+        [](HWND hwnd, LPARAM found) -> BOOL {
+            char title[64] = {};
+            GetWindowTextA(hwnd, title, sizeof title);
+            // The caption: "Tarnwick", four blanks, the call sign.
+            if (std::strncmp(title, "Tarnwick    ", 12) != 0) return TRUE;
+            *reinterpret_cast<HWND*>(found) = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&window));
     if (window == nullptr) {
         std::fprintf(stderr, "send_session_end: no Tarnwick window\n");
         return 1;
     }
     DWORD_PTR answer = 0;
-    if (std::strcmp(what, "query") == 0) {
-        return SendNotifyMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) ? 0 : 1;
-    }
-    if (std::strcmp(what, "critical") == 0) {
-        // The program ends while it handles the message: no answer comes.
+    if (what == "query") return SendNotifyMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) ? 0 : 1;
+    // The program ends while it handles these: no answer comes.
+    if (what == "critical")
         SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CRITICAL, SMTO_ABORTIFHUNG, 10000, &answer);
-        return 0;
-    }
-    if (std::strcmp(what, "end") == 0) {
+    else if (what == "end")
         SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
-        return 0;
-    }
-    std::fprintf(stderr, "usage: send_session_end.exe query|critical|end\n");
-    return 2;
+    else
+        std::fprintf(stderr, "usage: send_session_end.exe query|critical|end\n");
+    return what == "critical" || what == "end" ? 0 : 2;
 }

@@ -16,13 +16,12 @@ namespace tarnwick {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::pumpUntil;
 
 TEST(Win32EventLoop, KeepsTheContractOfEveryLoop) {
     Win32EventLoop loop;
     Win32Dialogs dialogs;
     test::LoopDriver driver;
-    driver.pumpUntil = [](const std::function<bool()>& done) { return pumpUntil(done); };
+    driver.pumpUntil = [](const std::function<bool()>& done) { return testing::pumpUntil(done); };
     // MessageBoxA runs its own loop; nothing of ours runs it.
     driver.modalBox = [&] {
         testing::ModalWatchdog watchdog;
@@ -41,27 +40,28 @@ TEST(Win32EventLoop, RunReturnsOnQuitAndProcessPendingEventsKeepsTheQuitForIt) {
     bool ran = false;
     loop.post([&] {
         PostQuitMessage(3);
-        // A nested pump meets the quit message and must leave it for run().
-        loop.processPendingEvents();
+        loop.processPendingEvents();  // meets the quit message and must leave it for run()
         ran = true;
     });
     loop.run();
     EXPECT_TRUE(ran);
 }
 
-// The child of EndProgramEndsTheProcessAtOnce: ends the program from a
-// timer tick nested inside a message box, with a posted function, an atexit
-// handler and destructors pending. Only "before end" may be written.
-struct PrintsOnDestruction {
-    ~PrintsOnDestruction() { std::printf("destructor ran\n"); }
-};
-
+// The child ends the program from a timer tick nested inside a message box,
+// with a posted function, an atexit handler and destructors pending: only
+// "before end" may be written.
 TEST(Win32EventLoop, EndProgramEndsTheProcessAtOnce) {
+    char self[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
     DWORD status = 0;
-    const std::string out = testing::runSelf("--end-program-child", status);
+    const std::string out = testing::runProgram(testing::quoted(self) + " --end-program-child", status);
     EXPECT_EQ(status, 7u);
     EXPECT_EQ(out, "before end\r\n");  // standard output in text mode
 }
+
+struct PrintsOnDestruction {
+    ~PrintsOnDestruction() { std::printf("destructor ran\n"); }
+};
 
 }  // namespace
 

@@ -1,7 +1,5 @@
 // Win32ProfileStore: the system's profile functions keep the contract of
-// every store; where Wine's own profile code differs from the text
-// functions of the other stores; the file's place; the check that a save
-// landed.
+// every store; the file's place; the check that a save landed.
 #include "platform/windows/win32_profile_store.h"
 
 #include <gtest/gtest.h>
@@ -11,75 +9,32 @@
 #include <utility>
 #include <vector>
 
-#include "platform/portable/ini_text.h"
 #include "shared/profile_store_contract.h"
 #include "windows/win_support.h"
 
 namespace tarnwick {
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::string>>;
-using testing::fileExists;
 using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 TEST(Win32ProfileStore, KeepsTheContractOfEveryStore) {
-    TempDir dir;
+    testing::TempDir dir;
     const std::string path = dir.file("tarnwick.ini");
     Win32ProfileStore store(path);
     test::StoreDriver driver;
     driver.setFile = [&](const std::optional<std::string>& text) {
         DeleteFileA(path.c_str());
         RemoveDirectoryA(path.c_str());
-        if (text) writeFile(path, *text);
+        if (text) testing::writeFile(path, *text);
     };
     driver.file = [&]() -> std::optional<std::string> {
-        if (!fileExists(path)) return std::nullopt;
-        return readFile(path);
+        return testing::fileExists(path) ? std::optional(readFile(path)) : std::nullopt;
     };
     driver.breakSaves = [&] {
         DeleteFileA(path.c_str());
         CreateDirectoryA(path.c_str(), nullptr);
     };
     test::keepsTheContractOfEveryStore(store, driver);
-}
-
-// Where the text functions differ from Wine's profile code, they do so on
-// purpose (see platform/portable/ini_text.cpp); what a later read gives is the same.
-TEST(Win32ProfileStore, DiffersFromWineOnlyWhereTheTextFunctionsChoseTo) {
-    if (!testing::underWine()) GTEST_SKIP() << "compares with Wine's own profile code";
-    TempDir dir;
-    const std::string path = dir.file("tarnwick.ini");
-    Win32ProfileStore store{path};
-    std::string text;  // the text functions' copy of the file
-    auto start = [&](const std::string& fileText) {
-        writeFile(path, fileText);
-        text = fileText;
-    };
-    auto put = [&](const std::string& section, const std::string& key, const std::string& value) {
-        EXPECT_TRUE(store.putStrings(section, {{key, value}}).empty()) << key;
-        text = ini::writeValue(text, section, key, value);
-    };
-    // A new file: Wine writes CR LF, the text functions LF (the Linux file).
-    start("");
-    put("SETTINGS", "TEXT6", "50");
-    EXPECT_EQ(readFile(path), "[SETTINGS]\r\nTEXT6=50\r\n");
-    EXPECT_EQ(text, "[SETTINGS]\nTEXT6=50\n");
-
-    // A hand-edited file: Wine rewrites every line in its own form, the
-    // text functions change only the line of the key written.
-    start("; mine\r\n[OTHER]\r\na = 1\r\n\r\n[SETTINGS]\r\nTEXT6 = 70\r\n");
-    put("SETTINGS", "TEXT6", "80");
-    EXPECT_EQ(readFile(path), "; mine\r\n[OTHER]\r\na=1\r\n[SETTINGS]\r\nTEXT6=80\r\n");
-    EXPECT_EQ(text, "; mine\r\n[OTHER]\r\na = 1\r\n\r\n[SETTINGS]\r\nTEXT6=80\r\n");
-    EXPECT_EQ(store.getString("OTHER", "a", "", 256), ini::readValue(text, "OTHER", "a", "", 256));
-
-    // A quoted value that just fills the buffer: Wine loses its last
-    // character, the text functions keep it.
-    start("[S]\r\nK=\"abcdef\"\r\n");
-    EXPECT_EQ(store.getString("S", "K", "", 7), "abcde");
-    EXPECT_EQ(ini::readValue(text, "S", "K", "", 7), "abcdef");
 }
 
 // A bare name is the file in the Windows directory, as the installer lays
@@ -102,10 +57,10 @@ TEST(Win32ProfileStore, ABareNameIsTheFileInTheWindowsDirectory) {
 // the bytes while the profile functions answer TRUE: either way every entry
 // is reported, naming the file.
 TEST(Win32ProfileStore, AWriteThatFailsOrDoesNotLandIsReportedForEveryEntry) {
-    TempDir dir;
+    testing::TempDir dir;
     const std::string folder = dir.file("tarnwick.ini");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    const Entries entries{{"TEXT6", "50"}, {"LEFT", "300"}};
+    const std::vector<std::pair<std::string, std::string>> entries{{"TEXT6", "50"}, {"LEFT", "300"}};
     for (const std::string& path : {folder, std::string("Z:\\dev\\full")}) {
         if (path[0] == 'Z' && !testing::underWine()) continue;
         const std::vector<SaveProblem> problems = Win32ProfileStore(path).putStrings("SETTINGS", entries);

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/windows/win32_platform.h"
 
@@ -22,8 +23,6 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "\\" + name; }
 
@@ -50,14 +49,10 @@ class ModalWatchdog {
 public:
     ModalWatchdog();
     ~ModalWatchdog();
-    ModalWatchdog(const ModalWatchdog&) = delete;
-    ModalWatchdog& operator=(const ModalWatchdog&) = delete;
 
 private:
-    static DWORD WINAPI watch(void* self);
-    DWORD thread_ = GetCurrentThreadId();
-    HANDLE stop_ = nullptr;
-    HANDLE watcher_ = nullptr;
+    HANDLE stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread watcher_;
 };
 
 bool underWine();
@@ -68,7 +63,5 @@ inline std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 // Runs `commandLine`, returns its standard output (and error, when
 // `withStderr`) and its exit status; one that outlives the guard is ended.
 std::string runProgram(const std::string& commandLine, DWORD& exitCode, bool withStderr = false);
-// This test program again, with `argument`.
-std::string runSelf(const std::string& argument, DWORD& exitCode);
 
 }  // namespace tarnwick::testing
