@@ -131,8 +131,8 @@ TEST(QtDialogs, KeepTheContractOfEveryDialogs) {
                                         Icon::Information}));
     for (int style : {mb::kOk, mb::kYesNo}) {
         whenModalOpens<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
-        EXPECT_EQ(dialogs.messageBox("Escape", "Exit Program", style),
-                  style == mb::kOk ? MsgResult::Ok : MsgResult::No);
+        EXPECT_EQ(dialogs.messageBox("Escape", "Exit Program", style), style == mb::kOk ? MsgResult::Ok : MsgResult::No)
+            << "Escape on style " << style;
     }
 
     QTemporaryDir dir;
