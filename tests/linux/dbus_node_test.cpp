@@ -17,8 +17,6 @@
 #include <functional>
 #include <thread>
 
-#include "base/errors.h"
-#include "seams/node_link.h"
 #include "shared/node_link_contract.h"
 
 namespace tarnwick {
@@ -50,24 +48,23 @@ bool nodeNameOwned() {
 }
 
 // `tarnwick-nodesim --ctl ARGS...`; its exit status.
-int ctl(std::initializer_list<const char*> args, QString* out = nullptr) {
+int ctl(std::initializer_list<const char*> args) {
     QStringList line{"--ctl"};
     for (const char* a : args) line << QString::fromUtf8(a);
     QProcess p;
     p.start(QStringLiteral(NODESIM_PATH), line);
     if (!p.waitForFinished(kWaitMs)) return -1;
-    if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 // A running stand-in with its own trace file.
 class StandIn {
 public:
-    explicit StandIn(const QStringList& options = {}) {
+    StandIn() {
         EXPECT_TRUE(runEventsUntil([] { return !nodeNameOwned(); })) << "an earlier stand-in still owns the name";
         tracePath_ = dir_.filePath(QStringLiteral("trace.txt"));
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(NODESIM_PATH), QStringList{"--headless", "--trace", tracePath_} + options);
+        process_.start(QStringLiteral(NODESIM_PATH), {"--headless", "--trace", tracePath_});
         EXPECT_TRUE(process_.waitForStarted(kWaitMs));
         EXPECT_TRUE(runEventsUntil(nodeNameOwned)) << "the stand-in never took " << kNodeService;
     }
@@ -76,16 +73,10 @@ public:
         if (process_.state() == QProcess::NotRunning) return;
         ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);  // in case a test stopped it
         process_.terminate();
-        if (!process_.waitForFinished(kWaitMs)) {
-            process_.kill();
-            process_.waitForFinished(kWaitMs);
-        }
+        if (!process_.waitForFinished(kWaitMs)) process_.kill();
     }
 
     QProcess& process() { return process_; }
-    // (waitForFinished() answers false when QProcess saw the end already.)
-    bool waitUntilEnded() { return process_.state() == QProcess::NotRunning || process_.waitForFinished(kWaitMs); }
-    void signal(int sig) { ::kill(static_cast<pid_t>(process_.processId()), sig); }
 
     std::string text() const {
         QFile file(tracePath_);
@@ -100,12 +91,6 @@ private:
 };
 
 using test::failureOf;
-
-class DbusNodeTest : public ::testing::Test {
-protected:
-    std::unique_ptr<NodeLink> connect() { return DbusNodeConnector().create(events); }
-    test::EventLog events;
-};
 
 // The contract against a stand-in of the test's own.
 class DbusNodeContract : public ::testing::Test {
@@ -125,7 +110,7 @@ protected:
         b.slowNext = [](std::chrono::milliseconds d) {
             EXPECT_EQ(ctl({"stall", std::to_string(d.count()).c_str()}), 0);
         };
-        b.hang = [this] { node.signal(SIGSTOP); };
+        b.hang = [this] { ::kill(static_cast<pid_t>(node.process().processId()), SIGSTOP); };
         b.timedOutText = [](const std::string& op) { return op + ": org.freedesktop.DBus.Error.NoReply"; };
         b.raiseDtmf = [](const std::string& digits) {
             EXPECT_EQ(ctl({"dtmf", digits.c_str()}), 0);
@@ -146,23 +131,10 @@ protected:
 TARNWICK_NODE_LINK_CONTRACT(DbusNodeContract)
 TEST_F(DbusNodeContract, ASlowNodeIsWaitedFor) { test::aSlowNodeIsWaitedFor(bench()); }
 
-TEST_F(DbusNodeTest, SendCwTextKeysTheTransmitterForTheMorseTime) {
-    StandIn node({"--cw-wpm", "40"});  // "PARIS " lasts 1500 ms
-    auto link = connect();
-    QElapsedTimer sent;
-    sent.start();
-    link->SendCwText(0, "PARIS ");
-    EXPECT_EQ(link->GetPttState(), kNodeTrue);
-    ASSERT_TRUE(runEventsUntil([&] { return link->GetPttState() == kNodeFalse; }));
-    // The stand-in cannot unkey before the Morse has been sent; an upper
-    // bound would only measure how busy this machine is.
-    EXPECT_GE(sent.elapsed(), 1500 - 2);  // both sides count whole milliseconds
-}
-
 // Another program sending the node's signals is not the node.
-TEST_F(DbusNodeTest, OnlyTheNodesEventsArrive) {
-    StandIn node;
-    auto link = connect();
+TEST_F(DbusNodeContract, OnlyTheNodesEventsArrive) {
+    test::EventLog events;
+    auto link = DbusNodeConnector().create(events);
     QDBusConnection impostor = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("impostor"));
     ASSERT_TRUE(impostor.isConnected());
     auto signal = [](const char* name) {
@@ -178,24 +150,15 @@ TEST_F(DbusNodeTest, OnlyTheNodesEventsArrive) {
     QDBusConnection::disconnectFromBus(QStringLiteral("impostor"));
 }
 
-TEST_F(DbusNodeTest, WithoutANodeCreateFailsAndASecondStandInIsRefused) {
+// Without a node there is no link; a link made stays with its node.
+TEST(DbusNode, NoNodeNoLinkAndALinkStaysWithTheNodeItWasMadeFor) {
     ASSERT_TRUE(runEventsUntil([] { return !nodeNameOwned(); }));
-    const std::string what = failureOf([&] { connect(); }).description();
+    test::EventLog events;
+    const std::string what = failureOf([&] { DbusNodeConnector().create(events); }).description();
     EXPECT_NE(what.find("org.tarnwick.Node has no owner"), std::string::npos) << what;
-    EXPECT_NE(ctl({"state"}), 0);
 
-    StandIn node;
-    QProcess second;
-    second.start(QStringLiteral(NODESIM_PATH), {"--headless"});
-    ASSERT_TRUE(second.waitForFinished(kWaitMs));
-    EXPECT_NE(second.exitCode(), 0);
-    EXPECT_TRUE(second.readAllStandardError().contains("already owned"));
-    EXPECT_EQ(ctl({"state"}), 0);  // the first one still answers
-}
-
-TEST_F(DbusNodeTest, LinkStaysWithTheNodeItWasMadeFor) {
     auto first = std::make_unique<StandIn>();
-    auto link = connect();
+    auto link = DbusNodeConnector().create(events);
     first.reset();  // that node is gone
     EXPECT_EQ(failureOf([&] { link->GetPttState(); }).number(), err::kAutomationError);
 

@@ -1,33 +1,34 @@
+// The Qt shell tests, with the QApplication (and a display, which CTest
+// provides through support/with-session.sh --display) they need.
 #include "platform/linux/qt_event_loop.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTest>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-#include "linux/qt_support.h"
-#include "shared/event_loop_contract.h"
 #include "platform/linux/qt_dialogs.h"
+#include "shared/event_loop_contract.h"
 
 namespace tarnwick {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::spinUntil;
+constexpr const char* kEndProgramChild = "--end-program-child";
 
 TEST(QtEventLoop, KeepsTheContractOfEveryLoop) {
     QtEventLoop loop;
     QtDialogs dialogs;
     test::LoopDriver driver;
-    driver.pumpUntil = [](const std::function<bool()>& done) { return spinUntil(done); };
-    driver.modalBox = [&] {
-        testing::ModalWatchdog watchdog;
-        return dialogs.messageBox("Waiting", "Test", mb::kOk) == MsgResult::Ok;
-    };
+    driver.pumpUntil = [](const std::function<bool()>& done) { return QTest::qWaitFor(done, 20000); };
+    driver.modalBox = [&] { return dialogs.messageBox("Waiting", "Test", mb::kOk) == MsgResult::Ok; };
     driver.answerBox = [] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -43,9 +44,7 @@ struct PrintsOnDestruction {
     ~PrintsOnDestruction() { std::printf("destructor ran\n"); }
 };
 
-}  // namespace
-
-int testing::runEndProgramChild(int argc, char** argv) {
+int endProgramChild(int argc, char** argv) {
     QApplication app(argc, argv);
     static PrintsOnDestruction staticObject;
     std::atexit([] { std::printf("atexit ran\n"); });
@@ -67,17 +66,10 @@ int testing::runEndProgramChild(int argc, char** argv) {
     return 0;
 }
 
-namespace {
-
 TEST(QtEventLoop, EndProgramEndsTheProcessAtOnce) {
     QProcess child;
-    child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(testing::kEndProgramChildFlag)});
-    if (!child.waitForFinished(testing::kHangGuardMs)) {
-        child.kill();
-        child.waitForFinished();
-        FAIL() << "the child did not end";
-    }
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kEndProgramChild)});
+    ASSERT_TRUE(child.waitForFinished(20000)) << "the child did not end";
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 7);
     EXPECT_EQ(child.readAllStandardOutput().toStdString(), "before end\n");
@@ -85,3 +77,12 @@ TEST(QtEventLoop, EndProgramEndsTheProcessAtOnce) {
 
 }  // namespace
 }  // namespace tarnwick
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], tarnwick::kEndProgramChild) == 0)
+        return tarnwick::endProgramChild(argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

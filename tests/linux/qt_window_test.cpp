@@ -10,8 +10,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTest>
 
-#include "linux/qt_support.h"
 #include "shared/window_contract.h"
 #include "window/form.h"
 
@@ -113,7 +113,7 @@ TEST(QtMainWindow, KeepsTheContractOfEveryWindow) {
     };
     d.requestClose = [&] { window.close(); };
     d.stillShown = [&] { return window.isVisible(); };
-    d.outerReaches = [&](int x, int y) { return testing::spinUntil([&] { return window.pos() == QPoint(x, y); }); };
+    d.outerReaches = [&](int x, int y) { return QTest::qWaitFor([&] { return window.pos() == QPoint(x, y); }, 20000); };
     d.minimise = [&](bool down) { down ? window.showMinimized() : window.showNormal(); };
     d.clientSize = [&] { return std::pair(window.width(), window.height()); };
     d.fixedSizeWithOnlyAMinimiseBox = [&] {
