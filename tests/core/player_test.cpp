@@ -32,7 +32,7 @@ TEST_F(Player, PlayKeysThenTheEndIsActedOnOneTickAfterThePositionMeetsTheLength)
     // Ticks fall at 10 ms steps; the file runs from 5 ms to 12.505 s.
     EXPECT_EQ(callsDuring(12500ms - 5ms), "");
     EXPECT_EQ(f().Text2.text(), "12.495");
-    EXPECT_EQ(f().H1.value(), 12);  // the bar follows the position
+    EXPECT_EQ(f().H1.value(), 12);     // the bar follows the position
     EXPECT_EQ(callsDuring(10ms), "");  // this tick writes 12.5
     EXPECT_EQ(f().Text2.text(), "12.5");
     EXPECT_EQ(f().Label22.caption(), "00:00:00");
