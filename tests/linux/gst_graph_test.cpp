@@ -210,8 +210,8 @@ TEST_F(GstGraphTest, StopAndRunKeepThePlaceALevelSetMeanwhileAndReleaseSilences)
 TEST_F(GstGraphTest, ATwelveAndAHalfSecondFileLastsThatLongAndRateTwoHalvesItsPlayingTime) {
     auto graph = load("long.wav");
     EXPECT_NEAR(graph->Duration(), 12.5, 0.001);
-    graph->SetRate(2.0);  // before the start, as the speed bar may be; the start's
-                          // rewind carries it
+    // Set before the start, as the speed bar may be; the start's rewind carries it.
+    graph->SetRate(2.0);
     const auto started = Clock::now();
     const Sound sound = playRecorded(*graph, "rate2.wav");
     // With the recording's 0.8 s of lead-in and tail.
@@ -288,8 +288,8 @@ TEST_P(GstGraphFormatTest, PlaysItsSoundToTheEnd) {
         ASSERT_TRUE(shell("gst-launch-1.0 -q -e " + pipelines.at(format) + " >/dev/null")) << "cannot make " << path;
     const double seconds = format == "mid" ? 1.0 : 2.0;
     auto graph = load("tone." + format);
-    EXPECT_NEAR(graph->Duration(), seconds,
-                0.65);  // containers that estimate their length may be off
+    // Containers that estimate their length may be a little off.
+    EXPECT_NEAR(graph->Duration(), seconds, 0.65);
     const Sound sound = playRecorded(*graph, "format-" + format + ".wav");
     EXPECT_NEAR(sound.soundingSeconds, seconds, kLengthTolerance);
     EXPECT_GT(sound.leftRms, 500);

@@ -42,11 +42,11 @@ constexpr double kLengthTolerance = 0.0205;
 // A timing figure: failed, or only reported on a machine whose load average
 // is over twice its processors, where Wine's renderer drops late sound.
 void expectTimely(bool ok, const std::string& what) {
+    if (ok) return;
     std::ifstream loadavg("Z:\\proc\\loadavg");  // the host's, under Wine
     double load = 0;
     SYSTEM_INFO info{};
     GetSystemInfo(&info);
-    if (ok) return;
     if (loadavg >> load && load > 2.0 * info.dwNumberOfProcessors)
         std::printf("BUSY (oversubscribed machine): %s\n", what.c_str());
     else

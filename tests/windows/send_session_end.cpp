@@ -31,11 +31,14 @@ int main(int argc, char** argv) {
     DWORD_PTR answer = 0;
     if (what == "query") return SendNotifyMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) ? 0 : 1;
     // The program ends while it handles these: no answer comes.
-    if (what == "critical")
+    if (what == "critical") {
         SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CRITICAL, SMTO_ABORTIFHUNG, 10000, &answer);
-    else if (what == "end")
+        return 0;
+    }
+    if (what == "end") {
         SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 10000, &answer);
-    else
-        std::fprintf(stderr, "usage: send_session_end.exe query|critical|end\n");
-    return what == "critical" || what == "end" ? 0 : 2;
+        return 0;
+    }
+    std::fprintf(stderr, "usage: send_session_end.exe query|critical|end\n");
+    return 2;
 }
