@@ -151,15 +151,18 @@ start_tarnwick() {
 start_all() {
   start_node "$@"
   start_tarnwick
-  win=$(wait_window '^Tarnwick ') || fail "no main window"
+  # 15 s: a program started beside a compiler (the soaks run beside the
+  # fuzz build) maps its window late.
+  win=$(wait_window '^Tarnwick ' 15) || fail "no main window"
   wait_trace '^[0-9]+ SetPtt 0$'
   sleep $((slow))  # let the toolkit finish mapping the window
 }
 
-# Waits for a visible window whose name matches the regex; prints its id.
+# wait_window REGEX [SECS]: waits (5 s unless told) for a visible window
+# whose name matches; prints its id.
 wait_window() {
   local pattern=$1 id=""
-  for _ in $(seq 1 $((100 * slow))); do
+  for _ in $(seq 1 $((${2:-5} * 20 * slow))); do
     id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -1 || true)
     [[ -n "$id" ]] && { echo "$id"; return 0; }
     sleep 0.05
@@ -172,8 +175,9 @@ wait_window() {
 press_key() {
   local win=$1 key=$2
   sleep 0.5
-  xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
-  xdotool key --window "$win" "$key" 2>/dev/null || xdotool key "$key"
+  xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win" ||
+    fail "could not give window $win the focus to press $key"
+  xdotool key --window "$win" "$key" 2>/dev/null || xdotool key "$key" || fail "could not press $key"
 }
 
 # press_key WIN KEY, then waits up to 2 s for WIN to go; pressed once more

@@ -21,12 +21,21 @@ while [[ $# -gt 0 ]]; do
 done
 
 xvfb_pid=""
+xvfb_log=""
 pulse_pid=""
 pulse_keepalive_pid=""
 pulse_dir=""
 runtime_dir=""
 cleanup() {
-  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n "$xvfb_pid" ]]; then
+    # As for the sound server below: a display gone early is said so.
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+      echo "with-session: the private X server ended early; its log ends:" >&2
+      tail -20 "$xvfb_log" >&2 || true
+    fi
+    kill "$xvfb_pid" 2>/dev/null || true
+  fi
+  [[ -n "$xvfb_log" ]] && rm -f "$xvfb_log" || true
   [[ -n "$pulse_keepalive_pid" ]] && kill "$pulse_keepalive_pid" 2>/dev/null || true
   if [[ -n "$pulse_pid" ]]; then
     # A server that ended before the command did took the sound with it:
@@ -53,7 +62,11 @@ fi
 if [[ $want_display -eq 1 ]]; then
   for n in $(seq 90 140); do
     [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: the server otherwise resets each time its last client
+    # leaves, and a client connecting just then (a test's xdotool between
+    # two programs) is refused.
+    xvfb_log=$(mktemp)
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$xvfb_log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 1 50); do
       [[ -e /tmp/.X11-unix/X$n ]] && break
@@ -69,6 +82,8 @@ if [[ $want_display -eq 1 ]]; then
     fi
     kill "$xvfb_pid" 2>/dev/null || true
     xvfb_pid=""
+    rm -f "$xvfb_log"
+    xvfb_log=""
   done
   [[ -n "$xvfb_pid" ]] || { echo "with-session: could not start Xvfb" >&2; exit 1; }
   export QT_QPA_PLATFORM=xcb
