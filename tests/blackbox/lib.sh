@@ -402,16 +402,6 @@ sounding_seconds() {
 }
 rms_of() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 
-# The longest stretch, in ms, inside the sounding part of a recording with
-# no sample above 1 %: a gap in what was sent.
-longest_gap_ms() {
-  sox "$1" -c 1 -r 8000 -t dat - 2>/dev/null | awk '
-    /^;/ { next }
-    { t = $1; v = $2 < 0 ? -$2 : $2
-      if (v > 0.01) { if (last != "" && t - last > gap) gap = t - last; last = t } }
-    END { printf "%d\n", gap * 1000 }'
-}
-
 # An error report while keyed (report_while_keyed.sh and the report
 # benchmark): "Play" of the loaded file, then the node fails the node-in-use
 # question that the schedule asks every second with "If node in use" ticked.

@@ -1,6 +1,7 @@
-// The stand-in node's behaviour on fake clocks: what it traces, how long
-// Morse keys it, made-to-fail calls and its state text. Its command line is
-// what every scenario and node-link suite starts it with.
+// The stand-in node's behaviour on fake clocks that the node-link contract
+// (tests/shared/node_link_contract.h, run against it over D-Bus and COM)
+// cannot see: how long Morse keys it, and its state text. What it traces,
+// made-to-fail and stalled calls are that contract's.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -32,43 +33,6 @@ struct SimOnFakeClocks {
     }
 };
 
-TEST(NodeSimTrace, WritesOneStampedLinePerCallAndEvent) {
-    SimOnFakeClocks s;
-    ASSERT_TRUE(s.sim.GetSysopInfo());
-    EXPECT_EQ(s.sim.GetCallsign(), "N0CALL-L");
-    ASSERT_TRUE(s.sim.SetPtt(kFalse));
-    EXPECT_EQ(s.sim.GetPttState(), kFalse);
-    s.sim.noteDtmf("1234");
-    ASSERT_TRUE(s.sim.SetPtt(kTrue));
-    ASSERT_TRUE(s.sim.SendCwText(0, "N0CALL"));
-    s.sim.noteClosing();
-
-    EXPECT_EQ(s.out.str(),
-              "1765053600123 GetSysopInfo\n"
-              "1765053600124 GetCallsign => \"N0CALL-L\"\n"
-              "1765053600125 SetPtt 0\n"
-              "1765053600126 GetPttState => 0\n"
-              "1765053600127 event DTMFString \"1234\"\n"
-              "1765053600128 SetPtt -1\n"
-              "1765053600129 SendCwText 0 \"N0CALL\"\n"
-              "1765053600130 event Closing\n");
-}
-
-TEST(NodeSimTrace, EscapesQuotesBackslashesAndLineBreaksAndANullStreamWritesNothing) {
-    EXPECT_EQ(quoted(R"(say "hi" \ now)"), R"("say \"hi\" \\ now")");
-    EXPECT_EQ(quoted("two\nlines\r\tx"), R"("two\nlines\r\tx")");
-    EXPECT_EQ(quoted(""), R"("")");
-
-    SimOnFakeClocks s({"K1\"X\\-L", 20});
-    s.sim.GetCallsign();
-    s.sim.noteDtmf("1\"2");
-    EXPECT_EQ(s.bodies(), (std::vector<std::string>{R"(GetCallsign => "K1\"X\\-L")", R"(event DTMFString "1\"2")"}));
-
-    TraceWriter silent(nullptr, [] { return std::int64_t{0}; });
-    silent.write("SetPtt", "0");
-    EXPECT_TRUE(silent.good());
-}
-
 // PARIS timing: a unit per dot, three per dash, one between the parts of a
 // character, three between characters, seven between words; unknown
 // characters are skipped and runs of blanks count as one.
@@ -82,20 +46,6 @@ TEST(NodeSimMorse, UsesParisTiming) {
     // clang-format on
     for (const auto& [text, units] : cases) EXPECT_EQ(morseUnits(text), units) << '"' << text << '"';
     for (const char c : std::string("ABCXYZ0123456789/-?.,")) EXPECT_FALSE(morseCode(c).empty()) << c;
-}
-
-TEST(NodeSimPtt, SetPttKeysUntilReleasedAndAnyNonZeroIsTrue) {
-    SimOnFakeClocks s;
-    EXPECT_EQ(s.sim.GetPttState(), kFalse);
-    s.sim.SetPtt(kTrue);
-    s.mono += 60'000;
-    EXPECT_EQ(s.sim.GetPttState(), kTrue);
-    EXPECT_EQ(s.sim.keyedForMs(), 60'000);
-    s.sim.SetPtt(kFalse);
-    EXPECT_EQ(s.sim.GetPttState(), kFalse);
-    EXPECT_EQ(s.sim.keyedForMs(), std::nullopt);
-    s.sim.SetPtt(1);
-    EXPECT_EQ(s.sim.GetPttState(), kTrue);
 }
 
 TEST(NodeSimPtt, CwKeysTheTransmitterForItsMorseTime) {
@@ -126,66 +76,6 @@ TEST(NodeSimPtt, QueuedTextsFollowEachOtherAndKeyingStaysContinuous) {
     EXPECT_EQ(s.sim.keyedForMs(), 3499);  // one keying since SetPtt at 0
     s.mono = 3500;
     EXPECT_FALSE(s.sim.keyed());
-}
-
-TEST(NodeSimFailNext, FailsOnlyTheNextCallOfEachOperationWithoutEffect) {
-    SimOnFakeClocks s;
-    s.sim.failNext(Operation::SetPtt);
-    s.sim.failNext(Operation::GetPttState);
-    s.sim.failNext(Operation::GetPttState);
-    for (Operation op :
-         {Operation::SendCwText, Operation::GetSysopInfo, Operation::GetCallsign, Operation::SetListedBusy}) {
-        s.sim.failNext(op);
-    }
-
-    EXPECT_FALSE(s.sim.SetPtt(kTrue));
-    EXPECT_FALSE(s.sim.keyed());
-    EXPECT_EQ(s.sim.GetBusyFlagA(), kFalse);  // another operation is not touched
-    EXPECT_EQ(s.sim.GetPttState(), std::nullopt);
-    EXPECT_EQ(s.sim.GetPttState(), std::nullopt);
-    EXPECT_EQ(s.sim.GetPttState(), kFalse);
-    EXPECT_TRUE(s.sim.SetPtt(kTrue));
-    EXPECT_FALSE(s.sim.SendCwText(0, "X"));
-    EXPECT_EQ(s.sim.lastCwText(), "");
-    EXPECT_FALSE(s.sim.GetSysopInfo());
-    EXPECT_EQ(s.sim.GetCallsign(), std::nullopt);
-    EXPECT_FALSE(s.sim.SetListedBusy(kTrue));
-    EXPECT_FALSE(s.sim.listedBusy());
-
-    EXPECT_EQ(s.bodies(), (std::vector<std::string>{"SetPtt -1 => error", "GetBusyFlagA => 0", "GetPttState => error",
-                                                    "GetPttState => error", "GetPttState => 0", "SetPtt -1",
-                                                    R"(SendCwText 0 "X" => error)", "GetSysopInfo => error",
-                                                    "GetCallsign => error", "SetListedBusy -1 => error"}));
-}
-
-// A stall holds up the next call only, whichever it is, and the trace shows
-// when it came (the stall's line) and when it was answered (its own).
-TEST(NodeSimStall, HoldsOnlyTheNextCallOfAnyKindAndTracesWhenItCameAndWhenAnswered) {
-    SimOnFakeClocks s;
-    std::vector<std::int64_t> slept;
-    s.sim.sleep = [&](std::int64_t ms) {
-        slept.push_back(ms);
-        s.mono += ms;
-        s.wall += ms;
-    };
-    s.sim.stallNext(1000);
-    s.sim.stallNext(3000);  // replaces the first
-    ASSERT_TRUE(s.sim.SetPtt(kTrue));
-    EXPECT_EQ(s.sim.GetPttState(), kTrue);
-    s.sim.stallNext(250);
-    s.sim.failNext(Operation::GetCallsign);
-    EXPECT_EQ(s.sim.GetCallsign(), std::nullopt);  // stalled, then failed
-    s.sim.stallNext(0);
-    EXPECT_EQ(s.sim.GetBusyFlagB(), kFalse);
-
-    EXPECT_EQ(slept, (std::vector<std::int64_t>{3000, 250}));
-    EXPECT_EQ(s.out.str(),
-              "1765053600123 stall 3000\n"
-              "1765053603124 SetPtt -1\n"
-              "1765053603125 GetPttState => -1\n"
-              "1765053603126 stall 250\n"
-              "1765053603377 GetCallsign => error\n"
-              "1765053603378 GetBusyFlagB => 0\n");
 }
 
 // Switches are not node calls, and the window hears of every change (but

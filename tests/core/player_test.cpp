@@ -263,25 +263,6 @@ TEST_F(Player, WhileLoadFileWaitsInItsDialogTheLoadedFileStillGoesOut) {
     EXPECT_EQ(r.dialogs.boxes[0].text, "Please select a file");
 }
 
-// While the render error of a failed load is open there is nothing to play:
-// a start then keys nothing.
-TEST_F(Player, WhileARenderErrorIsOpenNothingIsKeyed) {
-    start("DTMFINFO3=73\n", 2);
-    click(f().Command1);
-    r.loop.advance(3s);
-    const std::string bad = r.mediaFile("bad.wav", 1);
-    r.graphs.lengths.erase(bad);
-    r.dialogs.fileAnswers.push_back({bad, nullptr});
-    r.dialogs.answers.push_back({MsgResult::Ok, [&] {
-                                     r.node.raiseDTMF("73");
-                                     r.loop.advance(100ms);
-                                 }});
-    r.node.clearTrace();
-    click(f().Command3);
-    EXPECT_EQ(r.dialogs.boxes.back().text, kRenderError);
-    EXPECT_EQ(keys(), 0);
-}
-
 TEST_F(Player, LoadFileDuringATransmissionEndsItWhenTheGraphIsReleased) {
     start("LISTASBUSYCHECK=1\n");
     ASSERT_TRUE(r.act([&] { TXFile(r.station(), r.system().transmission); }));

@@ -140,6 +140,7 @@ TEST(StartUp, UnusableStoredValuesFallBackToDefaultsWithOneMessage) {
         EXPECT_NE(text.find(item), std::string::npos) << item << " missing in: " << text;
     }
     EXPECT_EQ(text.find("MON3"), std::string::npos);
+    EXPECT_NE(text.find("The file is left as it is until the settings are saved."), std::string::npos);
     EXPECT_EQ(*r.store.text, "[SETTINGS]\n" + stored);  // the file waits for the next save
     EXPECT_TRUE(r.frame.shown);
     Rig quiet;  // the bar's other end

@@ -84,18 +84,6 @@ TEST_F(Break, TheBreakLastsItsMillisecondsOnACoarseTimerToo) {
     EXPECT_LE(length, 50 + 16);  // not 50 ticks of 16 ms
 }
 
-TEST_F(Break, AnIdleCountdownNeverKeysTheTransmitter) {
-    start("BEACONPERIOD8=1\nTEXT6=50\nSTOPCLOCK8=1\n", 1000);
-    EXPECT_TRUE(f().Timer3.enabled());  // the break length's rule switched it on
-    r.loop.advance(10s);
-    EXPECT_FALSE(f().Timer3.enabled());
-    EXPECT_EQ(f().Label18.caption(), "50");
-    EXPECT_TRUE(f().BeaconPeriod8.userEdit("2"));  // a period edit while idle
-    EXPECT_FALSE(f().Beacon8.enabled());
-    r.loop.advance(200s);
-    EXPECT_EQ(keys(), 0);
-}
-
 // No break while a file goes out: "Use" unticked freezes the count, a zero
 // length breaks for no time, and a period of no minutes, however spelt, means
 // no break at all, ticked or not. The transmitter is keyed from start to end.
