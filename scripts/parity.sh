@@ -20,7 +20,7 @@ win_arch=$(sed -n 's/^TARNWICK_WIN_ARCH:INTERNAL=//p' "$win_build/CMakeCache.txt
 
 # Scenario | script (tests/blackbox)
 scenarios=(
-  "Sysop refusal|sysop_refusal.sh"
+  "Sysop refusal; the node closing under it: no save|sysop_refusal.sh"
   "Start-up trace and caption|startup_and_close.sh"
   "Settings restored, Save in place|startup_and_close.sh"
   "Close from the node saves|startup_and_close.sh"
@@ -43,7 +43,6 @@ scenarios=(
   "Error report while keyed: unkeyed before it opens|report_while_keyed.sh"
   "Start-up message open: a DTMF command transmits|startup_message.sh"
   "Save / Exit, settings unwritable: 'lost', no key|save_exit_unwritable.sh"
-  "Closing during the Sysop refusal: nothing saved|closing_during_refusal.sh"
 )
 
 declare -A result note

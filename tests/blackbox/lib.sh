@@ -175,9 +175,25 @@ wait_window() {
 press_key() {
   local win=$1 key=$2
   sleep 0.5
-  xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win" ||
+  xdo windowfocus --sync "$win" 2>/dev/null || xdo windowfocus "$win" ||
     fail "could not give window $win the focus to press $key"
-  xdotool key --window "$win" "$key" 2>/dev/null || xdotool key "$key" || fail "could not press $key"
+  xdo key --window "$win" "$key" 2>/dev/null || xdo key "$key" || fail "could not press $key"
+}
+
+# xdotool for an action (what it prints is dropped), tried again (up to
+# three times, said so) when it could not connect to the display at all:
+# CI once saw that happen to one call, with the display and the program on
+# it up before and after.
+xdo() {
+  local try err rc
+  for try in 1 2 3; do
+    err=$(xdotool "$@" 2>&1 >/dev/null) && return 0
+    rc=$?
+    [[ $err == *"Can't open display"* ]] || { [[ -n $err ]] && echo "$err" >&2; return $rc; }
+    echo "NOTE ($platform): xdotool $1 could not connect to the display (try $try)" >&2
+    sleep 0.5
+  done
+  return $rc
 }
 
 # press_key WIN KEY, then waits up to 2 s for WIN to go; pressed once more
