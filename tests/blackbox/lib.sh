@@ -461,10 +461,15 @@ check_dead_carrier() {
 air_timing() {
   local ms=$2 goal=$3 what="$4 (goal <= $3 ms)"
   if awk "BEGIN { exit !($ms <= $goal) }"; then
-    known_fault "$1" && echo "NOTE ($platform): known fault $1 did not show: remove it from tests/blackbox/known_faults"
+    known_fault "$1" && echo "NOTE ($platform): known fault $1 did not show here (a line that never shows goes from tests/blackbox/known_faults)"
     return 0
   fi
-  known_fault "$1" && { echo "KNOWN ($platform): $1: $what"; return 0; }
+  # A known fault still fails far beyond what it has shown: it explains a
+  # few tens of ms, not a transmitter held for seconds.
+  if known_fault "$1" && awk "BEGIN { exit !($ms <= 5 * $goal) }"; then
+    echo "KNOWN ($platform): $1: $what"
+    return 0
+  fi
   if awk "BEGIN { exit !($ms <= 2 * $goal) }"; then
     echo "OVER ($platform): $what; within twice the goal, which bench/air_check.sh judges over 20"
     return 0

@@ -62,11 +62,8 @@ fi
 if [[ $want_display -eq 1 ]]; then
   for n in $(seq 90 140); do
     [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
-    # -noreset: one display for the whole session, as a desktop's, not a
-    # reset each time its last client leaves (a scenario's xdotool between
-    # two programs), with a client that connects meanwhile waiting on it.
     xvfb_log=$(mktemp)
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$xvfb_log" 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$xvfb_log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 1 50); do
       [[ -e /tmp/.X11-unix/X$n ]] && break
