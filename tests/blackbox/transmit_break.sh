@@ -34,13 +34,18 @@ if [[ $platform == windows ]] && ((gaps > 0)); then
   # Wine's sound path under-runs now and then on a quiet machine with
   # nothing of ours involved (the DirectShow suite's own playback of a 30 s
   # file, reading the position every 10 ms or every 250 ms: 1-3 silences
-  # of 5-13 ms), and its renderer then replays stale buffer. So under Wine
-  # short silences are allowed, each with as much sound again; a playback
-  # that stopped at the break would leave one of its length.
+  # of 5-13 ms), and its renderer then replays stale buffer or loses the
+  # sound. So under Wine silences are allowed, each with as much sound
+  # again or as much lost: up to 30 ms, and up to 150 ms while the long
+  # ones are a known fault (known_faults: underrun). A playback that
+  # stopped at the break would leave one of the break's length.
+  allowed=30
+  known_fault underrun && allowed=150
   longest=$(awk -v a="$(air_field 1 longest_gap)" -v b="$(air_field 2 longest_gap)" 'BEGIN { print (a > b ? a : b) }')
-  check_sound "$longest <= 30" "the sound stopped for $longest ms while keyed"
+  check_sound "$longest <= $allowed" "the sound stopped for $longest ms while keyed"
   echo "UNDERRUN (windows): $gaps silences of Wine's sound path while keyed, the longest $longest ms"
-  check_sound "$sound >= 63995 - 30 * $gaps && $sound <= 64005 + 30 * $gaps" \
+  awk "BEGIN { exit !($longest > 30) }" && echo "KNOWN (windows): underrun: the sound stopped for $longest ms while keyed"
+  check_sound "$sound >= 63995 - $allowed * $gaps && $sound <= 64005 + $allowed * $gaps" \
     "the sink heard $sound ms of sound, not the 64000 ms file once"
 else
   check_sound "$sound >= 63995 && $sound <= 64005" "the sink heard $sound ms of sound, not the 64000 ms file once"
