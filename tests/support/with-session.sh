@@ -61,7 +61,9 @@ fi
 
 if [[ $want_display -eq 1 ]]; then
   for n in $(seq 90 140); do
-    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    # A lock of a server that is starting, or of one killed while it started,
+    # holds Xvfb up for seconds: such a number is passed over too.
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock || -e /tmp/.tX$n-lock ]] && continue
     xvfb_log=$(mktemp)
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$xvfb_log" 2>&1 &
     xvfb_pid=$!
@@ -117,13 +119,20 @@ if [[ $want_pulse -eq 1 ]]; then
   fi
   # Left alone, the null sink renders up to 2 s ahead whenever no client asks
   # for a low latency, so a new stream is heard (and its position moves) up
-  # to 2 s late, and the first stream of a server always starts late. A
-  # silent low-latency stream kept playing, and one short play to get past
-  # the first, make it keep time like a sound card. Silence mixed in adds
-  # nothing to what is recorded from the monitor.
+  # to 2 s late. A silent low-latency stream kept playing makes it keep time
+  # like a sound card; silence mixed in adds nothing to what is recorded
+  # from the monitor. That stream joins while the sink is suspended: joining
+  # a running sink, it would wait out the 2 s already rendered, and so would
+  # every stream after it. One short play then shows the sink on time.
   if [[ $keep_sink_busy -eq 1 ]]; then
+    pactl suspend-sink radio 1
     pacat --raw --latency-msec=50 /dev/zero >/dev/null 2>&1 &
     pulse_keepalive_pid=$!
+    for _ in $(seq 1 100); do
+      [[ -n "$(pactl list short sink-inputs 2>/dev/null)" ]] && break
+      sleep 0.02
+    done
+    pactl suspend-sink radio 0
     head -c 52920 /dev/zero | pacat --raw --latency-msec=50 >/dev/null 2>&1 || true
   fi
 fi
