@@ -41,5 +41,27 @@ TEST_F(ScriptedGraphContract, AStalledPlaybackCountsAsEndedAfterFiveSeconds) {
         bench, [&] { scripted.current->stall(); }, [] {});
 }
 
+// The stall watch is the guard's own: only a running playback that stands
+// still is taken for ended. A Stop of any length is none, and a Stop after a
+// stall lets Resume play on: the rest of the file goes out.
+TEST_F(ScriptedGraphContract, OnlyARunningPlaybackThatStandsStillIsTakenForStalled) {
+    using namespace std::chrono_literals;
+    auto graph = bench.load("long.wav");
+    startAsATransmission(*graph);
+    ASSERT_TRUE(bench.waitFor([&] { return graph->CurrentPosition() >= 1.0; }, 5s));
+    graph->Stop();
+    bench.waitFor([&] { return graph->CurrentPosition() < 0; }, 10s);  // read as the tick does
+    graph->Run();
+    loop.advance(1s);
+    EXPECT_NEAR(graph->CurrentPosition(), 2.0, 0.05) << "a Stop of 10 s was taken for a stall";
+
+    scripted.current->stall();
+    ASSERT_TRUE(bench.waitFor([&] { return graph->CurrentPosition() == graph->Duration(); }, 10s));
+    graph->Stop();
+    graph->Run();
+    loop.advance(1s);
+    EXPECT_LT(graph->CurrentPosition(), graph->Duration()) << "Resume after a stall read the end";
+}
+
 }  // namespace
 }  // namespace tarnwick::test
