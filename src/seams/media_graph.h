@@ -74,8 +74,8 @@ private:
     // What the last CurrentPosition read from a running playback short of its
     // end, before keeping it below Duration() (it moves on past a length that
     // was an estimate, as long as sound is made); nothing when there was no
-    // such reading (halted, at the end, a seek still in flight). The stall
-    // watch looks at it.
+    // such reading (at the end, a seek still in flight). Halted, it may keep
+    // the last reading: the stall watch looks at it only while the graph runs.
     virtual std::optional<double> watchedPosition() const = 0;
     // The Failure this backend raises for a value out of range, with the
     // number and wording of its other failures.

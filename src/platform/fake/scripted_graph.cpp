@@ -93,7 +93,9 @@ double ScriptedGraph::CurrentPosition() {
     requireRendered();
     failIfAskedOnce("CurrentPosition");
     const double position = positionNow();
-    watched_ = running_ && position < length_ ? std::optional<double>(position) : std::nullopt;
+    // Halted, the last reading stays, as GStreamer's does: telling a Stop
+    // from a stall is the guard's.
+    if (running_) watched_ = position < length_ ? std::optional<double>(position) : std::nullopt;
     return position;
 }
 
