@@ -122,8 +122,8 @@ if [[ $want_pulse -eq 1 ]]; then
   # to 2 s late. A silent low-latency stream kept playing makes it keep time
   # like a sound card; silence mixed in adds nothing to what is recorded
   # from the monitor. That stream joins while the sink is suspended: joining
-  # a running sink, it would wait out the 2 s already rendered, and so would
-  # every stream after it. One short play then shows the sink on time.
+  # a running sink, it would leave the 2 s already rendered for the next
+  # stream to wait out. One short play then shows the sink on time.
   if [[ $keep_sink_busy -eq 1 ]]; then
     pactl suspend-sink radio 1
     pacat --raw --latency-msec=50 /dev/zero >/dev/null 2>&1 &
